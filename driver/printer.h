@@ -1,0 +1,157 @@
+// KM4410R printer driver: the serial link, the frame exchange, the result
+// record and one function per register command.
+//
+// A plain module with static state: one port, one exchange, one result record.
+// Texts at this interface are zero-terminated Windows-1251 byte strings; the
+// driver alone translates them to and from the register's code page.
+// Every function returns 0 when the exchange was done and delivered, -1 when
+// it was refused (busy, port not opened, data too long or a parameter out of
+// range), and -2..-4 for the further range checks of ProgramArticle.
+#pragma once
+#include <cstdint>
+
+// Window handle of the posted-message delivery. The program always passes null.
+using WindowHandle = void*;
+
+// The result record of one exchange. Its text pointers point into driver
+// buffers that the next exchange overwrites.
+struct RetData {
+  int32_t FieldCount;      // number of answer fields; 0 when the answer is empty
+  int32_t Command;         // command code of the exchange
+  int32_t Param;           // the caller's param, unchanged
+  uint32_t ErrorFlags;     // link and status flags (see the constants below)
+  const char* CommandName; // name from the command-name table
+  const char* SentData;    // the data text sent, untranslated
+  const char* AnswerText;  // the answer, translated, before corrections (<= 128 chars)
+  const char* Fields[20];  // the answer fields; the first FieldCount are meaningful
+  uint8_t StatusBytes[6];  // status bytes 0..5 with bit 7 cleared
+};
+
+using ResultHandler = void (*)(RetData&);
+
+// Posted-message delivery: when no result handler is stored, the answer is
+// posted to the window given to SendCommand through this hook (the window
+// message of the original platform). No poster registered: nothing is posted.
+using MessagePoster = void (*)(WindowHandle window, unsigned message, uintptr_t wParam,
+                               intptr_t lParam);
+constexpr unsigned WM_REGISTER_ANSWER = 0x1099;
+void SetMessagePoster(MessagePoster poster);
+
+// ErrorFlags bits.
+enum : uint32_t {
+  kFlagSyntax = 0x00000001,
+  kFlagBadCommand = 0x00000002,
+  kFlagDateTime = 0x00000004,
+  kFlagPrinter = 0x00000008,
+  kFlagOverflow = 0x00000010,
+  kFlagNotAllowed = 0x00000020,
+  kFlagRamReset = 0x00000040,
+  kFlagReturnReceipt = 0x00000080,
+  kFlagRamDestroyed = 0x00000100,
+  kFlagNoPaper = 0x00000200,
+  kFlagFiscalOpen = 0x00000400,
+  kFlagNonFiscalOpen = 0x00000800,
+  kFlagCoverOpen = 0x00001000,
+  kFlagNoFiscalModule = 0x00002000,
+  kFlagNumbersProgrammed = 0x00004000,
+  kFlagFmWriteError = 0x00010000,
+  kFlagFmFull = 0x00020000,
+  kFlagFmReadOnly = 0x00040000,
+  kFlagLastZError = 0x00080000,
+  kFlagFmLittleRoom = 0x00100000,
+  kFlagFmFormatted = 0x00200000,
+  kFlagFiscalized = 0x00400000,
+  kFlagTaxRatesDefined = 0x00800000,
+  kFlagChecksum = 0x01000000,
+  kFlagNak = 0x02000000,
+  kFlagTimeout = 0x04000000,
+  kFlagGeneral = 0x08000000,
+  kFlagFmGeneral = 0x10000000,
+};
+
+// ---- Serial link -------------------------------------------------------
+
+// Opens COM port n (1-based) at the given speed, 8N1. On Linux COM n is the
+// link COMn in the virtual port folder when it exists, else /dev/ttyS<n-1>.
+// Returns the port handle, or -1 (reason in GetLastPortError).
+int OpenPort(int port, int baud);
+// The same for a device path given as it stands ("/dev/ttyUSB0").
+int OpenPortPath(const char* path, int baud);
+// Flushes, purges and closes the port; nonzero on success.
+int ClosePort();
+// One exchange; see the file comment for the return values.
+int SendCommand(WindowHandle window, ResultHandler handler, int param, int command,
+                const char* data);
+// Sets the no-translation switch (nonzero: texts pass unchanged). Starts at 1.
+void SetNoTranslation(uint8_t flag);
+uint8_t GetNoTranslation();
+// Name of a command code; "Неверная команда" for codes without a name.
+const char* GetCommandName(int command);
+// The driver's one result record (the same record handlers receive).
+RetData& DriverRetData();
+
+// Why the last OpenPort failed (or why the link broke): the errno value,
+// the device it concerned and a readable reason in English.
+int GetLastPortError();
+const char* GetLastPortDevice();
+const char* GetLastPortErrorText();
+
+// The device COM n stands for on this machine (see OpenPort); false when n < 1
+// or the buffer is too small.
+bool ResolveComPort(int port, char* out, unsigned size);
+// The virtual port folder ($XDG_RUNTIME_DIR/km4410r or /tmp/km4410r-<uid>).
+bool VirtualPortFolder(char* out, unsigned size);
+
+// ---- Command functions -------------------------------------------------
+// Each takes the window handle, result handler and param of SendCommand first.
+
+#define KM_LEAD WindowHandle window, ResultHandler handler, int param
+
+int ClearDisplay(KM_LEAD);
+int ReadNetworkSettings(KM_LEAD);
+int OpenNonFiscalReceipt(KM_LEAD);
+int CloseNonFiscalReceipt(KM_LEAD);
+int PrintNonFiscalText(KM_LEAD, const char* text);
+int CutPaper(KM_LEAD);
+int OpenFiscalReceipt(KM_LEAD, uint32_t op, const char* password, uint32_t till);
+int PrintFiscalText(KM_LEAD, const char* text);
+int CancelReceipt(KM_LEAD);
+int SetDateTime(KM_LEAD, const char* date, const char* time);
+int GetDateTime(KM_LEAD);
+int PrintDailyReport(KM_LEAD, const char* password, char option);
+int PrintDiagnostics(KM_LEAD);
+int PrintArticleReport(KM_LEAD, const char* password, char kind);
+int PrintFullReportByNumber(KM_LEAD, const char* password, int first, int last);
+int GetStatus(KM_LEAD, int flag);
+int PrintShortReportByDate(KM_LEAD, const char* password, const char* start, const char* end);
+int Beep(KM_LEAD);
+int SetDecimalsAndTaxRates(KM_LEAD, const char* password, int decimals, const char* groups,
+                           double rate1, double rate2, double rate3, double rate4);
+int ReadDecimalsAndTaxRates(KM_LEAD);
+int OpenReturnReceipt(KM_LEAD, uint32_t op, const char* password, uint32_t till);
+int GetDiagnosticInfo(KM_LEAD, int flag);
+int PrintFullReportByDate(KM_LEAD, const char* password, const char* start, const char* end);
+int PrintShortReportByNumber(KM_LEAD, const char* password, int first, int last);
+int GetTaxRates(KM_LEAD);
+int GetTaxNumber(KM_LEAD);
+int SetOperatorPassword(KM_LEAD, int op, const char* oldPassword, const char* newPassword);
+int SetOperatorName(KM_LEAD, int op, const char* password, const char* name);
+int GetOperatorInfo(KM_LEAD, int op);
+int ReadDeviceId(KM_LEAD);
+
+int SetHeaderFooter(KM_LEAD, int option, const char* text);
+int DisplayLowerLine(KM_LEAD, const char* text);
+int DisplayUpperLine(KM_LEAD, const char* text);
+int RegisterSale(KM_LEAD, uint8_t sale, int article, double quantity, double percent,
+                 double amount);
+int Subtotal(KM_LEAD, int first, int second, double percent, double amount);
+int ReceiptTotal(KM_LEAD, const char* text, char payment, double amount);
+int CloseFiscalReceipt(KM_LEAD);
+int ServiceCashInOut(KM_LEAD, double amount);
+int OpenCashDrawer(KM_LEAD, int pulse);
+int ProgramArticle(KM_LEAD, char taxGroup, int article, int group, double price,
+                   const char* password, const char* name);
+int DeleteArticles(KM_LEAD, int article, const char* password);
+int ResetOperatorPassword(KM_LEAD, int op, const char* password);
+
+#undef KM_LEAD
