@@ -32,6 +32,9 @@ constexpr int FromCodePoint(unsigned cp) {
   }
 }
 
+// Not constexpr: reaching it during constant evaluation is a compile error.
+inline void CharacterOutsideCp1251() {}
+
 template <std::size_t N>
 struct Text {
   char s[N]{};
@@ -44,11 +47,11 @@ struct Text {
       if (c < 0x80) { cp = c; }
       else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
       else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
-      else { throw "unsupported UTF-8 sequence"; }
+      else { CharacterOutsideCp1251(); }
       for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (u[i + k] & 0x3F);
       i += 1 + extra;
       int b = FromCodePoint(cp);
-      if (b < 0) throw "character outside CP1251";
+      if (b < 0) CharacterOutsideCp1251();
       s[o++] = static_cast<char>(b);
     }
     s[o] = 0;

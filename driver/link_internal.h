@@ -1,5 +1,6 @@
 // Driver internals shared by its own sources, its tests and the fuzz target.
 #pragma once
+#include <array>
 #include <cstdint>
 
 #include "driver/printer.h"
@@ -7,8 +8,8 @@
 namespace km_driver {
 
 // Translation tables of the serial link (CP1251 <-> register code page).
-extern const uint8_t kHostToRegister[256];
-extern const uint8_t kRegisterToHost[256];
+extern const std::array<uint8_t, 256> kHostToRegister;
+extern const std::array<uint8_t, 256> kRegisterToHost;
 
 // Longest data text that fits a host frame.
 constexpr int kMaxDataText = 189;
@@ -35,5 +36,42 @@ uint8_t SequenceCounter();
 
 // Limit of one exchange while bytes keep arriving, in milliseconds.
 void SetExchangeLimitForTests(int ms);
+
+}  // namespace km_driver
+
+namespace km_driver {
+
+// What the receive machine collects of one answer frame.
+struct ReceiveBuffer {
+  uint8_t status[6];
+  uint8_t seq;   // received SEQ less 0x20
+  uint8_t cmd;   // received command byte
+  char data[216];  // answer data (at most 212 bytes), room for one inserted comma and the zero
+};
+
+// The driver's static state, shared by its sources.
+struct LinkState {
+  int handle = -1;
+  uint8_t ready = 0;            // 1: no exchange in progress / answer complete
+  uint8_t frameEnded = 0;       // the answer frame ended on its 0x03 (not a NAK)
+  uint8_t sequence = 0;         // sequence counter, 0..255
+  uint8_t linkErrors = 0;       // 0x01 checksum mismatch, 0x04 NAK
+  uint8_t state = 0;            // receive machine state 0..9
+  uint8_t current = 0;          // byte just read
+  uint8_t index = 0;
+  uint8_t dataLength = 0;
+  uint32_t sum = 0;             // running sum of the covered bytes
+  uint32_t receivedChecksum = 0;
+  ReceiveBuffer rx{};
+  char answerText[200]{};
+  char sentData[kMaxDataText + 1]{};
+  int emptyReads = 0;
+  ResultHandler handler = nullptr;
+  WindowHandle window = nullptr;
+  int lastCommand = 0;
+  uint8_t noTranslation = 1;
+};
+
+extern LinkState gLink;
 
 }  // namespace km_driver

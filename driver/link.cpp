@@ -1,0 +1,404 @@
+// The serial link: opening the port, one exchange, the receive machine.
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "driver/link_internal.h"
+#include "driver/serial.h"
+
+namespace km_driver {
+
+LinkState gLink;
+
+namespace {
+
+constexpr int kMaxEmptyReads = 50;          // 50 reads of 100 ms: 5 s of silence
+int gExchangeLimitMs = 5 * 60 * 1000;       // bytes that keep coming: 5 minutes at most
+MessagePoster gPoster = nullptr;
+
+int gLastError = 0;
+char gLastDevice[256] = "";
+
+int64_t NowMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void SetDevice(const char* device) {
+  snprintf(gLastDevice, sizeof gLastDevice, "%s", device ? device : "");
+}
+
+// Receive states; each handles the current byte.
+void State0() {
+  gLink.sum = 0;
+  if (gLink.current == 0x01) {
+    gLink.state = 1;
+    gLink.frameEnded = 0;
+  }
+}
+
+void State1() {
+  if (gLink.current >= 0x2B) {
+    gLink.dataLength = static_cast<uint8_t>(gLink.current - 0x2B);
+    gLink.sum += gLink.current;
+    gLink.state = 2;
+  } else {
+    gLink.state = 0;
+  }
+}
+
+void State2() {
+  if (gLink.current >= 0x20) {
+    gLink.rx.seq = static_cast<uint8_t>(gLink.current - 0x20);
+    gLink.sum += gLink.current;
+    gLink.state = 3;
+  } else {
+    gLink.state = 0;
+  }
+}
+
+void State3() {
+  gLink.rx.cmd = gLink.current;
+  gLink.index = 0;
+  gLink.sum += gLink.current;
+  gLink.rx.data[0] = 0;
+  gLink.state = gLink.dataLength == 0 ? 5 : 4;
+}
+
+void State4() {
+  if (gLink.index < gLink.dataLength) {
+    gLink.rx.data[gLink.index] = static_cast<char>(gLink.current);
+    gLink.index++;
+    gLink.rx.data[gLink.index] = 0;
+    gLink.sum += gLink.current;
+  }
+  if (gLink.index >= gLink.dataLength) gLink.state = 5;
+}
+
+void State5() {
+  if (gLink.current == 0x04) {
+    gLink.index = 0;
+    gLink.sum += gLink.current;
+    gLink.state = 6;
+  } else {
+    gLink.state = 0;
+  }
+}
+
+void State6() {
+  if (gLink.index < 6) {
+    gLink.rx.status[gLink.index] = gLink.current;
+    gLink.index++;
+    gLink.sum += gLink.current;
+  }
+  if (gLink.index >= 6) gLink.state = 7;
+}
+
+void State7() {
+  if (gLink.current == 0x05) {
+    gLink.index = 0;
+    gLink.receivedChecksum = 0;
+    gLink.sum += gLink.current;
+    gLink.state = 8;
+  } else {
+    gLink.state = 0;
+  }
+}
+
+void State8() {
+  if (gLink.index < 4) {
+    gLink.receivedChecksum = gLink.receivedChecksum * 16u + (gLink.current - 0x30u);
+    gLink.index++;
+  }
+  if (gLink.index >= 4) gLink.state = 9;
+}
+
+void State9() {
+  if (gLink.current == 0x03) {
+    gLink.ready = 1;
+    gLink.frameEnded = 1;
+  }
+  gLink.state = 0;
+}
+
+void RunState() {
+  switch (gLink.state) {
+    case 0: State0(); break;
+    case 1: State1(); break;
+    case 2: State2(); break;
+    case 3: State3(); break;
+    case 4: State4(); break;
+    case 5: State5(); break;
+    case 6: State6(); break;
+    case 7: State7(); break;
+    case 8: State8(); break;
+    default: State9(); break;
+  }
+}
+
+// Builds the host frame for the (already translated) data into `frame`;
+// returns its length.
+int BuildFrame(uint8_t* frame, uint8_t seq, uint8_t cmd, const uint8_t* data, int n) {
+  int p = 0;
+  frame[p++] = 0x01;
+  frame[p++] = static_cast<uint8_t>(n + 4 + 0x20);
+  frame[p++] = seq;
+  frame[p++] = cmd;
+  memcpy(frame + p, data, static_cast<size_t>(n));
+  p += n;
+  frame[p++] = 0x05;
+  uint32_t sum = 0;
+  for (int i = 1; i < p; ++i) sum += frame[i];
+  for (int shift = 12; shift >= 0; shift -= 4) frame[p++] = static_cast<uint8_t>(0x30 + ((sum >> shift) & 0x0F));
+  frame[p++] = 0x03;
+  return p;
+}
+
+bool AnswerToThisRequest(uint8_t seq, uint8_t cmd) {
+  return gLink.frameEnded && gLink.rx.seq == static_cast<uint8_t>(seq - 0x20) && gLink.rx.cmd == cmd;
+}
+
+}  // namespace
+
+// ---- receive machine ---------------------------------------------------
+
+void FeedByte(uint8_t byte) {
+  gLink.emptyReads = 0;
+  gLink.current = byte;
+  if (byte >= 0x20) {
+    RunState();
+  } else if (byte == 0x01) {
+    gLink.state = 0;
+    State0();
+  } else if (byte == 0x03) {
+    gLink.state = 9;
+    State9();
+  } else if (byte == 0x15) {
+    gLink.state = 0;
+    gLink.linkErrors |= 0x04;
+    gLink.ready = 1;
+  } else {
+    RunState();
+  }
+}
+
+int ReceiveByte() {
+  uint8_t byte = 0;
+  int r = serial::ReadByte(gLink.handle, &byte);
+  if (r != 1) {
+    if (r < 0) {
+      // A read error: start over with the next frame.
+      gLastError = errno;
+      gLink.state = 0;
+    }
+    return 0;
+  }
+  FeedByte(byte);
+  return 1;
+}
+
+void BeginAnswer(int command) {
+  gLink.lastCommand = command;
+  RetData& rd = DriverRetData();
+  rd.Command = command;
+  gLink.linkErrors = 0;
+  gLink.ready = 0;
+  gLink.frameEnded = 0;
+  gLink.state = 0;
+  gLink.index = 0;
+  gLink.dataLength = 0;
+  gLink.sum = 0;
+  gLink.receivedChecksum = 0;
+  memset(gLink.rx.status, 0, sizeof gLink.rx.status);
+  gLink.rx.seq = 0xFF;
+  gLink.rx.cmd = 0;
+  gLink.rx.data[0] = 0;
+  rd.FieldCount = 0;
+  rd.ErrorFlags = 0;
+}
+
+bool AnswerComplete() { return gLink.ready != 0; }
+
+uint8_t SequenceCounter() { return gLink.sequence; }
+
+void SetExchangeLimitForTests(int ms) { gExchangeLimitMs = ms; }
+
+void ResetDriverForTests() {
+  if (gLink.handle >= 0) serial::Close(gLink.handle);
+  gLink = LinkState{};
+  gPoster = nullptr;
+  gExchangeLimitMs = 5 * 60 * 1000;
+  RetData& rd = DriverRetData();
+  rd = RetData{};
+}
+
+}  // namespace km_driver
+
+using namespace km_driver;
+
+// ---- port --------------------------------------------------------------
+
+bool VirtualPortFolder(char* out, unsigned size) {
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  int n;
+  if (runtime && runtime[0] == '/')
+    n = snprintf(out, size, "%s/km4410r", runtime);
+  else
+    n = snprintf(out, size, "/tmp/km4410r-%u", static_cast<unsigned>(getuid()));
+  return n > 0 && static_cast<unsigned>(n) < size;
+}
+
+bool ResolveComPort(int port, char* out, unsigned size) {
+  if (port < 1 || size == 0) return false;
+  char folder[200];
+  if (VirtualPortFolder(folder, sizeof folder)) {
+    char link[256];
+    snprintf(link, sizeof link, "%s/COM%d", folder, port);
+    struct stat st;
+    if (lstat(link, &st) == 0) {
+      int n = snprintf(out, size, "%s", link);
+      return n > 0 && static_cast<unsigned>(n) < size;
+    }
+  }
+  int n = snprintf(out, size, "/dev/ttyS%d", port - 1);
+  return n > 0 && static_cast<unsigned>(n) < size;
+}
+
+int OpenPortPath(const char* path, int baud) {
+  // The ready flag is set even when opening fails: an exchange then ends at
+  // once as a timeout.
+  gLink.ready = 1;
+  if (gLink.handle >= 0) {
+    serial::Close(gLink.handle);
+    gLink.handle = -1;
+  }
+  SetDevice(path);
+  gLastError = 0;
+  if (!path || !path[0]) {
+    gLastError = ENOENT;
+    return -1;
+  }
+  int fd = serial::Open(path, baud);
+  if (fd < 0) {
+    gLastError = errno;
+    return -1;
+  }
+  gLink.handle = fd;
+  return fd;
+}
+
+int OpenPort(int port, int baud) {
+  char device[256];
+  if (!ResolveComPort(port, device, sizeof device)) {
+    gLink.ready = 1;
+    if (gLink.handle >= 0) {
+      serial::Close(gLink.handle);
+      gLink.handle = -1;
+    }
+    snprintf(gLastDevice, sizeof gLastDevice, "COM%d", port);
+    gLastError = ENOENT;
+    return -1;
+  }
+  return OpenPortPath(device, baud);
+}
+
+int ClosePort() {
+  if (gLink.handle >= 0) {
+    serial::Drain(gLink.handle);
+    serial::Purge(gLink.handle);
+  }
+  bool ok = serial::Close(gLink.handle);
+  gLink.handle = -1;
+  return ok ? 1 : 0;
+}
+
+int GetLastPortError() { return gLastError; }
+const char* GetLastPortDevice() { return gLastDevice; }
+
+const char* GetLastPortErrorText() {
+  switch (gLastError) {
+    case 0: return "no error";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return "no such device";
+    case EACCES:
+    case EPERM: return "permission denied: add the user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
+    case EBUSY:
+    case EWOULDBLOCK: return "the port is in use by another program";
+    case ENOTTY: return "not a serial port";
+    case EINVAL: return "unsupported speed or settings";
+    case EIO: return "the device stopped answering (unplugged?)";
+    default: return strerror(gLastError);
+  }
+}
+
+void SetNoTranslation(uint8_t flag) { gLink.noTranslation = flag; }
+uint8_t GetNoTranslation() { return gLink.noTranslation; }
+void SetMessagePoster(MessagePoster poster) { gPoster = poster; }
+
+// ---- one exchange -------------------------------------------------------
+
+int SendCommand(WindowHandle window, ResultHandler handler, int param, int command,
+                const char* data) {
+  if (!gLink.ready) return -1;
+  if (!data) data = "";
+  size_t n = strnlen(data, kMaxDataText + 1);
+  if (n > static_cast<size_t>(kMaxDataText)) return -1;  // does not fit a frame
+
+  memcpy(gLink.sentData, data, n + 1);
+  RetData& rd = DriverRetData();
+  rd.Param = param;
+  gLink.sequence = static_cast<uint8_t>(gLink.sequence + 1);
+  BeginAnswer(command);
+  gLink.ready = 0;
+  gLink.window = window;
+  if (!window) gLink.handler = handler;
+
+  uint8_t payload[kMaxDataText];
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t b = static_cast<uint8_t>(data[i]);
+    payload[i] = gLink.noTranslation ? b : kHostToRegister[b];
+  }
+  const uint8_t seq = static_cast<uint8_t>(gLink.sequence % 95 + 0x20);
+  const uint8_t cmd = static_cast<uint8_t>(command);
+  uint8_t frame[200];
+  int length = BuildFrame(frame, seq, cmd, payload, static_cast<int>(n));
+
+  serial::Drain(gLink.handle);
+  serial::Purge(gLink.handle);
+  if (!serial::Write(gLink.handle, frame, length) && gLink.handle >= 0) gLastError = errno;
+
+  // Receive until the answer to this request is complete, or until the first
+  // empty read after any other completion, or 5 s of silence.
+  const int64_t start = NowMs();
+  bool overLimit = false;
+  gLink.emptyReads = 0;
+  while (gLink.emptyReads < kMaxEmptyReads) {
+    while (ReceiveByte() == 1) {
+      if (AnswerToThisRequest(seq, cmd)) goto received;
+      if (NowMs() - start > gExchangeLimitMs) {
+        overLimit = true;
+        goto received;
+      }
+    }
+    if (gLink.ready) break;
+    gLink.emptyReads++;
+  }
+received:
+  if (overLimit) gLink.ready = 0;  // reported as no answer
+  FinishAnswer();
+  gLink.ready = 1;
+
+  if (gLink.handler && reinterpret_cast<uintptr_t>(gLink.handler) > 0xFFFF) {
+    gLink.handler(rd);
+  } else if (gPoster) {
+    gPoster(gLink.window, WM_REGISTER_ANSWER, static_cast<uintptr_t>(command),
+            reinterpret_cast<intptr_t>(&rd));
+  }
+  return 0;
+}

@@ -1,0 +1,23 @@
+// The serial port behind the driver: a tiny interface with one backend per
+// platform (termios here).
+#pragma once
+#include <cstdint>
+
+namespace km_driver::serial {
+
+// Opens the device at the given speed, 8N1, raw, exclusive. Returns the
+// handle (>= 0) or -1 with errno set.
+int Open(const char* device, int baud);
+// Closes the port; true on success.
+bool Close(int handle);
+// Discards what is waiting in both directions (and the driver's read-ahead).
+void Purge(int handle);
+// Waits until everything written has left.
+void Drain(int handle);
+// Writes all bytes; false on an error.
+bool Write(int handle, const uint8_t* data, int length);
+// Reads one byte, waiting at most 100 ms. 1: a byte came; 0: none within the
+// wait; -1: a read error (errno set), e.g. the device went away.
+int ReadByte(int handle, uint8_t* byte);
+
+}  // namespace km_driver::serial

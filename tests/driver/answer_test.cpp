@@ -1,0 +1,169 @@
+// The receive machine and the answer decoding, fed byte by byte.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/cp1251.h"
+#include "driver/link_internal.h"
+#include "tests/driver/pty_peer.h"
+
+using km_test::RegisterFrame;
+
+namespace {
+
+class AnswerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { km_driver::ResetDriverForTests(); }
+
+  // Runs one answer through the receive machine and FinishAnswer.
+  const RetData& Decode(int command, const std::vector<uint8_t>& bytes) {
+    km_driver::BeginAnswer(command);
+    for (uint8_t b : bytes) km_driver::FeedByte(b);
+    km_driver::FinishAnswer();
+    return DriverRetData();
+  }
+  const RetData& Answer(int command, const std::string& data, const uint8_t* status = nullptr) {
+    return Decode(command, RegisterFrame(0x21, static_cast<uint8_t>(command), data, status));
+  }
+  static std::vector<std::string> Fields(const RetData& rd) {
+    std::vector<std::string> v;
+    for (int i = 0; i < rd.FieldCount; ++i) v.emplace_back(rd.Fields[i]);
+    return v;
+  }
+};
+
+using V = std::vector<std::string>;
+
+TEST_F(AnswerTest, FieldsSplitAtEveryComma) {
+  EXPECT_EQ(Fields(Answer(0x4A, "1,2,,3")), (V{"1", "2", "", "3"}));
+  EXPECT_EQ(Fields(Answer(0x4A, "A,")), (V{"A", ""}));
+  EXPECT_EQ(Fields(Answer(0x4A, ",")), (V{"", ""}));
+  EXPECT_EQ(Answer(0x4A, "").FieldCount, 0);
+  EXPECT_EQ(Fields(Answer(0x4A, "X")), (V{"X"}));
+}
+
+TEST_F(AnswerTest, TwentyFieldsAtMostTheLastKeepsTheRest) {
+  std::string text;
+  for (int i = 0; i < 25; ++i) text += std::to_string(i) + ",";
+  const RetData& rd = Answer(0x4A, text);
+  ASSERT_EQ(rd.FieldCount, 20);
+  EXPECT_STREQ(rd.Fields[18], "18");
+  EXPECT_STREQ(rd.Fields[19], "19,20,21,22,23,24,");
+}
+
+TEST_F(AnswerTest, PerCommandCorrections) {
+  EXPECT_EQ(Fields(Answer(0x32, "F123")), (V{"F", "123"}));
+  EXPECT_EQ(Fields(Answer(0x35, "P10.00")), (V{"P", "10.00"}));
+  EXPECT_EQ(Fields(Answer(0x3E, "07-12-26 10:15:00")), (V{"07-12-26", "10:15:00"}));
+  // One character is never corrected; short date answers are left alone.
+  EXPECT_EQ(Fields(Answer(0x32, "F")), (V{"F"}));
+  EXPECT_EQ(Fields(Answer(0x3E, "07-12-26")), (V{"07-12-26"}));
+  // 0x5A: blanks among the first 20 characters only.
+  EXPECT_EQ(Fields(Answer(0x5A, "1.00 07-12-26 10:15,A B")), (V{"1.00", "07-12-26", "10:15", "A B"}));
+  // Other commands keep their blanks and the text before correction stays in AnswerText.
+  const RetData& rd = Answer(0x4A, "A B");
+  EXPECT_EQ(Fields(rd), (V{"A B"}));
+  EXPECT_STREQ(Answer(0x32, "F123").AnswerText, "F123");
+}
+
+TEST_F(AnswerTest, LongestAnswerWithInsertedCommaStaysInBounds) {
+  std::string text(212, '7');
+  const RetData& rd = Answer(0x35, text);
+  EXPECT_EQ(rd.ErrorFlags, 0u);
+  ASSERT_EQ(rd.FieldCount, 2);
+  EXPECT_EQ(std::strlen(rd.Fields[1]), 211u);
+  EXPECT_EQ(std::strlen(rd.AnswerText), 128u);  // only the first 128 characters
+}
+
+TEST_F(AnswerTest, AnswerTextHoldsAtMost128Characters) {
+  std::string text(150, 'x');
+  EXPECT_EQ(std::string(Answer(0x4A, text).AnswerText), std::string(128, 'x'));
+  EXPECT_STREQ(Answer(0x4A, "short").AnswerText, "short");
+}
+
+TEST_F(AnswerTest, StatusBytesDecodeIntoFlags) {
+  struct Case {
+    int byte;
+    uint8_t bit;
+    uint32_t flags;
+  } cases[] = {
+      {0, 0x01, 0x00000001}, {0, 0x02, 0x00000002}, {0, 0x04, 0x00000004}, {0, 0x08, 0},
+      {0, 0x10, 0x00000008}, {0, 0x20, 0x08000000}, {0, 0x40, 0},          {1, 0x01, 0x00000010},
+      {1, 0x02, 0x00000020}, {1, 0x04, 0x00000040}, {1, 0x08, 0x00000080}, {1, 0x10, 0x00000100},
+      {1, 0x20, 0x00001000}, {1, 0x40, 0},          {2, 0x01, 0x00000200}, {2, 0x02, 0},
+      {2, 0x04, 0},          {2, 0x08, 0x00000400}, {2, 0x10, 0},          {2, 0x20, 0x00000800},
+      {2, 0x40, 0},          {3, 0x7F, 0},          {4, 0x01, 0x00010000}, {4, 0x02, 0},
+      {4, 0x04, 0x00002000}, {4, 0x08, 0},          {4, 0x10, 0x00020000}, {4, 0x20, 0x10000000},
+      {4, 0x40, 0},          {5, 0x01, 0x00040000}, {5, 0x02, 0x00200000}, {5, 0x04, 0x00080000},
+      {5, 0x08, 0x00400000}, {5, 0x10, 0x00800000}, {5, 0x20, 0x00004000}, {5, 0x40, 0},
+  };
+  for (const Case& c : cases) {
+    uint8_t status[6] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+    status[c.byte] |= c.bit;
+    const RetData& rd = Answer(0x4A, "", status);
+    EXPECT_EQ(rd.ErrorFlags, c.flags) << "byte " << c.byte << " bit " << int(c.bit);
+    EXPECT_EQ(rd.StatusBytes[c.byte], c.bit);  // bit 7 cleared
+  }
+  uint8_t all[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(Answer(0x4A, "", all).ErrorFlags, 0x18EF7FFFu);
+}
+
+TEST_F(AnswerTest, LinkOutcomesTakePrecedenceOverStatus) {
+  uint8_t status[6] = {0xA1, 0x80, 0x81, 0x80, 0x80, 0x80};
+  // No 0x03: incomplete, a timeout even though error status arrived.
+  auto frame = RegisterFrame(0x21, 0x4A, "1", status);
+  frame.pop_back();
+  const RetData& rd = Decode(0x4A, frame);
+  EXPECT_EQ(rd.ErrorFlags, 0x04000000u);
+  EXPECT_EQ(rd.StatusBytes[0], 0x21);
+  EXPECT_EQ(Decode(0x4A, RegisterFrame(0x21, 0x4A, "1", status, 5)).ErrorFlags, 0x01000000u);
+  auto nak = RegisterFrame(0x21, 0x4A, "1", status);
+  nak.push_back(0x15);
+  EXPECT_EQ(Decode(0x4A, nak).ErrorFlags, 0x02000000u);
+  EXPECT_EQ(Decode(0x4A, {}).ErrorFlags, 0x04000000u);
+}
+
+TEST_F(AnswerTest, MalformedHeadersSendTheMachineBackToTheStart) {
+  // LEN below 0x2B, SEQ below 0x20: the bytes that follow are not a frame.
+  std::vector<uint8_t> shortLen = {0x01, 0x2A, 0x21, 0x4A};
+  auto good = RegisterFrame(0x21, 0x4A, "OK");
+  shortLen.insert(shortLen.end(), good.begin(), good.end());
+  EXPECT_STREQ(Decode(0x4A, shortLen).Fields[0], "OK");
+  EXPECT_EQ(DriverRetData().ErrorFlags, 0u);
+
+  EXPECT_EQ(Decode(0x4A, {0x01, 0x2C, 0x1F, 0x4A, 'A', 0x04}).ErrorFlags, 0x04000000u);
+  // An early 0x03 ends the answer; the checksum test then judges it.
+  EXPECT_EQ(Decode(0x4A, {0x01, 0x2C, 0x21, 0x4A, 'A', 0x03}).ErrorFlags, 0x01000000u);
+}
+
+TEST_F(AnswerTest, EmptyDataGoesStraightToTheSeparator) {
+  auto frame = RegisterFrame(0x21, 0x4A, "");
+  EXPECT_EQ(frame[1], 0x2B);
+  const RetData& rd = Decode(0x4A, frame);
+  EXPECT_EQ(rd.ErrorFlags, 0u);
+  EXPECT_EQ(rd.FieldCount, 0);
+}
+
+TEST_F(AnswerTest, AnswerIsTranslatedBackWhenTranslationIsOn) {
+  SetNoTranslation(0);
+  const RetData& rd = Answer(0x4A, std::string("\x80\x9F\xC0,\xAA\xAF\xA5"));
+  EXPECT_STREQ(rd.Fields[0], "\xC0\xDF\xAA");
+  EXPECT_STREQ(rd.Fields[1], "\xC0\xC2\xA5");
+  SetNoTranslation(1);
+  EXPECT_STREQ(Answer(0x4A, std::string("\x80")).Fields[0], "\x80");
+}
+
+TEST_F(AnswerTest, CommandNames) {
+  EXPECT_STREQ(GetCommandName(0x21), CP1251(u8"Очистка дисплея"));
+  EXPECT_STREQ(GetCommandName(0x34), CP1251(u8"Регистрация продажи  и вывод на дисплей"));
+  EXPECT_STREQ(GetCommandName(0x77), CP1251(u8"Обнулить операторские пароли"));
+  const char* invalid = CP1251(u8"Неверная команда");
+  for (int code : {0x20, 0x22, 0x24, 0x25, 0x6C, 0x78, 0xFF, -1, 1000}) EXPECT_STREQ(GetCommandName(code), invalid) << code;
+  int named = 0;
+  for (int code = 0x21; code <= 0x77; ++code) named += std::strcmp(GetCommandName(code), invalid) != 0;
+  EXPECT_EQ(named, 63);
+}
+
+}  // namespace

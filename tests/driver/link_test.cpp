@@ -1,0 +1,370 @@
+// The serial link and the answer decoding, against a scripted register on a pty.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/cp1251.h"
+#include "driver/link_internal.h"
+#include "tests/driver/pty_peer.h"
+
+using namespace km_test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int gDelivered = 0;
+RetData gLast{};
+void Record(RetData& rd) {
+  ++gDelivered;
+  gLast = rd;
+}
+
+std::string Field(const RetData& rd, int i) { return i < rd.FieldCount ? rd.Fields[i] : "<none>"; }
+
+const uint8_t kClear[6] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+
+Script Reply(std::vector<uint8_t> bytes, int delay = 0) { return Script{Step{std::move(bytes), delay}}; }
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    km_driver::ResetDriverForTests();
+    gDelivered = 0;
+    gLast = RetData{};
+  }
+  void TearDown() override { km_driver::ResetDriverForTests(); }
+
+  // Opens the peer's pty; the peer answers every frame as `responder` says.
+  void Open(PtyPeer& peer) { ASSERT_GE(OpenPortPath(peer.slavePath().c_str(), 115200), 0); }
+
+  int Send(int cmd, const char* data = "") { return SendCommand(nullptr, Record, 0, cmd, data); }
+
+  static double Ms(Clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+  }
+};
+
+// ---- frames the host sends ------------------------------------------------
+
+TEST_F(LinkTest, HostFramesCarryLengthSequenceAndChecksumDigits) {
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  Open(peer);
+  ASSERT_EQ(Send(0x4A, ""), 0);
+  ASSERT_EQ(Send(0x5A, "1"), 0);
+  auto frames = peer.frames();
+  ASSERT_EQ(frames.size(), 2u);
+  // Empty data: 10 bytes, LEN 0x24, first SEQ 0x21; sum 0x24+0x21+0x4A+0x05 = 0x94.
+  EXPECT_EQ(frames[0].raw, (std::vector<uint8_t>{0x01, 0x24, 0x21, 0x4A, 0x05, '0', '0', '9', '4', 0x03}));
+  // "1": LEN 0x25, SEQ 0x22; sum 0x25+0x22+0x5A+0x31+0x05 = 0xD7 -> digits 0 0 = 7 (':'..'?' above 9).
+  EXPECT_EQ(frames[1].raw, (std::vector<uint8_t>{0x01, 0x25, 0x22, 0x5A, '1', 0x05, '0', '0', '=', '7', 0x03}));
+}
+
+TEST_F(LinkTest, SequenceRepeatsEvery95AndCounterWrapsAt256) {
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  Open(peer);
+  for (int i = 0; i < 257; ++i) ASSERT_EQ(Send(0x4A), 0);
+  auto frames = peer.frames();
+  ASSERT_EQ(frames.size(), 257u);
+  EXPECT_EQ(frames[0].seq(), 0x21);    // counter 1
+  EXPECT_EQ(frames[93].seq(), 0x7E);   // counter 94
+  EXPECT_EQ(frames[94].seq(), 0x20);   // counter 95
+  EXPECT_EQ(frames[254].seq(), 255 % 95 + 0x20);
+  EXPECT_EQ(frames[255].seq(), 0x20);  // counter wrapped to 0
+  EXPECT_EQ(frames[256].seq(), 0x21);
+  EXPECT_EQ(gDelivered, 257);
+}
+
+TEST_F(LinkTest, DataIsTranslatedOnTheWayOutOnlyWhenAsked) {
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  Open(peer);
+  const char* text = CP1251(u8"Аяё ЁЄєЇїІі");
+  ASSERT_EQ(Send(0x2A, text), 0);  // the switch starts at 1: no translation
+  SetNoTranslation(0);
+  ASSERT_EQ(Send(0x2A, text), 0);
+  auto frames = peer.frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].data(), std::string(text));
+  EXPECT_EQ(frames[1].data(), std::string("\x80\xBF\xA5\x20\x85\xC0\xC1\xC2\xC3\x49\x69"));
+  // The record keeps the untranslated text.
+  EXPECT_STREQ(gLast.SentData, text);
+}
+
+TEST_F(LinkTest, RefusalsSendNothingAndDeliverNothing) {
+  EXPECT_EQ(Send(0x4A), -1);  // before OpenPort
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  Open(peer);
+  std::string longest(189, 'A');
+  std::string tooLong(190, 'A');
+  EXPECT_EQ(Send(0x2A, tooLong.c_str()), -1);
+  EXPECT_EQ(gDelivered, 0);
+  EXPECT_EQ(Send(0x2A, longest.c_str()), 0);
+  auto frames = peer.frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].raw.size(), 199u);
+  EXPECT_EQ(frames[0].raw[1], 189 + 4 + 0x20);
+}
+
+// ---- answers --------------------------------------------------------------
+
+TEST_F(LinkTest, ACompleteAnswerEndsTheExchangeAtOnce) {
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "1,2,,3")); });
+  Open(peer);
+  auto t0 = Clock::now();
+  ASSERT_EQ(Send(0x4A, "W"), 0);
+  EXPECT_LT(Ms(t0), 80.0) << "no extra read wait after the answer";
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_EQ(gLast.Command, 0x4A);
+  EXPECT_EQ(gLast.FieldCount, 4);
+  EXPECT_EQ(Field(gLast, 0), "1");
+  EXPECT_EQ(Field(gLast, 1), "2");
+  EXPECT_EQ(Field(gLast, 2), "");
+  EXPECT_EQ(Field(gLast, 3), "3");
+  EXPECT_STREQ(gLast.AnswerText, "1,2,,3");
+  EXPECT_STREQ(gLast.CommandName, CP1251(u8"Получить состояние регистратора"));
+}
+
+TEST_F(LinkTest, AnswerToAnotherRequestDoesNotEndTheExchange) {
+  // A late answer to an earlier request (old SEQ), then one with another CMD,
+  // then the real one after a pause longer than one read wait.
+  PtyPeer peer([](const HostFrame& f) {
+    Script s;
+    s.push_back(Step{RegisterFrame(static_cast<uint8_t>(f.seq() - 1), f.cmd(), "OLD")});
+    s.push_back(Step{RegisterFrame(f.seq(), 0x21, "CMD")});
+    s.push_back(Step{AnswerTo(f, "NEW"), 50});
+    return s;
+  });
+  Open(peer);
+  ASSERT_EQ(Send(0x4A, "W"), 0);
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_STREQ(gLast.AnswerText, "NEW");
+}
+
+TEST_F(LinkTest, ForeignAnswerAloneIsTakenAtTheFirstEmptyRead) {
+  PtyPeer peer([](const HostFrame& f) { return Reply(RegisterFrame(f.seq(), 0x21, "X")); });
+  Open(peer);
+  auto t0 = Clock::now();
+  ASSERT_EQ(Send(0x4A), 0);
+  EXPECT_GE(Ms(t0), 90.0);
+  EXPECT_LT(Ms(t0), 400.0);
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_STREQ(gLast.AnswerText, "X");
+}
+
+TEST_F(LinkTest, StartByteInsideAnAnswerRestartsReception) {
+  PtyPeer peer([](const HostFrame& f) {
+    auto good = AnswerTo(f, "GOOD");
+    std::vector<uint8_t> bytes = {0x01, 0x2F, f.seq(), f.cmd(), 'B', 'A'};  // cut short
+    bytes.insert(bytes.end(), good.begin(), good.end());
+    return Reply(bytes);
+  });
+  Open(peer);
+  ASSERT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_STREQ(gLast.AnswerText, "GOOD");
+}
+
+TEST_F(LinkTest, NakIsARefusalWhateverElseCame) {
+  PtyPeer peer([](const HostFrame& f) {
+    auto bytes = AnswerTo(f, "DATA");
+    bytes.insert(bytes.begin() + 5, 0x15);
+    return Reply(bytes);
+  });
+  Open(peer);
+  ASSERT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, kFlagNak);
+}
+
+TEST_F(LinkTest, WrongChecksumIsAProtocolError) {
+  const uint8_t paperOut[6] = {0x80, 0x80, 0x81, 0x80, 0x80, 0x80};
+  PtyPeer peer([&](const HostFrame& f) { return Reply(RegisterFrame(f.seq(), f.cmd(), "1", paperOut, 1)); });
+  Open(peer);
+  ASSERT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, kFlagChecksum);  // the status bits are not decoded
+  EXPECT_EQ(gLast.StatusBytes[2], 0x01);       // but the bytes are kept
+}
+
+TEST_F(LinkTest, SilenceIsATimeoutAfterFiveSeconds) {
+  PtyPeer peer([](const HostFrame&) { return Script{}; });
+  Open(peer);
+  auto t0 = Clock::now();
+  ASSERT_EQ(Send(0x4A), 0);
+  double ms = Ms(t0);
+  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
+  EXPECT_EQ(gLast.FieldCount, 0);
+  EXPECT_GE(ms, 4900.0);
+  EXPECT_LT(ms, 6500.0);
+  EXPECT_EQ(gDelivered, 1);
+}
+
+TEST_F(LinkTest, BytesOutsideAFrameKeepTheExchangeAlive) {
+  // A busy register sends SYN every second for longer than the 5 s wait,
+  // then its answer.
+  PtyPeer peer([](const HostFrame& f) {
+    Script s;
+    for (int i = 0; i < 8; ++i) s.push_back(Step{{0x16}, 1000});
+    s.push_back(Step{AnswerTo(f, "OK"), 500});
+    return s;
+  });
+  Open(peer);
+  ASSERT_EQ(Send(0x45, "9162,2"), 0);
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_STREQ(gLast.AnswerText, "OK");
+}
+
+TEST_F(LinkTest, EndlessNoiseIsCutOffByTheExchangeLimit) {
+  km_driver::SetExchangeLimitForTests(1500);
+  PtyPeer peer([](const HostFrame&) {
+    Script s;
+    for (int i = 0; i < 60; ++i) s.push_back(Step{{0x16, 0x16}, 50});
+    return s;
+  });
+  Open(peer);
+  auto t0 = Clock::now();
+  ASSERT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
+  EXPECT_LT(Ms(t0), 2500.0);
+}
+
+TEST_F(LinkTest, UnpluggedDeviceEndsTheExchangeQuickly) {
+  PtyPeer peer([](const HostFrame& f) {
+    auto part = AnswerTo(f, "PARTIAL");
+    part.resize(6);
+    Script s{Step{part}};
+    s.back().hangUp = true;
+    return s;
+  });
+  Open(peer);
+  auto t0 = Clock::now();
+  ASSERT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
+  EXPECT_LT(Ms(t0), 1500.0);
+  // Later exchanges on the dead port end as quickly, without a crash.
+  t0 = Clock::now();
+  ASSERT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
+  EXPECT_LT(Ms(t0), 1500.0);
+  EXPECT_NE(GetLastPortError(), 0);
+}
+
+int gInner = 1;
+int gCalls = 0;
+void Chain(RetData&) {
+  if (gCalls++ == 0) gInner = SendCommand(nullptr, Chain, 0, 0x50, "");
+}
+
+TEST_F(LinkTest, SendCommandFromInsideAResultHandlerIsAccepted) {
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  Open(peer);
+  gCalls = 0;
+  ASSERT_EQ(SendCommand(nullptr, Chain, 0, 0x4A, ""), 0);
+  EXPECT_EQ(gInner, 0);
+  EXPECT_EQ(gCalls, 2);
+  auto frames = peer.frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1].cmd(), 0x50);
+}
+
+// ---- delivery -------------------------------------------------------------
+
+struct Posted {
+  WindowHandle window;
+  unsigned message;
+  uintptr_t wParam;
+  intptr_t lParam;
+  int count;
+} gPosted;
+void Poster(WindowHandle w, unsigned m, uintptr_t wp, intptr_t lp) {
+  gPosted = {w, m, wp, lp, gPosted.count + 1};
+}
+
+TEST_F(LinkTest, DeliveryGoesToTheStoredHandlerOrIsPosted) {
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  Open(peer);
+  gPosted = {};
+  int window = 0;
+  // No handler stored and no poster: nothing happens.
+  EXPECT_EQ(SendCommand(&window, nullptr, 0, 0x4A, ""), 0);
+  SetMessagePoster(Poster);
+  EXPECT_EQ(SendCommand(&window, nullptr, 7, 0x4A, ""), 0);
+  EXPECT_EQ(gPosted.count, 1);
+  EXPECT_EQ(gPosted.window, &window);
+  EXPECT_EQ(gPosted.message, 0x1099u);
+  EXPECT_EQ(gPosted.wParam, 0x4Au);
+  EXPECT_EQ(reinterpret_cast<RetData*>(gPosted.lParam), &DriverRetData());
+  EXPECT_EQ(DriverRetData().Param, 7);
+  // A null window stores the handler; a later call with a window keeps it.
+  EXPECT_EQ(SendCommand(nullptr, Record, 0, 0x4A, ""), 0);
+  EXPECT_EQ(SendCommand(&window, nullptr, 0, 0x50, ""), 0);
+  EXPECT_EQ(gDelivered, 2);
+  EXPECT_EQ(gLast.Command, 0x50);
+  EXPECT_EQ(gPosted.count, 1);
+}
+
+// ---- opening the port -----------------------------------------------------
+
+TEST_F(LinkTest, OpenFailuresKeepTheReason) {
+  EXPECT_EQ(OpenPortPath("/dev/km4410r-no-such-device", 19200), -1);
+  EXPECT_EQ(GetLastPortError(), ENOENT);
+  EXPECT_STREQ(GetLastPortDevice(), "/dev/km4410r-no-such-device");
+  EXPECT_EQ(OpenPort(0, 19200), -1);  // a typed text that is not a port
+  EXPECT_EQ(GetLastPortError(), ENOENT);
+  EXPECT_EQ(OpenPortPath("/dev/null", 19200), -1);  // not a serial port
+  EXPECT_EQ(GetLastPortError(), ENOTTY);
+
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  EXPECT_EQ(OpenPortPath(peer.slavePath().c_str(), 12345), -1);
+  EXPECT_EQ(GetLastPortError(), EINVAL);
+  // A port that another program holds is busy.
+  int other = open(peer.slavePath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(OpenPortPath(peer.slavePath().c_str(), 19200), -1);
+  EXPECT_EQ(GetLastPortError(), EBUSY);
+  close(other);
+  // The ready flag is set even after a failure: an exchange then ends as a timeout at once.
+  auto t0 = Clock::now();
+  EXPECT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
+  EXPECT_LT(Ms(t0), 500.0);
+  EXPECT_EQ(ClosePort(), 0);
+}
+
+TEST_F(LinkTest, ComNumbersResolveThroughTheVirtualPortFolder) {
+  char tmpl[] = "/tmp/km-link-test-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::string old = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+  setenv("XDG_RUNTIME_DIR", tmpl, 1);
+  std::string folder = std::string(tmpl) + "/km4410r";
+  mkdir(folder.c_str(), 0700);
+  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
+  ASSERT_EQ(symlink(peer.slavePath().c_str(), (folder + "/COM7").c_str()), 0);
+
+  char device[256];
+  ASSERT_TRUE(ResolveComPort(7, device, sizeof device));
+  EXPECT_EQ(std::string(device), folder + "/COM7");
+  ASSERT_TRUE(ResolveComPort(3, device, sizeof device));
+  EXPECT_STREQ(device, "/dev/ttyS2");
+  EXPECT_FALSE(ResolveComPort(0, device, sizeof device));
+
+  EXPECT_GE(OpenPort(7, 9600), 0);
+  EXPECT_EQ(Send(0x4A), 0);
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_NE(ClosePort(), 0);
+
+  unlink((folder + "/COM7").c_str());
+  rmdir(folder.c_str());
+  rmdir(tmpl);
+  if (old.empty()) unsetenv("XDG_RUNTIME_DIR"); else setenv("XDG_RUNTIME_DIR", old.c_str(), 1);
+}
+
+}  // namespace
