@@ -1,0 +1,198 @@
+// km4410r-cmd: sends one command to the register and prints the decoded answer.
+//
+//   km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate] CMD [DATA]
+//
+// CMD is the command code in hex (0x4A) or decimal (74); DATA is the data text
+// in the terminal's UTF-8. Without --translate/--no-translate the register's
+// switches decide, as in the main window (a diagnostic request first).
+// Exit status: 0 an answer without error flags, 1 a register or link error,
+// 2 bad usage.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "driver/printer.h"
+#include "tools/text_utf8.h"
+
+namespace {
+
+RetData gAnswer{};
+bool gDelivered = false;
+void Keep(RetData& rd) {
+  gAnswer = rd;
+  gDelivered = true;
+}
+
+// The twenty error flags in the order the tool reports them, with their messages.
+struct ErrorMessage {
+  uint32_t flag;
+  const char* text;
+};
+const ErrorMessage kErrors[] = {
+    {0x00000001, "Синтаксическая ошибка"}, {0x00000002, "Неверная команда"},
+    {0x00000004, "Дата и время неверны"}, {0x00000008, "Ошибка печати"},
+    {0x00000010, "Арифметическое переполнение"}, {0x00000020, "Команда не разрешена"},
+    {0x00000040, "Обнуление ОЗУ"}, {0x00000100, "Обнуление ОЗУ"}, {0x00000200, "Нет бумаги"},
+    {0x00002000, "Не модуля фиск. памяти"}, {0x00100000, "В фиск. памяти мало места"},
+    {0x00010000, "Ошибка записи в фиск. память"}, {0x00020000, "Фиск. память переполнена"},
+    {0x00040000, "Запись в фиск. память запрещена"}, {0x00080000, "Ошибка последнего Z-отчета"},
+    {0x01000000, "Ошибка протокола"}, {0x02000000, "Ошибка приема команды"},
+    {0x04000000, "Таймаут"}, {0x08000000, "Общая ошибка"}, {0x10000000, "Общая ошибка фиск. памяти"},
+};
+const ErrorMessage kStates[] = {
+    {0x00000080, "return receipt (with fiscal receipt open)"}, {0x00000400, "fiscal receipt open"},
+    {0x00000800, "non-fiscal receipt open"}, {0x00001000, "printer cover open"},
+    {0x00004000, "fiscal and serial numbers programmed"}, {0x00200000, "fiscal memory formatted"},
+    {0x00400000, "fiscalized"}, {0x00800000, "tax rates defined"},
+};
+
+// Bit meanings of the six status bytes, bit 0x01 first.
+const char* const kBits[6][7] = {
+    {"syntax error", "invalid command code", "date and time not set", "display not connected",
+     "printing mechanism faulty", "general error", "reserved"},
+    {"arithmetic overflow", "command not allowed in this fiscal mode", "RAM reset took place",
+     "return receipt (with 2.3)", "RAM contents destroyed", "printer cover open", "reserved"},
+    {"paper ran out", "paper running out", "no journal paper", "fiscal receipt open",
+     "journal running out", "non-fiscal receipt open", "reserved"},
+    {"Sw1 serial speed", "Sw2 serial speed", "Sw3 automatic cut", "Sw4 transparent display",
+     "Sw5 printer code page DOS/Win", "Sw6 display code page 1251", "Sw7 reduced journal font"},
+    {"fiscal memory write error", "fiscal memory data error", "no fiscal memory module",
+     "room for only 50 Z reports", "fiscal memory full", "general fiscal memory error", "reserved"},
+    {"fiscal memory read-only", "fiscal memory formatted", "last fiscal record erroneous",
+     "fiscalized", "tax rates defined", "fiscal and serial numbers programmed", "reserved"},
+};
+
+bool IsError(uint32_t flags) {
+  for (const ErrorMessage& e : kErrors)
+    if (flags & e.flag) return true;
+  return false;
+}
+
+void Usage(FILE* to) {
+  fprintf(to,
+          "usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate] CMD [DATA]\n"
+          "  CMD   command code, hex (0x4A) or decimal (74), 0x21..0xFF\n"
+          "  DATA  data text (UTF-8; sent in the register's code page)\n"
+          "exit status: 0 answer without error flags, 1 register or link error, 2 bad usage\n");
+}
+
+bool ParseInt(const char* text, long* out) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  long v = strtol(text, &end, 0);
+  if (*end) return false;
+  *out = v;
+  return true;
+}
+
+void PrintAnswer(const RetData& rd) {
+  auto u = [](const char* cp) { return km_text::Cp1251ToUtf8(cp ? cp : ""); };
+  printf("command     0x%02X %s\n", rd.Command & 0xFF, u(rd.CommandName).c_str());
+  printf("sent        \"%s\"\n", u(rd.SentData).c_str());
+  printf("flags       0x%08X\n", rd.ErrorFlags);
+  bool first = true;
+  for (const ErrorMessage& e : kErrors) {
+    if (rd.ErrorFlags & e.flag) {
+      printf("  error     0x%08X %s%s\n", e.flag, e.text, first ? "   <- reported" : "");
+      first = false;
+    }
+  }
+  for (const ErrorMessage& s : kStates)
+    if (rd.ErrorFlags & s.flag) printf("  state     0x%08X %s\n", s.flag, s.text);
+  for (int b = 0; b < 6; ++b) {
+    printf("status %d    0x%02X\n", b, rd.StatusBytes[b] | 0x80);
+    for (int bit = 0; bit < 7; ++bit)
+      printf("   [%c] 0x%02X %s\n", (rd.StatusBytes[b] >> bit) & 1 ? 'x' : ' ', 1 << bit, kBits[b][bit]);
+  }
+  printf("answer      \"%s\"\n", u(rd.AnswerText).c_str());
+  printf("fields      %d\n", rd.FieldCount);
+  for (int i = 0; i < rd.FieldCount && i < 20; ++i) printf("  [%d] \"%s\"\n", i, u(rd.Fields[i]).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string port = "COM1";
+  long baud = 19200;
+  int translate = -1;  // -1: as the register's switches say
+  const char* positional[2] = {nullptr, nullptr};
+  int npos = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
+      Usage(stdout);
+      return 0;
+    } else if (!strcmp(a, "--port") && i + 1 < argc) {
+      port = argv[++i];
+    } else if (!strcmp(a, "--baud") && i + 1 < argc) {
+      if (!ParseInt(argv[++i], &baud) || baud <= 0) {
+        fprintf(stderr, "km4410r-cmd: bad speed '%s'\n", argv[i]);
+        return 2;
+      }
+    } else if (!strcmp(a, "--translate")) {
+      translate = 1;
+    } else if (!strcmp(a, "--no-translate")) {
+      translate = 0;
+    } else if (a[0] == '-' && a[1] == '-') {
+      fprintf(stderr, "km4410r-cmd: unknown option '%s'\n", a);
+      Usage(stderr);
+      return 2;
+    } else if (npos < 2) {
+      positional[npos++] = a;
+    } else {
+      fprintf(stderr, "km4410r-cmd: too many arguments (quote DATA that has blanks)\n");
+      return 2;
+    }
+  }
+  long command = 0;
+  if (!positional[0] || !ParseInt(positional[0], &command) || command < 0x21 || command > 0xFF) {
+    fprintf(stderr, "km4410r-cmd: CMD must be a command code 0x21..0xFF\n");
+    Usage(stderr);
+    return 2;
+  }
+  std::string data = km_text::Utf8ToCp1251(positional[1] ? positional[1] : "");
+  if (data.size() > 189) {
+    fprintf(stderr, "km4410r-cmd: DATA is %zu bytes; a frame holds 189 at most\n", data.size());
+    return 2;
+  }
+
+  int handle;
+  if (port[0] == '/') {
+    handle = OpenPortPath(port.c_str(), static_cast<int>(baud));
+  } else {
+    long n = 0;
+    if ((port.rfind("COM", 0) != 0 && port.rfind("com", 0) != 0) || !ParseInt(port.c_str() + 3, &n) || n < 1) {
+      fprintf(stderr, "km4410r-cmd: --port takes COM<n> or a device path, not '%s'\n", port.c_str());
+      return 2;
+    }
+    handle = OpenPort(static_cast<int>(n), static_cast<int>(baud));
+  }
+  if (handle < 0) {
+    fprintf(stderr, "km4410r-cmd: cannot open %s (%s): %s\n", port.c_str(), GetLastPortDevice(),
+            GetLastPortErrorText());
+    return 1;
+  }
+
+  if (translate < 0) {
+    // The register's switches (field 4 of the diagnostic answer) decide.
+    translate = 0;
+    if (GetDiagnosticInfo(nullptr, Keep, 0, 1) == 0 && !IsError(gAnswer.ErrorFlags) && gAnswer.FieldCount > 4) {
+      const char* sw = gAnswer.Fields[4];
+      size_t len = strlen(sw);
+      translate = !(len >= 6 && len <= 8 && strncmp(sw + 2, "1011", 4) == 0);
+    }
+  }
+  SetNoTranslation(translate ? 0 : 1);
+
+  gDelivered = false;
+  if (SendCommand(nullptr, Keep, 0, static_cast<int>(command), data.c_str()) != 0 || !gDelivered) {
+    fprintf(stderr, "km4410r-cmd: the driver refused the command\n");
+    ClosePort();
+    return 1;
+  }
+  PrintAnswer(gAnswer);
+  ClosePort();
+  return IsError(gAnswer.ErrorFlags) ? 1 : 0;
+}
