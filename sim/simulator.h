@@ -50,6 +50,7 @@ struct Options {
   int baud = 19200;     // pacing of the bytes sent (10 bits a byte); 0 = no pacing
   int workTimeMs = 0;   // simulated work per command before the answer
   int synEveryMs = 50;  // SYN (0x16) interval while busy
+  int reportTimeMs = 0;  // extra work for reports and other printouts
 };
 
 class Simulator {
@@ -86,6 +87,12 @@ class Simulator {
 
   // Runs f with the register model locked; the serving thread waits meanwhile.
   void withModel(const std::function<void(RegisterModel&)>& f);
+
+  // Receives one line per frame received and sent (for --verbose); called on
+  // the serving thread. Set before start().
+  void setLogger(std::function<void(const std::string&)> log);
+  // The virtual port folder: $XDG_RUNTIME_DIR/km4410r, or /tmp/km4410r-<uid>.
+  static std::string portFolder();
 
  private:
   struct Impl;

@@ -1,0 +1,1001 @@
+#include "sim/register_model.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "driver/cp1251.h"
+
+namespace km4410r::sim {
+
+namespace {
+
+constexpr int64_t kMaxAmount = 999999999;  // 9 999 999.99
+
+// Splits at commas into at most maxParts pieces; the last piece keeps the rest.
+std::vector<std::string> split(const std::string& s, size_t maxParts = 64) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (out.size() + 1 < maxParts) {
+    size_t c = s.find(',', start);
+    if (c == std::string::npos) break;
+    out.push_back(s.substr(start, c - start));
+    start = c + 1;
+  }
+  out.push_back(s.substr(start));
+  return out;
+}
+
+bool allDigits(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool parseInt(const std::string& s, long long& v, long long lo, long long hi) {
+  if (!allDigits(s) || s.size() > 12) return false;
+  v = std::stoll(s);
+  return v >= lo && v <= hi;
+}
+
+// A decimal number with an optional sign and at most `decimals` fraction
+// digits, scaled by 10^decimals.
+bool parseFixed(const std::string& s, int decimals, int64_t& out) {
+  size_t i = 0;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
+  int64_t v = 0;
+  int intDigits = 0, frac = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++intDigits) {
+    if (intDigits > 12) return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  if (i < s.size() && s[i] == '.') {
+    for (++i; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++frac) {
+      if (frac >= decimals) return false;
+      v = v * 10 + (s[i] - '0');
+    }
+  }
+  if (i != s.size() || (intDigits == 0 && frac == 0)) return false;
+  for (; frac < decimals; ++frac) v *= 10;
+  out = neg ? -v : v;
+  return true;
+}
+
+std::string money(int64_t v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%s%lld.%02lld", v < 0 ? "-" : "", static_cast<long long>((v < 0 ? -v : v) / 100),
+                static_cast<long long>((v < 0 ? -v : v) % 100));
+  return b;
+}
+
+std::string two(int v) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%02d", v);
+  return b;
+}
+
+// "DD-MM-YY" (or with another one-character separator) and "DDMMYY".
+bool parseDate(const std::string& s, std::tm& t, bool separators) {
+  std::string d = s;
+  if (separators) {
+    if (d.size() != 8 || d[2] != d[5] || (d[2] != '-' && d[2] != '.' && d[2] != '/')) return false;
+    d = d.substr(0, 2) + d.substr(3, 2) + d.substr(6, 2);
+  }
+  if (d.size() != 6 || !allDigits(d)) return false;
+  int day = std::stoi(d.substr(0, 2)), mon = std::stoi(d.substr(2, 2)), year = 2000 + std::stoi(d.substr(4, 2));
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (mon < 1 || mon > 12 || day < 1 || day > kDays[mon - 1]) return false;
+  bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (mon == 2 && day == 29 && !leap) return false;
+  t.tm_mday = day;
+  t.tm_mon = mon - 1;
+  t.tm_year = year - 1900;
+  return true;
+}
+
+bool parseTime(const std::string& s, std::tm& t) {
+  if (s.size() != 5 && s.size() != 8) return false;
+  if (s[2] != ':' || (s.size() == 8 && s[5] != ':')) return false;
+  std::string h = s.substr(0, 2), m = s.substr(3, 2), sec = s.size() == 8 ? s.substr(6, 2) : "00";
+  if (!allDigits(h) || !allDigits(m) || !allDigits(sec)) return false;
+  t.tm_hour = std::stoi(h);
+  t.tm_min = std::stoi(m);
+  t.tm_sec = std::stoi(sec);
+  return t.tm_hour < 24 && t.tm_min < 60 && t.tm_sec < 60;
+}
+
+std::string dateText(const std::tm& t) {
+  return two(t.tm_mday) + "-" + two(t.tm_mon + 1) + "-" + two(t.tm_year % 100);
+}
+
+long long localNaive(std::time_t t) {
+  std::tm lt{};
+  localtime_r(&t, &lt);
+  return static_cast<long long>(timegm(&lt));
+}
+
+std::string trimLeft(const std::string& s) {
+  size_t i = s.find_first_not_of(' ');
+  return i == std::string::npos ? std::string() : s.substr(i);
+}
+
+bool isHexUpper(const std::string& s, size_t n) {
+  return s.size() == n && std::all_of(s.begin(), s.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+         });
+}
+
+std::string hex(uint32_t v, int digits) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%0*X", digits, v);
+  return b;
+}
+
+// The customer display: host byte 0x80..0xFF -> display code, as the tool
+// builds its lines.
+constexpr uint8_t kDisplayTable[128] = {
+    0x20, 0x20, 0x20, 0x20, 0x22, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+    0x20, 0x27, 0x27, 0x22, 0x22, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,
+    0x20, 0x20, 0x20, 0x20, 0x20, 0xA5, 0x20, 0x20, 0x20, 0x20, 0xAA, 0x20, 0x20, 0x20, 0x20, 0xD8,
+    0x20, 0x20, 0x49, 0x69, 0xB4, 0x20, 0x20, 0x20, 0x20, 0x20, 0xBA, 0x20, 0x20, 0x20, 0x20, 0x8C,
+    0x41, 0xB0, 0x42, 0xB1, 0xB2, 0x45, 0xB3, 0x33, 0xB8, 0xB9, 0x4B, 0xBA, 0x4D, 0x48, 0x4F, 0xBB,
+    0x50, 0x43, 0x54, 0xBC, 0xBF, 0x58, 0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0x62, 0xC8, 0xC9, 0xCA,
+    0x41, 0xB0, 0x42, 0xB1, 0xB2, 0x45, 0xB3, 0x33, 0xB8, 0xB9, 0x4B, 0xBA, 0x4D, 0x48, 0x4F, 0xBB,
+    0x50, 0x43, 0x54, 0xBC, 0xBF, 0x58, 0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0x62, 0xC8, 0xC9, 0xCA};
+
+// Display escape sequences (display codes).
+const std::string kGlyphGe("\x10\x5B\x26\x20\x10\x4B\xD0\x84\x21\x10\x40", 11);
+const std::string kGlyphYe("\x10\x5B\x26\x21\x74\x61\xC8\x45\xC0", 9);
+const std::string kLowerStart("\x10\x5B\x48\x10\x54\x10\x58", 7);
+const std::string kUpperStart("\x10\x5B\x48\x10\x40\x10\x58", 7);
+const std::string kSwitchIn("\x10\x5B\x25\x10\x41", 5);
+const std::string kSwitchBack("\x10\x5B\x25\x10\x40", 5);
+
+// On the translated path the tool's display codes pass its host-to-register
+// table once more; the display reads them back. Д (0xB2) and Ж (0xB3) arrive
+// as 'I' and 'i' and cannot be told from those letters.
+uint8_t lineToDisplayCode(uint8_t b) {
+  if (b >= 0x80 && b <= 0x8A) return static_cast<uint8_t>(b + 0x40);
+  switch (b) {
+    case 0x90: return 0xD0;
+    case 0x98: return 0xD8;
+    case 0xA5: return 0xB8;
+    case 0xC1: return 0xBA;
+    case 0xC3: return 0xBF;
+    default: return b;
+  }
+}
+
+// What the display shows for a display code (UTF-8).
+std::string glyph(uint8_t c) {
+  if (c >= 0x20 && c < 0x7F) return std::string(1, static_cast<char>(c));
+  switch (c) {
+    case 0xB0: return "Б";
+    case 0xB1: return "Г";
+    case 0xB2: return "Д";
+    case 0xB3: return "Ж";
+    case 0xB8: return "И";
+    case 0xB9: return "Й";
+    case 0xBA: return "Л";
+    case 0xBB: return "П";
+    case 0xBC: return "У";
+    case 0xBF: return "Ф";
+    case 0xC0: return "Ц";
+    case 0xC1: return "Ч";
+    case 0xC2: return "Ш";
+    case 0xC3: return "Щ";
+    case 0xC4: return "Ъ";
+    case 0xC5: return "Ы";
+    case 0xC8: return "Э";
+    case 0xC9: return "Ю";
+    case 0xCA: return "Я";
+    case 0xD8: return "Ї";
+    case 0x8C: return "ї";
+    default: return "?";
+  }
+}
+
+int taxIndex(uint8_t c) {
+  if (c >= 0xC0 && c <= 0xC4) return c - 0xC0;
+  if (c >= 0x80 && c <= 0x84) return c - 0x80;
+  return -1;
+}
+
+bool receiptOpen(const Receipt& r) { return r.kind != ReceiptKind::None; }
+
+}  // namespace
+
+int64_t Receipt::total() const {
+  int64_t t = adjustment;
+  for (const auto& l : lines) t += l.amount;
+  return t;
+}
+
+RegisterModel::RegisterModel() {
+  for (int i = 1; i <= 15; ++i) operators_[static_cast<size_t>(i - 1)].name = std::string(CP1251(u8"Оператор ")) + std::to_string(i);
+  for (auto& row : display_) row.fill(" ");
+}
+
+void RegisterModel::setSwitches(const std::string& s) { switches_ = s; }
+
+bool RegisterModel::translates() const {
+  // The tool compares characters 2..5 of a text of 6 to 8 characters with 1011.
+  return !(switches_.size() >= 6 && switches_.size() <= 8 && switches_.compare(2, 4, "1011") == 0);
+}
+
+void RegisterModel::setFirmware(const std::string& version, const std::string& date, const std::string& time) {
+  fwVersion_ = version;
+  fwDate_ = date;
+  fwTime_ = time;
+}
+
+StatusBytes RegisterModel::status() const {
+  StatusBytes s{};
+  if (clockInvalid_) s[0] |= 0x04;
+  if (!displayConnected_) s[0] |= 0x08;
+  if (printerFault_) s[0] |= 0x30;
+  if (coverOpen_) s[1] |= 0x20;
+  if (paperOut_) s[2] |= 0x01;
+  if (receipt_.kind == ReceiptKind::Sale || receipt_.kind == ReceiptKind::Return) s[2] |= 0x08;
+  if (receipt_.kind == ReceiptKind::Return) s[1] |= 0x08;
+  if (receipt_.kind == ReceiptKind::NonFiscal) s[2] |= 0x20;
+  for (size_t i = 0; i < 7 && i < switches_.size(); ++i)
+    if (switches_[i] == '1') s[3] |= static_cast<uint8_t>(1u << i);
+  s[4] = s4_ & 0x7F;
+  s[5] = s5_ & 0x7F;
+  for (size_t i = 0; i < 6; ++i) s[i] = static_cast<uint8_t>(s[i] | extra_[i] | 0x80);
+  return s;
+}
+
+std::string RegisterModel::diagnosticText() const {
+  // Blanks separate version, date and time (all within the first 20
+  // characters); the host reads them as fields 0..2.
+  // 0 version, 1 firmware date, 2 firmware time, 3 firmware checksum,
+  // 4 switches, 5 fiscal memory module present, 6 serial number, 7 fiscal number.
+  return fwVersion_ + " " + fwDate_ + " " + fwTime_ + ",5A3F," + switches_ + "," +
+         ((s4_ & 0x04) ? "0" : "1") + "," + serial_ + "," + fiscal_;
+}
+
+std::tm RegisterModel::clock() const {
+  std::time_t t = static_cast<std::time_t>(localNaive(std::time(nullptr)) + clockOffset_);
+  std::tm r{};
+  gmtime_r(&t, &r);
+  return r;
+}
+
+std::string RegisterModel::clockText() const {
+  std::tm t = clock();
+  return dateText(t) + " " + two(t.tm_hour) + ":" + two(t.tm_min) + ":" + two(t.tm_sec);
+}
+
+void RegisterModel::setClock(const std::tm& t) {
+  std::tm c = t;
+  clockOffset_ = static_cast<long long>(timegm(&c)) - localNaive(std::time(nullptr));
+}
+
+void RegisterModel::setTaxRates(const std::array<int64_t, 4>& rates, const std::string& groups) {
+  rates_ = rates;
+  groups_ = groups;
+}
+
+void RegisterModel::print(const std::string& line) {
+  if (printout_.size() >= 5000) printout_.erase(printout_.begin(), printout_.begin() + 1000);
+  printout_.push_back(line);
+}
+
+bool RegisterModel::reportsPassword(const std::string& p) const { return p == operators_[14].password; }
+bool RegisterModel::programmingPassword(const std::string& p) const { return p == operators_[13].password; }
+
+// ---------------------------------------------------------------- display
+
+std::string RegisterModel::displayLine(int row) const {
+  std::string s;
+  for (const auto& c : display_.at(static_cast<size_t>(row))) s += c;
+  return s;
+}
+
+std::string RegisterModel::displayText(int row) const {
+  std::string s = displayLine(row);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+std::string RegisterModel::displayForm(const std::string& cp1251) {
+  std::string out;
+  for (size_t i = 0; i < cp1251.size() && i < 20; ++i) {
+    uint8_t c = static_cast<uint8_t>(cp1251[i]);
+    if (c == 0xA5 || c == 0xB4) out += "Ґ";
+    else if (c == 0xAA || c == 0xBA) out += "Є";
+    else if (c < 0x80) out += glyph(c);
+    else out += glyph(lineToDisplayCode(hostToRegister(kDisplayTable[c - 0x80])));
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+void RegisterModel::showText(int row, const std::string& cp1251) {
+  auto& r = display_[static_cast<size_t>(row)];
+  r.fill(" ");
+  for (size_t i = 0; i < cp1251.size() && i < 20; ++i) r[i] = cp1251Char(static_cast<uint8_t>(cp1251[i]));
+  displayRow_ = row;
+  displayCol_ = static_cast<int>(std::min<size_t>(cp1251.size(), 20));
+}
+
+void RegisterModel::displayBytes(const std::string& line) {
+  std::string d(line);
+  if (translates())
+    for (char& c : d) c = static_cast<char>(lineToDisplayCode(static_cast<uint8_t>(c)));
+  for (size_t i = 0; i < d.size();) {
+    if (d[i] == '\x10') {
+      auto at = [&](const std::string& seq) { return d.compare(i, seq.size(), seq) == 0; };
+      if (at(kGlyphGe)) { glyphGe_ = true; i += kGlyphGe.size(); continue; }
+      if (at(kGlyphYe)) { glyphYe_ = true; i += kGlyphYe.size(); continue; }
+      if (at(kLowerStart) || at(kUpperStart)) {
+        displayRow_ = at(kLowerStart) ? 1 : 0;
+        display_[static_cast<size_t>(displayRow_)].fill(" ");
+        displayCol_ = 0;
+        altSet_ = false;
+        i += kLowerStart.size();
+        continue;
+      }
+      if (at(kSwitchIn)) { altSet_ = true; i += kSwitchIn.size(); continue; }
+      if (at(kSwitchBack)) { altSet_ = false; i += kSwitchBack.size(); continue; }
+      ++i;  // an escape the display does not know
+      continue;
+    }
+    uint8_t c = static_cast<uint8_t>(d[i++]);
+    std::string g;
+    if (altSet_ && c == 0x20) g = glyphGe_ ? "Ґ" : "?";
+    else if (altSet_ && c == 0x21) g = glyphYe_ ? "Є" : "?";
+    else g = glyph(c);
+    if (displayCol_ < 20) display_[static_cast<size_t>(displayRow_)][static_cast<size_t>(displayCol_++)] = g;
+  }
+}
+
+// ---------------------------------------------------------------- commands
+
+Reply RegisterModel::execute(uint8_t cmd, const std::string& data) {
+  Reply r;
+  Result res = run(cmd, data, r);
+  r.status = status();
+  switch (res) {
+    case Result::Ok: case Result::NoPaper: break;
+    case Result::Syntax: r.status[0] |= 0x21; break;
+    case Result::BadCommand: r.status[0] |= 0x22; break;
+    case Result::NotAllowed: r.status[1] |= 0x02; break;
+    case Result::Overflow: r.status[1] |= 0x01; break;
+    case Result::PrintFault: r.status[0] |= 0x30; break;
+  }
+  if (res != Result::Ok) {
+    r.text.clear();
+    r.printing = false;
+  }
+  return r;
+}
+
+RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Reply& r) {
+  // Commands that move paper.
+  bool prints = false;
+  switch (cmd) {
+    case 0x26: case 0x27: case 0x2A: case 0x2C: case 0x2D: case 0x30: case 0x33: case 0x34:
+    case 0x35: case 0x36: case 0x38: case 0x39: case 0x3A: case 0x45: case 0x46: case 0x47:
+    case 0x49: case 0x4F: case 0x55: case 0x5E: case 0x5F: case 0x6F:
+      prints = true;
+      break;
+    case 0x6C:
+      prints = d == "1";
+      break;
+    default:
+      break;
+  }
+  if (prints) {
+    if (paperOut_) return Result::NoPaper;
+    if (coverOpen_ || printerFault_) return Result::PrintFault;
+  }
+
+  switch (cmd) {
+    case 0x21:  // clear display
+      for (auto& row : display_) row.fill(" ");
+      displayRow_ = 1;
+      displayCol_ = 0;
+      altSet_ = false;
+      return Result::Ok;
+    case 0x23:  // lower row
+      showText(1, d);
+      return Result::Ok;
+    case 0x2F:  // upper row
+      showText(0, d);
+      return Result::Ok;
+    case 0x64:  // display control
+      displayBytes(d);
+      return Result::Ok;
+    case 0x3F:  // date and time on the display
+      showText(0, dateText(clock()));
+      showText(1, clockText().substr(9));
+      return Result::Ok;
+
+    case 0x26:  // open non-fiscal receipt
+      if (receiptOpen(receipt_)) return Result::NotAllowed;
+      receipt_ = Receipt{};
+      receipt_.kind = ReceiptKind::NonFiscal;
+      receipt_.number = receiptNumber_ + 1;
+      print("--- " + std::to_string(receipt_.number));
+      r.text = std::to_string(receipt_.number);
+      return Result::Ok;
+    case 0x2A:  // non-fiscal text
+      if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
+      receipt_.texts.push_back(d);
+      print(d.substr(0, 42));
+      return Result::Ok;
+    case 0x27:  // close non-fiscal receipt
+      if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
+      receiptNumber_ = receipt_.number;
+      ++day_.nonFiscalReceipts;
+      receipt_ = Receipt{};
+      r.text = std::to_string(receiptNumber_);
+      return Result::Ok;
+
+    case 0x2B: return setHeader(d);
+    case 0x2C: {  // feed lines
+      long long n = 1;
+      if (!d.empty() && !parseInt(d, n, 1, 99)) return Result::Syntax;
+      linesFed_ += static_cast<int>(n);
+      return Result::Ok;
+    }
+    case 0x2D:
+      ++cuts_;
+      return Result::Ok;
+
+    case 0x30: return openFiscal(d, ReceiptKind::Sale, r);
+    case 0x55: return openFiscal(d, ReceiptKind::Return, r);
+    case 0x36:  // fiscal text
+      if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+      receipt_.texts.push_back(d);
+      print(d.substr(0, 42));
+      return Result::Ok;
+    case 0x34: return sale(d, true, r);
+    case 0x3A: return sale(d, false, r);
+    case 0x33: return subtotal(d, r);
+    case 0x35: return total(d, r);
+    case 0x38: return closeFiscal(r);
+    case 0x39: return cancel();
+
+    case 0x3D: return setDateTime(d);
+    case 0x3E:
+      r.text = clockText();
+      return Result::Ok;
+
+    case 0x45: return dailyReport(d, r);
+    case 0x46: return serviceCash(d, r);
+    case 0x47:
+      if (receiptOpen(receipt_)) return Result::NotAllowed;
+      print("DIAGNOSTIC " + diagnosticText());
+      r.printing = true;
+      return Result::Ok;
+    case 0x49: case 0x5F: return periodicByNumber(d);
+    case 0x4F: case 0x5E: return periodicByDate(d);
+    case 0x6F: return articleReport(d);
+
+    case 0x4A:  // status
+      if (!d.empty() && d != "W" && d != "X") return Result::Syntax;
+      return Result::Ok;
+    case 0x5A:
+      if (!d.empty() && d != "0" && d != "1") return Result::Syntax;
+      r.text = diagnosticText();
+      return Result::Ok;
+    case 0x50:
+      ++beeps_;
+      return Result::Ok;
+    case 0x6A: {  // drawer
+      long long pulse = 20;
+      if (!d.empty() && !parseInt(d, pulse, 5, 150)) return Result::Syntax;
+      ++drawerOpenings_;
+      lastPulse_ = static_cast<int>(pulse);
+      return Result::Ok;
+    }
+
+    case 0x53: return taxSetting(d, r);
+    case 0x61: {
+      std::string t;
+      for (size_t i = 0; i < 4; ++i) t += (i ? "," : "") + money(rates_[i]);
+      r.text = t;
+      return Result::Ok;
+    }
+    case 0x62: return taxNumber(d);
+    case 0x63:
+      r.text = taxNumber_ + "," + std::string(1, taxKind_);
+      return Result::Ok;
+
+    case 0x6B: return articles(d, r);
+    case 0x65: return setPassword(d);
+    case 0x66: return setName(d);
+    case 0x70: return operatorInfo(d, r);
+    case 0x76: return adminPassword(d);
+    case 0x77: return resetPassword(d);
+
+    case 0x24: return writeNetwork(d);
+    case 0x25: {
+      const auto& n = network_;
+      auto le16 = [](uint16_t v) { return hex(v & 0xFFu, 2) + hex(v >> 8, 2); };
+      r.text = std::string(n.dhcp ? "1" : "0") + "," + hex(n.address[0], 8) + "," + hex(n.address[1], 8) + "," +
+               hex(n.address[2], 8) + "," + hex(n.address[3], 8) + "," + le16(n.port) + "," + le16(n.period) +
+               "," + le16(n.retry);
+      return Result::Ok;
+    }
+    case 0x6C: return modemReport(d, r);
+    case 0xFF:
+      r.text = std::to_string(deviceId_);
+      return Result::Ok;
+
+    case 0x40:  // last Z report
+      if (zReports_.empty()) r.text = "0,0.00,0.00";
+      else r.text = std::to_string(zReports_.back().number) + "," + money(zReports_.back().sales) + "," +
+                    money(zReports_.back().returns);
+      return Result::Ok;
+    case 0x41: {  // day totals per tax group
+      std::string t;
+      for (size_t i = 0; i < 5; ++i) t += (i ? "," : "") + money(day_.sales[i]);
+      r.text = t;
+      return Result::Ok;
+    }
+    case 0x4C:  // fiscal transaction state
+      r.text = std::string(receipt_.kind == ReceiptKind::Sale || receipt_.kind == ReceiptKind::Return ? "1" : "0") +
+               "," + std::to_string(receipt_.lines.size()) + "," + money(receipt_.total()) + "," + money(receipt_.paid);
+      return Result::Ok;
+    case 0x71:
+      r.text = std::to_string(receiptNumber_);
+      return Result::Ok;
+    default:
+      return Result::BadCommand;
+  }
+}
+
+RegisterModel::Result RegisterModel::setHeader(const std::string& d) {
+  if (d.empty()) return Result::Syntax;
+  char o = d[0];
+  std::string text = d.substr(1);
+  if (text.size() > 38) return Result::Syntax;
+  if (receiptOpen(receipt_)) return Result::NotAllowed;
+  if (o >= '0' && o <= '7') header_[static_cast<size_t>(o - '0')] = text;
+  else if (o == 'C' || o == 'I' || o == 'J' || o == 'L') options_[o] = text;
+  else return Result::Syntax;
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::openFiscal(const std::string& d, ReceiptKind kind, Reply& r) {
+  auto f = split(d);
+  if (f.size() < 3 || f.size() > 4 || (f.size() == 4 && f[3] != "I")) return Result::Syntax;
+  long long opNo = 0, till = 0;
+  if (!parseInt(f[0], opNo, 1, 13) || !parseInt(f[2], till, 1, 99999)) return Result::Syntax;
+  if (receiptOpen(receipt_)) return Result::NotAllowed;
+  if (op(static_cast<int>(opNo)).password != f[1]) return Result::NotAllowed;
+  if (!(s5_ & 0x10) || !(s5_ & 0x02)) return Result::NotAllowed;  // no tax rates / no fiscal memory
+  receipt_ = Receipt{};
+  receipt_.kind = kind;
+  receipt_.op = static_cast<int>(opNo);
+  receipt_.number = receiptNumber_ + 1;
+  print(std::string(kind == ReceiptKind::Return ? "RETURN " : "RECEIPT ") + std::to_string(receipt_.number));
+  r.text = std::to_string(receipt_.number);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::sale(const std::string& d, bool display, Reply&) {
+  // [-]article[*qty][,percent][;amount]
+  size_t i = 0;
+  bool isVoid = !d.empty() && d[0] == '-';
+  if (isVoid) ++i;
+  size_t a = i;
+  while (i < d.size() && d[i] >= '0' && d[i] <= '9') ++i;
+  long long artNo = 0;
+  if (!parseInt(d.substr(a, i - a), artNo, 1, 999999)) return Result::Syntax;
+  int64_t qty = 1000, percent = 0, amount = 0;
+  bool hasPercent = false, hasAmount = false;
+  auto piece = [&](size_t from) {
+    size_t e = d.find_first_of("*,;", from);
+    return d.substr(from, (e == std::string::npos ? d.size() : e) - from);
+  };
+  if (i < d.size() && d[i] == '*') {
+    std::string q = piece(i + 1);
+    if (!parseFixed(q, 3, qty) || qty <= 0 || qty > 99999999) return Result::Syntax;
+    i += 1 + q.size();
+  }
+  if (i < d.size() && d[i] == ',') {
+    std::string p = piece(i + 1);
+    if (!parseFixed(p, 2, percent) || percent < -9999 || percent > 9999) return Result::Syntax;
+    hasPercent = true;
+    i += 1 + p.size();
+  }
+  if (i < d.size() && d[i] == ';') {
+    std::string m = piece(i + 1);
+    if (!parseFixed(m, 2, amount)) return Result::Syntax;
+    hasAmount = true;
+    i += 1 + m.size();
+  }
+  if (i != d.size() || (hasPercent && hasAmount)) return Result::Syntax;
+  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+  if (receipt_.paying) return Result::NotAllowed;
+  auto it = articles_.find(static_cast<int>(artNo));
+  if (it == articles_.end()) return Result::NotAllowed;
+  const Article& art = it->second;
+  if (art.taxGroup < 4 && groups_[static_cast<size_t>(art.taxGroup)] != '1') return Result::NotAllowed;
+  int64_t value = (art.price * qty + 500) / 1000;
+  if (value > kMaxAmount) return Result::Overflow;
+  int64_t adj = hasPercent ? (value * percent + (value * percent >= 0 ? 5000 : -5000)) / 10000 : amount;
+  int64_t line = value + adj;
+  if (line < 0) return Result::NotAllowed;
+  if (isVoid) {
+    int64_t have = 0, haveSum = 0;
+    for (const auto& l : receipt_.lines)
+      if (l.article == artNo) { have += l.qty; haveSum += l.amount; }
+    if (have < qty || haveSum < line) return Result::NotAllowed;
+    qty = -qty;
+    line = -line;
+  }
+  if (receipt_.total() + line > kMaxAmount) return Result::Overflow;
+  receipt_.lines.push_back({static_cast<int>(artNo), qty, line, art.taxGroup});
+  print((isVoid ? "VOID " : "") + art.name + " " + money(line));
+  if (display) {
+    showText(0, art.name);
+    std::string amt = money(line);
+    showText(1, std::string(20 - std::min<size_t>(20, amt.size()), ' ') + amt);
+  }
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::subtotal(const std::string& d, Reply& r) {
+  if (d.size() < 2 || (d[0] != '0' && d[0] != '1') || (d[1] != '0' && d[1] != '1')) return Result::Syntax;
+  int64_t adj = 0;
+  bool percent = false;
+  if (d.size() > 2) {
+    std::string v = d.substr(3);
+    if (d[2] == ',') {
+      if (!parseFixed(v, 2, adj) || adj < -9999 || adj > 9999) return Result::Syntax;
+      percent = true;
+    } else if (d[2] == ';') {
+      if (!parseFixed(v, 2, adj)) return Result::Syntax;
+    } else {
+      return Result::Syntax;
+    }
+  }
+  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+  if (receipt_.paying) return Result::NotAllowed;
+  int64_t sub = receipt_.total();
+  if (percent) adj = (sub * adj + (sub * adj >= 0 ? 5000 : -5000)) / 10000;
+  if (sub + adj < 0) return Result::NotAllowed;
+  receipt_.adjustment += adj;
+  sub += adj;
+  if (d[0] == '1') print("SUBTOTAL " + money(sub));
+  if (d[1] == '1') {
+    std::string amt = money(sub);
+    showText(1, std::string(20 - std::min<size_t>(20, amt.size()), ' ') + amt);
+  }
+  r.text = money(sub);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::total(const std::string& d, Reply& r) {
+  size_t tab = d.find('\t');
+  if (tab == std::string::npos) return Result::Syntax;
+  std::string rest = d.substr(tab + 1);
+  char pay = rest.empty() ? 'P' : rest[0];
+  if (pay != 'P' && pay != 'N' && pay != 'C' && pay != 'D') return Result::Syntax;
+  int64_t amount = -1;
+  if (rest.size() > 1 && (!parseFixed(rest.substr(1), 2, amount) || amount < 0)) return Result::Syntax;
+  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+  int64_t tot = receipt_.total();
+  if (receipt_.paying && receipt_.paid >= tot) return Result::NotAllowed;
+  int64_t due = tot - receipt_.paid;
+  if (amount < 0) amount = due;
+  if (amount > kMaxAmount) return Result::Overflow;
+  receipt_.paying = true;
+  receipt_.paid += amount;
+  if (pay == 'P') receipt_.cashPaid += amount;
+  print("TOTAL " + money(tot) + " " + pay + money(amount));
+  // 'D' and what is still due, or 'R' and the change.
+  r.text = receipt_.paid < tot ? "D" + money(tot - receipt_.paid) : "R" + money(receipt_.paid - tot);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::closeFiscal(Reply& r) {
+  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+  int64_t tot = receipt_.total();
+  if (!receipt_.paying || receipt_.paid < tot) return Result::NotAllowed;
+  bool ret = receipt_.kind == ReceiptKind::Return;
+  std::array<int64_t, 5> byGroup{};
+  for (const auto& l : receipt_.lines) {
+    byGroup[static_cast<size_t>(l.taxGroup)] += l.amount;
+    auto it = articles_.find(l.article);
+    if (it != articles_.end() && !ret) {
+      it->second.soldQty += l.qty;
+      it->second.soldSum += l.amount;
+    }
+  }
+  // Subtotal adjustments fall to the group of the first line (or А).
+  size_t g = receipt_.lines.empty() ? 0 : static_cast<size_t>(receipt_.lines.front().taxGroup);
+  byGroup[g] += receipt_.adjustment;
+  int64_t cash = std::min(receipt_.cashPaid, tot);
+  Operator& o = op(receipt_.op);
+  for (size_t i = 0; i < 5; ++i) (ret ? day_.returns : day_.sales)[i] += byGroup[i];
+  if (ret) {
+    ++day_.returnReceipts;
+    day_.cashReturns += cash;
+    ++o.returns;
+    o.returnsSum += tot;
+  } else {
+    ++day_.saleReceipts;
+    day_.cashSales += cash;
+    ++o.receipts;
+    o.sales += tot;
+  }
+  receiptNumber_ = receipt_.number;
+  print("END " + std::to_string(receiptNumber_));
+  receipt_ = Receipt{};
+  r.text = std::to_string(receiptNumber_) + "," + std::to_string(day_.saleReceipts + day_.returnReceipts);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::cancel() {
+  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+  if (receipt_.paying && receipt_.paid >= receipt_.total()) return Result::NotAllowed;  // paid: close it
+  receiptNumber_ = receipt_.number;
+  print("CANCELLED " + std::to_string(receiptNumber_));
+  receipt_ = Receipt{};
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::setDateTime(const std::string& d) {
+  size_t sp = d.find(' ');
+  if (sp == std::string::npos) return Result::Syntax;
+  std::tm t{};
+  if (!parseDate(d.substr(0, sp), t, true) || !parseTime(d.substr(sp + 1), t)) return Result::Syntax;
+  if (receiptOpen(receipt_)) return Result::NotAllowed;
+  setClock(t);
+  clockInvalid_ = false;
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::dailyReport(const std::string& d, Reply& r) {
+  auto f = split(d);
+  if (f.size() != 2 || f[1].size() != 1 || f[1][0] < '0' || f[1][0] > '3') return Result::Syntax;
+  if (!reportsPassword(f[0])) return Result::NotAllowed;
+  if (receiptOpen(receipt_)) return Result::NotAllowed;
+  bool z = f[1][0] == '0' || f[1][0] == '1';
+  int64_t sales = 0, returns = 0;
+  for (size_t i = 0; i < 5; ++i) {
+    sales += day_.sales[i];
+    returns += day_.returns[i];
+  }
+  r.printing = true;
+  if (!z) {
+    ++xReports_;
+    print("X REPORT " + money(sales) + " " + money(returns));
+    r.text = std::to_string(zReports_.size() + 1) + "," + money(sales) + "," + money(returns);
+    return Result::Ok;
+  }
+  if ((s4_ & 0x10) || (s5_ & 0x01) || !(s5_ & 0x02)) return Result::NotAllowed;  // no room / read-only / unformatted
+  ZRecord z_;
+  z_.number = static_cast<int>(zReports_.size()) + 1;
+  z_.date = clock();
+  z_.sales = sales;
+  z_.returns = returns;
+  zReports_.push_back(z_);
+  print("Z REPORT " + std::to_string(z_.number) + " " + money(sales) + " " + money(returns));
+  day_ = DayTotals{};
+  for (auto& [n, a] : articles_) {
+    a.soldQty = 0;
+    a.soldSum = 0;
+  }
+  for (auto& o : operators_) {
+    o.receipts = o.returns = 0;
+    o.sales = o.returnsSum = 0;
+  }
+  r.text = std::to_string(z_.number) + "," + money(sales) + "," + money(returns);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::serviceCash(const std::string& d, Reply& r) {
+  int64_t amount = 0;
+  if (!d.empty() && !parseFixed(d, 2, amount)) return Result::Syntax;
+  if (amount != 0) {
+    if (receiptOpen(receipt_)) return Result::NotAllowed;
+    if (amount < 0 && -amount > day_.cash()) return Result::NotAllowed;  // not that much in the drawer
+    if (amount > kMaxAmount || day_.cash() + amount > kMaxAmount) return Result::Overflow;
+    if (amount > 0) day_.cashIn += amount;
+    else day_.cashOut -= amount;
+    print((amount > 0 ? "CASH IN " : "CASH OUT ") + money(amount < 0 ? -amount : amount));
+  }
+  r.text = "P," + money(day_.cash()) + "," + money(day_.cashIn) + "," + money(day_.cashOut);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::taxSetting(const std::string& d, Reply& r) {
+  auto answer = [&] {
+    std::string t = std::to_string(decimals_) + "," + groups_;
+    for (auto rate : rates_) t += "," + money(rate);
+    r.text = t;
+  };
+  if (d.empty()) {
+    answer();
+    return Result::Ok;
+  }
+  auto f = split(d);
+  if (f.size() != 7) return Result::Syntax;
+  long long dec = 0;
+  if (!parseInt(f[1], dec, 0, 2) || dec == 1) return Result::Syntax;
+  if (f[2].size() != 4 || f[2].find_first_not_of("01") != std::string::npos) return Result::Syntax;
+  std::array<int64_t, 4> rates{};
+  for (size_t i = 0; i < 4; ++i)
+    if (!parseFixed(trimLeft(f[3 + i]), 2, rates[i]) || rates[i] < 0 || rates[i] > 9999) return Result::Syntax;
+  if (!programmingPassword(f[0])) return Result::NotAllowed;
+  if (receiptOpen(receipt_) || !day_.empty()) return Result::NotAllowed;  // a Z report first
+  decimals_ = static_cast<int>(dec);
+  groups_ = f[2];
+  rates_ = rates;
+  s5_ |= 0x10;
+  answer();
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::periodicByNumber(const std::string& d) {
+  auto f = split(d);
+  long long first = 0, last = 0;
+  if (f.size() != 3 || !parseInt(f[1], first, 1, 9999) || !parseInt(f[2], last, 1, 9999) || first > last)
+    return Result::Syntax;
+  if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
+  print("PERIODIC " + f[1] + "-" + f[2]);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::periodicByDate(const std::string& d) {
+  auto f = split(d);
+  std::tm a{}, b{};
+  if (f.size() != 3 || !parseDate(trimLeft(f[1]), a, false) || !parseDate(trimLeft(f[2]), b, false))
+    return Result::Syntax;
+  if (timegm(&a) > timegm(&b)) return Result::Syntax;
+  if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
+  print("PERIODIC " + f[1] + "-" + f[2]);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::articleReport(const std::string& d) {
+  auto f = split(d);
+  if (f.size() != 2 || (f[1] != "S" && f[1] != "P" && f[1] != "G")) return Result::Syntax;
+  if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
+  for (const auto& [n, a] : articles_)
+    if (f[1] != "S" || a.soldQty != 0) print(std::to_string(n) + " " + a.name + " " + money(a.soldSum));
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::articles(const std::string& d, Reply& r) {
+  if (d.empty()) return Result::Syntax;
+  if (d[0] == 'P') {
+    // P<tax group><article>,<group>,<price>,<password>,<name>
+    if (d.size() < 3) return Result::Syntax;
+    int tax = taxIndex(static_cast<uint8_t>(d[1]));
+    auto f = split(d.substr(2), 5);
+    long long number = 0, group = 0;
+    int64_t price = 0;
+    if (tax < 0 || f.size() != 5 || !parseInt(f[0], number, 1, 999999) || !parseInt(f[1], group, 1, 99) ||
+        !parseFixed(f[2], 2, price) || price <= 0 || price > kMaxAmount || f[4].empty() || f[4].size() > 24)
+      return Result::Syntax;
+    if (!programmingPassword(f[3]) || receiptOpen(receipt_)) return Result::NotAllowed;
+    auto it = articles_.find(static_cast<int>(number));
+    if (it != articles_.end() && it->second.soldQty != 0 &&
+        (it->second.price != price || it->second.taxGroup != tax))
+      return Result::NotAllowed;  // sold since the last Z report
+    Article& a = articles_[static_cast<int>(number)];
+    a.taxGroup = tax;
+    a.group = static_cast<int>(group);
+    a.price = price;
+    a.name = f[4];
+    return Result::Ok;
+  }
+  if (d[0] == 'D') {
+    auto f = split(d.substr(1));
+    if (f.size() != 2) return Result::Syntax;
+    if (f[0] == "A") {
+      if (!programmingPassword(f[1]) || receiptOpen(receipt_)) return Result::NotAllowed;
+      int removed = 0;
+      for (auto it = articles_.begin(); it != articles_.end();) {
+        if (it->second.soldQty == 0) { it = articles_.erase(it); ++removed; }
+        else ++it;
+      }
+      r.text = std::to_string(removed);
+      return Result::Ok;
+    }
+    long long number = 0;
+    if (!parseInt(f[0], number, 1, 999999)) return Result::Syntax;
+    if (!programmingPassword(f[1]) || receiptOpen(receipt_)) return Result::NotAllowed;
+    auto it = articles_.find(static_cast<int>(number));
+    if (it == articles_.end() || it->second.soldQty != 0) return Result::NotAllowed;
+    articles_.erase(it);
+    return Result::Ok;
+  }
+  return Result::Syntax;
+}
+
+RegisterModel::Result RegisterModel::setPassword(const std::string& d) {
+  auto f = split(d, 3);
+  long long n = 0;
+  if (f.size() != 3 || !parseInt(f[0], n, 1, 15) || !allDigits(f[2]) || f[2].size() > 8) return Result::Syntax;
+  if (op(static_cast<int>(n)).password != f[1]) return Result::NotAllowed;
+  op(static_cast<int>(n)).password = f[2];
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::setName(const std::string& d) {
+  auto f = split(d, 3);
+  long long n = 0;
+  if (f.size() != 3 || !parseInt(f[0], n, 1, 15) || f[2].size() > 24) return Result::Syntax;
+  if (op(static_cast<int>(n)).password != f[1]) return Result::NotAllowed;
+  op(static_cast<int>(n)).name = f[2];
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::operatorInfo(const std::string& d, Reply& r) {
+  long long n = 0;
+  if (!parseInt(d, n, 1, 15)) return Result::Syntax;
+  const Operator& o = op(static_cast<int>(n));
+  // 0 number, 1 receipts, 2 sales, 3 return receipts, 4 returns, 5 reserved, 6 name
+  r.text = std::to_string(n) + "," + std::to_string(o.receipts) + "," + money(o.sales) + "," +
+           std::to_string(o.returns) + "," + money(o.returnsSum) + ",0," + o.name;
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::resetPassword(const std::string& d) {
+  auto f = split(d, 2);
+  long long n = 0;
+  if (f.size() != 2 || !parseInt(f[0], n, 1, 15)) return Result::Syntax;
+  if (f[1] != adminPassword_) return Result::NotAllowed;
+  op(static_cast<int>(n)).password = "9162";
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::adminPassword(const std::string& d) {
+  auto f = split(d, 2);
+  if (f.size() != 2 || !allDigits(f[1]) || f[1].size() > 8) return Result::Syntax;
+  if (f[0] != adminPassword_) return Result::NotAllowed;
+  adminPassword_ = f[1];
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::writeNetwork(const std::string& d) {
+  auto f = split(d);
+  if (f.size() != 8 || (f[0] != "0" && f[0] != "1")) return Result::Syntax;
+  for (size_t i = 1; i <= 4; ++i)
+    if (!isHexUpper(f[i], 8)) return Result::Syntax;
+  for (size_t i = 5; i <= 7; ++i)
+    if (!isHexUpper(f[i], 4)) return Result::Syntax;
+  auto le16 = [](const std::string& s) {
+    return static_cast<uint16_t>(std::stoul(s.substr(2, 2), nullptr, 16) << 8 | std::stoul(s.substr(0, 2), nullptr, 16));
+  };
+  network_.dhcp = f[0] == "1";
+  for (size_t i = 0; i < 4; ++i) network_.address[i] = static_cast<uint32_t>(std::stoul(f[i + 1], nullptr, 16));
+  network_.port = le16(f[5]);
+  network_.period = le16(f[6]);
+  network_.retry = le16(f[7]);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::modemReport(const std::string& d, Reply& r) {
+  if (d != "0" && d != "1") return Result::Syntax;
+  if (d == "1") {
+    if (receiptOpen(receipt_)) return Result::NotAllowed;
+    print("MODEM " + hex(modemState_, 2));
+    r.printing = true;
+  }
+  // state, first undelivered document (date, time), personalisation (date, time)
+  std::tm t = clock();
+  r.text = hex(modemState_, 2) + "," + dateText(t) + "," + two(t.tm_hour) + ":" + two(t.tm_min) + ",01-03-25,12:00";
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::taxNumber(const std::string& d) {
+  auto f = split(d);
+  if (f.size() != 2 || !allDigits(f[0]) || f[0].size() > 12 || (f[1] != "0" && f[1] != "1")) return Result::Syntax;
+  if (receiptOpen(receipt_) || !day_.empty()) return Result::NotAllowed;
+  taxNumber_ = f[0];
+  taxKind_ = f[1][0];
+  return Result::Ok;
+}
+
+}  // namespace km4410r::sim

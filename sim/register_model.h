@@ -1,0 +1,270 @@
+// The state of a working KM4410R register and its answer to every command.
+//
+// Texts at this interface are CP1251 (the PC's code page): the simulator
+// translates the line's bytes before and after. Amounts are kept in hundredths,
+// quantities in thousandths.
+//
+// Default state: formatted fiscal memory, fiscalized, serial and fiscal numbers
+// programmed, tax rates defined (А 20.00, Б..Г 0.00, all four groups enabled),
+// clock running at the PC's local time, no receipt open, paper in, cover shut,
+// operators 1..15 with password "9162" and names "Оператор N", administrator
+// password "0000", switches "00101100" (texts in CP1251, no translation).
+#pragma once
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/codec.h"
+
+namespace km4410r::sim {
+
+struct Reply {
+  std::string text;     // answer data text, CP1251
+  StatusBytes status{};  // bit 7 set in each
+  bool printing = false;  // a report or printout that keeps the register busy longer
+};
+
+enum class ReceiptKind { None, NonFiscal, Sale, Return };
+
+struct Operator {
+  std::string password = "9162";
+  std::string name;
+  int receipts = 0;
+  int64_t sales = 0;      // hundredths
+  int returns = 0;
+  int64_t returnsSum = 0;
+};
+
+struct Article {
+  int taxGroup = 0;  // 0..4 = А..Д
+  int group = 1;
+  int64_t price = 0;  // hundredths
+  std::string name;
+  int64_t soldQty = 0;  // thousandths, since the last Z report
+  int64_t soldSum = 0;  // hundredths, since the last Z report
+};
+
+struct ReceiptLine {
+  int article = 0;
+  int64_t qty = 0;     // thousandths; negative for a void
+  int64_t amount = 0;  // hundredths after the line's adjustment
+  int taxGroup = 0;
+};
+
+struct Receipt {
+  ReceiptKind kind = ReceiptKind::None;
+  int number = 0;
+  int op = 0;
+  std::vector<ReceiptLine> lines;
+  std::vector<std::string> texts;  // printed text lines
+  int64_t adjustment = 0;  // subtotal adjustments, hundredths
+  int64_t paid = 0;
+  int64_t cashPaid = 0;  // of which in cash ('P')
+  bool paying = false;  // a payment was taken: no more sales
+  int64_t total() const;
+};
+
+struct DayTotals {
+  std::array<int64_t, 5> sales{};    // per tax group А..Д, hundredths
+  std::array<int64_t, 5> returns{};
+  int saleReceipts = 0;
+  int returnReceipts = 0;
+  int nonFiscalReceipts = 0;
+  int64_t cashIn = 0;   // service cash in
+  int64_t cashOut = 0;  // service cash out (positive)
+  int64_t cashSales = 0;    // payments in cash ('P') less change
+  int64_t cashReturns = 0;
+  int64_t cash() const { return cashSales - cashReturns + cashIn - cashOut; }
+  bool empty() const { return saleReceipts == 0 && returnReceipts == 0; }
+};
+
+struct ZRecord {
+  int number = 0;
+  std::tm date{};
+  int64_t sales = 0;
+  int64_t returns = 0;
+};
+
+struct NetworkSettings {
+  bool dhcp = true;
+  std::array<uint32_t, 4> address{0xC0A80064u, 0xFFFFFF00u, 0xC0A80001u, 0x0A000005u};  // ip, mask, gateway, destination
+  uint16_t port = 8080;
+  uint16_t period = 60;  // minutes
+  uint16_t retry = 30;   // seconds
+};
+
+class RegisterModel {
+ public:
+  RegisterModel();
+
+  // Executes one command; data is the data text in CP1251.
+  Reply execute(uint8_t cmd, const std::string& data);
+
+  // ---- switches and translation
+  // Eight '0'/'1' characters, Sw1 first. Status byte 3 carries Sw1..Sw7.
+  void setSwitches(const std::string& s);
+  const std::string& switches() const { return switches_; }
+  // True when the tool translates texts for these switches (Sw3..Sw6 not 1011).
+  bool translates() const;
+
+  // ---- injectable conditions and status bits
+  void setPaperOut(bool on) { paperOut_ = on; }
+  void setCoverOpen(bool on) { coverOpen_ = on; }
+  void setPrinterFault(bool on) { printerFault_ = on; }
+  void setDisplayConnected(bool on) { displayConnected_ = on; }
+  // Extra bits OR-ed into status byte i (0..5) of every answer.
+  void setExtraStatus(int i, uint8_t bits) { extra_.at(static_cast<size_t>(i)) = bits; }
+  void clearExtraStatus() { extra_ = {}; }
+  // Fiscal-memory bytes S4 and S5 (without bit 7). Default S4 0, S5 0x3A.
+  void setFiscalMemoryStatus(uint8_t s4, uint8_t s5) { s4_ = s4; s5_ = s5; }
+  uint8_t fiscalMemoryS4() const { return s4_; }
+  uint8_t fiscalMemoryS5() const { return s5_; }
+  // S0 0x04 until the clock is set by command 0x3D.
+  void setClockInvalid(bool on) { clockInvalid_ = on; }
+  // Status of the current state, as the next answer without error would carry it.
+  StatusBytes status() const;
+
+  // ---- identity
+  void setSerialNumber(const std::string& s) { serial_ = s; }
+  void setFiscalNumber(const std::string& s) { fiscal_ = s; }
+  void setFirmware(const std::string& version, const std::string& date, const std::string& time);
+  void setTaxNumber(const std::string& number, char kind) { taxNumber_ = number; taxKind_ = kind; }
+  const std::string& serialNumber() const { return serial_; }
+  const std::string& fiscalNumber() const { return fiscal_; }
+  const std::string& taxNumber() const { return taxNumber_; }
+  char taxKind() const { return taxKind_; }
+  std::string diagnosticText() const;  // the answer text of 0x5A
+
+  // ---- clock
+  // The register's clock as "DD-MM-YY HH:MM:SS"; it runs from the last setting.
+  std::string clockText() const;
+  std::tm clock() const;
+  void setClock(const std::tm& t);
+
+  // ---- taxes
+  int decimals() const { return decimals_; }
+  const std::array<int64_t, 4>& taxRates() const { return rates_; }  // hundredths of a percent
+  const std::string& enabledGroups() const { return groups_; }        // "1111"
+  void setTaxRates(const std::array<int64_t, 4>& rates, const std::string& groups);
+
+  // ---- operators (1..15), administrator
+  Operator& op(int n) { return operators_.at(static_cast<size_t>(n - 1)); }
+  const Operator& op(int n) const { return operators_.at(static_cast<size_t>(n - 1)); }
+  void setAdminPassword(const std::string& p) { adminPassword_ = p; }
+  const std::string& adminPassword() const { return adminPassword_; }
+
+  // ---- receipts, articles, totals
+  const Receipt& receipt() const { return receipt_; }
+  ReceiptKind receiptKind() const { return receipt_.kind; }
+  int lastReceiptNumber() const { return receiptNumber_; }
+  const std::map<int, Article>& articles() const { return articles_; }
+  void programArticle(int number, const Article& a) { articles_[number] = a; }
+  const DayTotals& day() const { return day_; }
+  const std::vector<ZRecord>& zReports() const { return zReports_; }
+  int xReports() const { return xReports_; }
+  const std::vector<std::string>& headerLines() const { return header_; }  // lines 0..7
+  const std::map<char, std::string>& printOptions() const { return options_; }
+
+  // ---- devices
+  // The customer display: rows 0 (upper) and 1 (lower) as UTF-8, 20 characters
+  // each, blank-padded; displayText trims the trailing blanks.
+  std::string displayLine(int row) const;
+  std::string displayText(int row) const;
+  // What the display shows for a CP1251 text sent through the translated path
+  // (the display's own glyphs: capitals, Latin look-alikes), trailing blanks trimmed.
+  static std::string displayForm(const std::string& cp1251);
+  int drawerOpenings() const { return drawerOpenings_; }
+  int lastDrawerPulse() const { return lastPulse_; }
+  int beeps() const { return beeps_; }
+  int cuts() const { return cuts_; }
+  int linesFed() const { return linesFed_; }
+  // Everything printed, one entry per line (CP1251), oldest first; capped.
+  const std::vector<std::string>& printout() const { return printout_; }
+
+  // ---- network module
+  NetworkSettings& network() { return network_; }
+  void setModemState(uint8_t s) { modemState_ = s; }
+  void setDeviceId(uint32_t id) { deviceId_ = id; }
+  uint32_t deviceId() const { return deviceId_; }
+
+ private:
+  enum class Result { Ok, Syntax, BadCommand, NotAllowed, Overflow, PrintFault, NoPaper };
+  Result run(uint8_t cmd, const std::string& data, Reply& r);
+  bool canPrint() const { return !paperOut_ && !coverOpen_ && !printerFault_; }
+  void print(const std::string& line);
+
+  Result setHeader(const std::string& d);
+  Result openFiscal(const std::string& d, ReceiptKind kind, Reply& r);
+  Result sale(const std::string& d, bool display, Reply& r);
+  Result subtotal(const std::string& d, Reply& r);
+  Result total(const std::string& d, Reply& r);
+  Result closeFiscal(Reply& r);
+  Result cancel();
+  Result setDateTime(const std::string& d);
+  Result dailyReport(const std::string& d, Reply& r);
+  Result serviceCash(const std::string& d, Reply& r);
+  Result taxSetting(const std::string& d, Reply& r);
+  Result periodicByNumber(const std::string& d);
+  Result periodicByDate(const std::string& d);
+  Result articleReport(const std::string& d);
+  Result articles(const std::string& d, Reply& r);
+  Result setPassword(const std::string& d);
+  Result setName(const std::string& d);
+  Result operatorInfo(const std::string& d, Reply& r);
+  Result resetPassword(const std::string& d);
+  Result adminPassword(const std::string& d);
+  Result writeNetwork(const std::string& d);
+  Result modemReport(const std::string& d, Reply& r);
+  Result taxNumber(const std::string& d);
+  void displayBytes(const std::string& bytes);  // 0x64 data
+  void showText(int row, const std::string& cp1251);
+  bool reportsPassword(const std::string& p) const;
+  bool programmingPassword(const std::string& p) const;
+
+  std::string switches_ = "00101100";
+  bool paperOut_ = false, coverOpen_ = false, printerFault_ = false, displayConnected_ = true;
+  bool clockInvalid_ = false;
+  StatusBytes extra_{};
+  uint8_t s4_ = 0, s5_ = 0x3A;
+
+  std::string serial_ = "VT00012345";
+  std::string fiscal_ = "3000123456";
+  std::string fwVersion_ = "1.04", fwDate_ = "12-03-25", fwTime_ = "10:15";
+  std::string taxNumber_ = "123456789012";
+  char taxKind_ = '0';
+
+  long long clockOffset_ = 0;  // seconds between the register's clock and the PC's local time
+
+  int decimals_ = 2;
+  std::array<int64_t, 4> rates_{2000, 0, 0, 0};
+  std::string groups_ = "1111";
+
+  std::array<Operator, 15> operators_;
+  std::string adminPassword_ = "0000";
+
+  Receipt receipt_;
+  int receiptNumber_ = 0;
+  std::map<int, Article> articles_;
+  DayTotals day_;
+  std::vector<ZRecord> zReports_;
+  int xReports_ = 0;
+  std::vector<std::string> header_ = std::vector<std::string>(8);
+  std::map<char, std::string> options_;
+
+  std::array<std::array<std::string, 20>, 2> display_;
+  bool altSet_ = false;
+  int displayRow_ = 1;
+  int displayCol_ = 0;
+  bool glyphGe_ = false, glyphYe_ = false;
+  int drawerOpenings_ = 0, lastPulse_ = 0, beeps_ = 0, cuts_ = 0, linesFed_ = 0;
+  std::vector<std::string> printout_;
+
+  NetworkSettings network_;
+  uint8_t modemState_ = 0x78;
+  uint32_t deviceId_ = 305419896;
+};
+
+}  // namespace km4410r::sim

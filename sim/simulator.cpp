@@ -1,0 +1,443 @@
+#include "sim/simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "sim/codec.h"
+#include "sim/register_model.h"
+
+namespace km4410r::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string describe(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    uint8_t b = static_cast<uint8_t>(c);
+    if (b < 0x20 || b == 0x7F) {
+      char h[8];
+      std::snprintf(h, sizeof h, "\\x%02X", b);
+      out += h;
+    } else {
+      out += cp1251Char(b);
+    }
+  }
+  return out;
+}
+
+void setError(std::string* error, const std::string& what) {
+  if (error) *error = what;
+}
+
+}  // namespace
+
+struct Simulator::Impl {
+  mutable std::mutex optMu;
+  Options opts;
+
+  std::mutex modelMu;
+  RegisterModel model;
+
+  std::mutex faultMu;
+  FaultSpec fault;
+
+  mutable std::mutex journalMu;
+  mutable std::condition_variable journalCv;
+  std::vector<JournalEntry> journal;
+
+  std::function<void(const std::string&)> log;
+
+  int master = -1;
+  int slaveHold = -1;  // keeps the pty alive while the tool closes and reopens it
+  int wake[2] = {-1, -1};
+  std::string slave;
+  std::string link;
+  std::thread thread;
+  std::atomic<bool> running{false};
+  std::atomic<bool> stopping{false};
+
+  Options options() {
+    std::lock_guard<std::mutex> l(optMu);
+    return opts;
+  }
+
+  // Sleeps ms milliseconds; false when the simulator is stopping.
+  bool sleepMs(int ms) {
+    if (ms <= 0) return !stopping;
+    pollfd p{wake[0], POLLIN, 0};
+    poll(&p, 1, ms);
+    return !stopping;
+  }
+
+  // Writes all bytes unless the simulator stops or nobody listens.
+  void writeAll(const uint8_t* p, size_t n) {
+    while (n > 0 && !stopping) {
+      ssize_t w = ::write(master, p, n);
+      if (w > 0) {
+        p += w;
+        n -= static_cast<size_t>(w);
+      } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
+        pollfd f[2] = {{master, POLLOUT, 0}, {wake[0], POLLIN, 0}};
+        poll(f, 2, 100);
+      } else {
+        return;  // EIO: the tool closed the port; the answer is lost as on a real line
+      }
+    }
+  }
+
+  // Sends bytes at the configured line speed (10 bits a byte).
+  void send(const std::vector<uint8_t>& bytes) {
+    int baud = options().baud;
+    if (baud <= 0) {
+      writeAll(bytes.data(), bytes.size());
+      return;
+    }
+    auto start = Clock::now();
+    size_t sent = 0;
+    while (sent < bytes.size() && !stopping) {
+      size_t chunk = std::min<size_t>(8, bytes.size() - sent);
+      writeAll(bytes.data() + sent, chunk);
+      sent += chunk;
+      auto due = start + std::chrono::microseconds(static_cast<long long>(sent) * 10'000'000LL / baud);
+      auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - Clock::now()).count();
+      if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(left));
+    }
+  }
+
+  // The register is busy for ms milliseconds, sending SYN at intervals.
+  void busy(int ms) {
+    int every = options().synEveryMs;
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+      if (left <= 0) return;
+      if (every <= 0 || left <= every) {
+        sleepMs(static_cast<int>(left));
+        return;
+      }
+      sleepMs(every);
+      send({kSyn});
+    }
+  }
+
+  FaultSpec takeFault() {
+    std::lock_guard<std::mutex> l(faultMu);
+    FaultSpec f = fault;
+    if (fault.fault != Fault::None && fault.count > 0 && --fault.count == 0) fault = FaultSpec{};
+    return f;
+  }
+
+  void handle(const HostFrame& frame) {
+    JournalEntry e;
+    e.raw = frame.raw;
+    e.seq = frame.seq;
+    e.cmd = frame.cmd;
+    e.data = frame.data;
+    e.checksumOk = frame.checksumOk;
+    bool translate;
+    {
+      std::lock_guard<std::mutex> l(modelMu);
+      translate = model.translates();
+    }
+    e.hostData = translate ? fromRegisterPage(frame.data) : frame.data;
+    {
+      std::lock_guard<std::mutex> l(journalMu);
+      journal.push_back(e);
+    }
+    journalCv.notify_all();
+    char head[64];
+    std::snprintf(head, sizeof head, "<- seq %02X cmd %02X%s ", frame.seq, frame.cmd,
+                  frame.checksumOk ? "" : " BAD FRAME");
+    if (log) log(head + describe(e.hostData));
+
+    if (!frame.checksumOk) {
+      send({kNak});
+      if (log) log("-> NAK");
+      return;
+    }
+    FaultSpec f = takeFault();
+    if (f.fault == Fault::Silence) {
+      if (log) log("-> (silence)");
+      return;
+    }
+    if (f.fault == Fault::Nak) {
+      send({kNak});
+      if (log) log("-> NAK (injected)");
+      return;
+    }
+    Reply rep;
+    {
+      std::lock_guard<std::mutex> l(modelMu);
+      rep = model.execute(frame.cmd, e.hostData);
+      translate = model.translates();
+    }
+    Options o = options();
+    busy(o.workTimeMs + (rep.printing ? o.reportTimeMs : 0));
+    std::string text = rep.text;
+    if (f.fault == Fault::TooManyFields) {
+      text.clear();
+      for (int i = 1; i <= 25; ++i) text += (i > 1 ? "," : "") + std::to_string(i);
+    } else if (f.fault == Fault::LongText) {
+      text.clear();
+      for (int i = 0; i < 150; ++i) text += static_cast<char>('A' + i % 26);
+    }
+    if (text.size() > 212) text.resize(212);  // what LEN can announce
+    std::string line = translate ? toRegisterPage(text) : text;
+    auto answer = buildAnswerFrame(frame.seq, frame.cmd, line, rep.status, f.fault == Fault::BadChecksum);
+    if (log) {
+      char s[64];
+      std::snprintf(s, sizeof s, "-> seq %02X cmd %02X status %02X %02X %02X %02X %02X %02X ", frame.seq,
+                    frame.cmd, rep.status[0], rep.status[1], rep.status[2], rep.status[3], rep.status[4],
+                    rep.status[5]);
+      log(s + describe(text));
+    }
+    switch (f.fault) {
+      case Fault::NoiseBefore: {
+        auto end = Clock::now() + std::chrono::milliseconds(f.noiseMs);
+        do {
+          send({f.noiseByte});
+          if (!sleepMs(std::max(1, f.pauseMs))) return;
+        } while (Clock::now() < end);
+        send(answer);
+        break;
+      }
+      case Fault::ForeignSeq:
+      case Fault::ForeignCmd: {
+        uint8_t seq = frame.seq, cmd = frame.cmd;
+        if (f.fault == Fault::ForeignSeq) seq = static_cast<uint8_t>(seq >= 0x7E ? 0x20 : seq + 1);
+        else cmd = static_cast<uint8_t>(cmd == 0x4A ? 0x5A : 0x4A);
+        send(buildAnswerFrame(seq, cmd, "", rep.status));
+        send(answer);
+        break;
+      }
+      case Fault::SplitFrame: {
+        size_t third = answer.size() / 3;
+        send(std::vector<uint8_t>(answer.begin(), answer.begin() + static_cast<long>(third)));
+        if (!sleepMs(f.pauseMs)) return;
+        send(std::vector<uint8_t>(answer.begin() + static_cast<long>(third),
+                                  answer.begin() + static_cast<long>(2 * third)));
+        if (!sleepMs(f.pauseMs)) return;
+        send(std::vector<uint8_t>(answer.begin() + static_cast<long>(2 * third), answer.end()));
+        break;
+      }
+      default:
+        send(answer);
+    }
+  }
+
+  void serve() {
+    HostFrameParser parser;
+    auto lastByte = Clock::now();
+    uint8_t buf[512];
+    while (!stopping) {
+      pollfd f[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
+      int n = poll(f, 2, 200);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (stopping || f[1].revents) break;
+      if (f[0].revents & POLLIN) {
+        ssize_t r = ::read(master, buf, sizeof buf);
+        if (r <= 0) {
+          if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+          sleepMs(50);  // nobody has the port open
+          continue;
+        }
+        auto now = Clock::now();
+        // A frame that stalls for a second is abandoned.
+        if (parser.inFrame() && now - lastByte > std::chrono::seconds(1)) parser.reset();
+        lastByte = now;
+        for (ssize_t i = 0; i < r && !stopping; ++i)
+          if (auto frame = parser.feed(buf[i])) handle(*frame);
+      } else if (f[0].revents & (POLLHUP | POLLERR)) {
+        sleepMs(50);
+      }
+    }
+  }
+
+  void removeLink() {
+    if (link.empty()) return;
+    char target[4096];
+    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n >= 0) {
+      target[n] = 0;
+      if (slave == target) unlink(link.c_str());
+    }
+    link.clear();
+  }
+};
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>()) { impl_->opts = options; }
+
+Simulator::~Simulator() { stop(); }
+
+bool Simulator::start(std::string* error) {
+  Impl& s = *impl_;
+  if (s.running) return true;
+  s.master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (s.master < 0 || grantpt(s.master) != 0 || unlockpt(s.master) != 0) {
+    setError(error, std::string("cannot open a pty: ") + std::strerror(errno));
+    if (s.master >= 0) close(s.master);
+    s.master = -1;
+    return false;
+  }
+  char name[128];
+  if (ptsname_r(s.master, name, sizeof name) != 0) {
+    setError(error, std::string("ptsname: ") + std::strerror(errno));
+    close(s.master);
+    s.master = -1;
+    return false;
+  }
+  s.slave = name;
+  fcntl(s.master, F_SETFL, fcntl(s.master, F_GETFL) | O_NONBLOCK);
+  s.slaveHold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios t{};
+  if (tcgetattr(s.master, &t) == 0) {
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    tcsetattr(s.master, TCSANOW, &t);
+  }
+  if (pipe(s.wake) != 0) {
+    setError(error, std::string("pipe: ") + std::strerror(errno));
+    close(s.master);
+    if (s.slaveHold >= 0) close(s.slaveHold);
+    s.master = s.slaveHold = -1;
+    return false;
+  }
+  s.stopping = false;
+  s.running = true;
+  s.thread = std::thread([&s] { s.serve(); });
+  return true;
+}
+
+void Simulator::stop() {
+  Impl& s = *impl_;
+  if (s.running) {
+    s.stopping = true;
+    if (::write(s.wake[1], "x", 1) < 0) { /* the thread also polls with a timeout */ }
+    if (s.thread.joinable()) s.thread.join();
+    close(s.wake[0]);
+    close(s.wake[1]);
+    s.wake[0] = s.wake[1] = -1;
+    if (s.slaveHold >= 0) close(s.slaveHold);
+    close(s.master);
+    s.master = s.slaveHold = -1;
+    s.running = false;
+  }
+  s.removeLink();
+}
+
+bool Simulator::running() const { return impl_->running; }
+std::string Simulator::slavePath() const { return impl_->slave; }
+std::string Simulator::linkPath() const { return impl_->link; }
+
+std::string Simulator::portFolder() {
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  if (xdg && *xdg) return std::string(xdg) + "/km4410r";
+  return "/tmp/km4410r-" + std::to_string(getuid());
+}
+
+bool Simulator::registerCom(int n, std::string* error) {
+  if (n < 1 || n > 255) {
+    setError(error, "COM port number out of range");
+    return false;
+  }
+  std::string dir = portFolder();
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    setError(error, "cannot create " + dir + ": " + std::strerror(errno));
+    return false;
+  }
+  struct stat st{};
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    setError(error, dir + " is not a folder");
+    return false;
+  }
+  return linkAt(dir + "/COM" + std::to_string(n), error);
+}
+
+bool Simulator::linkAt(const std::string& path, std::string* error) {
+  Impl& s = *impl_;
+  if (s.slave.empty()) {
+    setError(error, "the simulator is not started");
+    return false;
+  }
+  if (path == s.link) return true;
+  struct stat st{};
+  if (lstat(path.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      setError(error, path + " exists and is not a link");
+      return false;
+    }
+    struct stat target{};
+    if (stat(path.c_str(), &target) == 0) {  // points at a live device
+      setError(error, path + " is in use by another device");
+      return false;
+    }
+    unlink(path.c_str());  // left over from a simulator that did not stop cleanly
+  }
+  if (symlink(s.slave.c_str(), path.c_str()) != 0) {
+    setError(error, "cannot link " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  s.removeLink();
+  s.link = path;
+  return true;
+}
+
+void Simulator::setOptions(const Options& options) {
+  std::lock_guard<std::mutex> l(impl_->optMu);
+  impl_->opts = options;
+}
+
+Options Simulator::options() const { return impl_->options(); }
+
+void Simulator::injectFault(const FaultSpec& spec) {
+  std::lock_guard<std::mutex> l(impl_->faultMu);
+  impl_->fault = spec;
+  if (spec.count == 0) impl_->fault = FaultSpec{};
+}
+
+void Simulator::clearFaults() {
+  std::lock_guard<std::mutex> l(impl_->faultMu);
+  impl_->fault = FaultSpec{};
+}
+
+std::vector<JournalEntry> Simulator::journal() const {
+  std::lock_guard<std::mutex> l(impl_->journalMu);
+  return impl_->journal;
+}
+
+void Simulator::clearJournal() {
+  std::lock_guard<std::mutex> l(impl_->journalMu);
+  impl_->journal.clear();
+}
+
+bool Simulator::waitForFrames(size_t n, int timeoutMs) const {
+  std::unique_lock<std::mutex> l(impl_->journalMu);
+  return impl_->journalCv.wait_for(l, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return impl_->journal.size() >= n; });
+}
+
+void Simulator::withModel(const std::function<void(RegisterModel&)>& f) {
+  std::lock_guard<std::mutex> l(impl_->modelMu);
+  f(impl_->model);
+}
+
+void Simulator::setLogger(std::function<void(const std::string&)> log) { impl_->log = std::move(log); }
+
+}  // namespace km4410r::sim
