@@ -1,0 +1,280 @@
+#include "app/Mainform.h"
+
+#include <QFile>
+#include <QShowEvent>
+#include <QTextOption>
+#include <cerrno>
+#include <cstring>
+
+#include "app/Unit5.h"
+#include "app/controls.h"
+#include "app/cp1251text.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const char* const kDefaultPassword = "9162";
+
+// Error flags that have a message, in the order the handlers test them.
+struct ErrorMessage {
+  uint32_t flag;
+  const char16_t* text;
+};
+constexpr ErrorMessage kErrorMessages[] = {
+    {kFlagSyntax, u"Синтаксическая ошибка"},
+    {kFlagBadCommand, u"Неверная команда"},
+    {kFlagDateTime, u"Дата и время неверны"},
+    {kFlagPrinter, u"Ошибка печати"},
+    {kFlagOverflow, u"Арифметическое переполнение"},
+    {kFlagNotAllowed, u"Команда не разрешена"},
+    {kFlagRamReset, u"Обнуление ОЗУ"},
+    {kFlagRamDestroyed, u"Обнуление ОЗУ"},
+    {kFlagNoPaper, u"Нет бумаги"},
+    {kFlagNoFiscalModule, u"Не модуля фиск. памяти"},
+    {kFlagFmLittleRoom, u"В фиск. памяти мало места"},
+    {kFlagFmWriteError, u"Ошибка записи в фиск. память"},
+    {kFlagFmFull, u"Фиск. память переполнена"},
+    {kFlagFmReadOnly, u"Запись в фиск. память запрещена"},
+    {kFlagLastZError, u"Ошибка последнего Z-отчета"},
+    {kFlagChecksum, u"Ошибка протокола"},
+    {kFlagNak, u"Ошибка приема команды"},
+    {kFlagTimeout, u"Таймаут"},
+    {kFlagGeneral, u"Общая ошибка"},
+    {kFlagFmGeneral, u"Общая ошибка фиск. памяти"},
+};
+
+// The common body of the main window's handlers.
+void MainWindowResult(RetData& data, bool showMessage) {
+  if (!Form1) return;
+  Form1->LastAnswer = data;
+  const QString message = FirstErrorMessage(data.ErrorFlags);
+  if (message.isEmpty()) return;
+  if (showMessage) ui::showMessage(message);
+  Form1->ErrorCounter++;
+}
+
+}  // namespace
+
+QString FirstErrorMessage(uint32_t flags) {
+  for (const ErrorMessage& e : kErrorMessages)
+    if (flags & e.flag) return QString::fromUtf16(e.text);
+  return QString();
+}
+
+void PrinterResults(RetData& data) { MainWindowResult(data, true); }
+void PrinterResultsx(RetData& data) { MainWindowResult(data, true); }
+void PrinterResultsy(RetData& data) { MainWindowResult(data, false); }
+
+bool SwitchesMeanNoTranslation(const char* switches) {
+  if (!switches) return false;
+  char buffer[20] = {};
+  const size_t length = strnlen(switches, sizeof buffer);
+  if (length >= sizeof buffer) return false;  // does not fit: no match
+  memcpy(buffer, switches, length);
+  buffer[0] = buffer[1] = buffer[6] = buffer[7] = 'X';
+  return strcmp(buffer, "XX1011XX") == 0;
+}
+
+// ---- TForm1 ------------------------------------------------------------
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+  ui.setupUi(this);
+  // A title bar without buttons: Закрыть is the way to close the window.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  ui.Shape1->setBrushColor(QColor::fromRgb(kRed));
+  ui.Shape1->setAccessibleDescription(QStringLiteral("отключено"));
+  for (QComboBox* box : {ui.ComboBox1, ui.ComboBox2, ui.ComboBox8})
+    box->setInsertPolicy(QComboBox::NoInsert);  // typed texts stay texts
+  ui.ComboBox8->setEditText(QStringLiteral("<Выберите кассира>"));
+  ui.StringGrid1->setFixed(1, 1);
+  ui.StringGrid2->setFixed(1, 1);
+  ui.StringGrid1->setAccessibleName(ui.LabelTaxGroups->text());
+
+  ui.Memo1->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
+  ui.Memo1->setPlainText(QStringLiteral(
+      "\n\nТест регистратора расчетных операций KM4410R\n\n"
+      "Сервисная программа для проверки регистратора\nи выполнения служебных операций\n\n"
+      "Версия " KM_VERSION "\n"
+      "Дата: 07.12.2026"));
+
+  connect(ui.Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
+  connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(ui.PageControl1, &PageControl::currentChanged, this, &TForm1::PageControl1Change);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!shownOnce_ && !event->spontaneous()) {
+    shownOnce_ = true;
+    FormActivate();
+  }
+}
+
+bool TForm1::isConnected() const {
+  return ui.Shape1->brushColor().rgb() != QColor::fromRgb(kRed).rgb();
+}
+
+QString TForm1::SaveDialog1Execute() {
+  return ui::chooseSaveFile(this, QString(), QStringLiteral("Все файлы (*)"));
+}
+
+void TForm1::FormActivate() {
+  // The defaults are set when the window first appears; later activations
+  // (after a message box or a dialog closed) keep what the user has chosen.
+  if (defaultsRestored_) return;
+  defaultsRestored_ = true;
+  RestoreDefaults();
+}
+
+void TForm1::RestoreDefaults() {
+  ui.ComboBox3->setCurrentIndex(1);
+  ui.ComboBox1->setCurrentIndex(0);
+  ui.ComboBox8->setCurrentIndex(0);
+  ui.ComboBox10->setCurrentIndex(0);
+  ui.Edit21->setText(QString::fromLatin1(kDefaultPassword));
+  ui.Edit22->setText(QString::fromLatin1(kDefaultPassword));
+  ui.Edit23->setText(QString::fromLatin1(kDefaultPassword));
+  ui.PageControl1->setCurrentIndex(ui.PageControl1->indexOf(ui.TabSheet1));
+  DateChosenMark = 0;
+  TimeEditedMark = 0;
+
+  const QDateTime now = ui::now();
+  ui.Label59->setText(now.date().toString(QStringLiteral("dd.MM.yy")));
+  {
+    // Filled by the program, not edited by the user: the marks stay clear.
+    const QSignalBlocker dateBlocker(ui.DateEdit3);
+    const QSignalBlocker timeBlocker(ui.Edit39);
+    ui.DateEdit3->setDate(now.date());
+    ui.Edit39->setText(now.time().toString(QStringLiteral("hh:mm")));
+  }
+
+  StringGrid* taxes = ui.StringGrid1;
+  taxes->setColumnCount(4);
+  taxes->setRowCount(6);
+  const QStringList heads = {QStringLiteral("№"), QStringLiteral("Group"),
+                             QStringLiteral("Rate"), QStringLiteral("Action")};
+  const QStringList letters = {QStringLiteral("А"), QStringLiteral("Б"), QStringLiteral("В"),
+                               QStringLiteral("Г"), QStringLiteral("Д")};
+  const QStringList rates = {QStringLiteral("20.00"), QStringLiteral("00.00"),
+                             QStringLiteral("00.00"), QStringLiteral("00.00"),
+                             QStringLiteral("UnTaxed")};
+  for (int c = 0; c < 4; ++c) taxes->setCells(c, 0, heads[c]);
+  for (int r = 1; r <= 5; ++r) {
+    taxes->setCells(0, r, QString::number(r));
+    taxes->setCells(1, r, letters[r - 1]);
+    taxes->setCells(2, r, rates[r - 1]);
+    taxes->setCells(3, r, QStringLiteral("Разрешён"));
+  }
+
+  StringGrid* cashiers = ui.StringGrid2;
+  cashiers->setColumnCount(4);
+  cashiers->setRowCount(14);
+  cashiers->setCells(0, 0, QStringLiteral("№ кассира"));
+  cashiers->setCells(1, 0, QStringLiteral("Пароль"));
+  cashiers->setCells(2, 0, QStringLiteral("Имя"));
+  cashiers->setCells(3, 0, QStringLiteral("Запись"));
+  for (int r = 1; r <= 13; ++r) {
+    cashiers->setCells(0, r, QString::number(r));
+    cashiers->setCells(1, r, QString::fromLatin1(kDefaultPassword));
+    cashiers->setCells(2, r, QStringLiteral("Оператор %1").arg(r));
+    cashiers->setCells(3, r, QStringLiteral("выполнить"));
+  }
+}
+
+QString TForm1::PortOpenFailure() const {
+  const int error = GetLastPortError();
+  QString device = fromCp1251(GetLastPortDevice());
+  if (device.isEmpty()) device = ui.ComboBox1->currentText();
+  QString reason;
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      reason = QStringLiteral("устройство не найдено");
+      break;
+    case EACCES:
+    case EPERM:
+      reason = QStringLiteral(
+          "нет прав доступа. Добавьте пользователя в группу dialout "
+          "(sudo usermod -aG dialout $USER) и войдите в систему заново");
+      break;
+    case EBUSY:
+    case EWOULDBLOCK:
+      reason = QStringLiteral("порт занят другой программой");
+      break;
+    default:
+      reason = QString::fromLocal8Bit(GetLastPortErrorText());
+      break;
+  }
+  return QStringLiteral("Невозможно подключить порт\n%1: %2").arg(device, reason);
+}
+
+void TForm1::Button2Click() {
+  if (!isConnected()) {
+    static constexpr int kSpeeds[] = {9600, 19200, 57600, 115200};
+    const int speedIndex = ui.ComboBox3->currentIndex();
+    if (speedIndex < 0 || speedIndex > 3) return;
+    const int baud = kSpeeds[speedIndex];
+
+    // A typed device path is opened as it stands; otherwise COMn is item n-1.
+    const QString typed = ui.ComboBox1->currentText();
+    const int portIndex = ItemIndex(ui.ComboBox1);
+    int opened;
+    if (portIndex < 0 && typed.startsWith(QLatin1Char('/')))
+      opened = OpenPortPath(QFile::encodeName(typed).constData(), baud);
+    else
+      opened = OpenPort(portIndex + 1, baud);
+    if (opened == -1) {
+      ui::showMessage(PortOpenFailure());
+      return;
+    }
+
+    ui.Button25->setEnabled(true);
+    ui.Shape1->setBrushColor(QColor::fromRgb(kGreen));
+    ui.Shape1->setAccessibleDescription(QStringLiteral("подключено"));
+    ui.Button2->setText(QStringLiteral("Отключить"));
+    ui.PageControl1->setEnabled(true);
+    ui.ComboBox2->setCurrentIndex(0);
+    ui.ComboBox1->setEnabled(false);
+    ui.ComboBox3->setEnabled(false);
+    StopFlag = 0;
+    ErrorCounter = 0;
+
+    GetDiagnosticInfo(nullptr, PrinterResults, 0, 1);
+    if (ErrorCounter > 0) {
+      ui::showMessage(QStringLiteral("Ошибка получения информации"));
+      return;
+    }
+    CheckSwitches();
+    return;
+  }
+
+  if (ClosePort() == 0) return;
+  ui.Shape1->setBrushColor(QColor::fromRgb(kRed));
+  ui.Shape1->setAccessibleDescription(QStringLiteral("отключено"));
+  ui.Button2->setText(QStringLiteral("Подключить"));
+  ui.PageControl1->setEnabled(false);
+  ui.Button25->setEnabled(false);
+  ui.ComboBox1->setEnabled(true);
+  ui.ComboBox3->setEnabled(true);
+  StopFlag = 1;
+}
+
+void TForm1::CheckSwitches() {
+  const char* switches = LastAnswer.FieldCount > 4 ? LastAnswer.Fields[4] : nullptr;
+  SetNoTranslation(SwitchesMeanNoTranslation(switches) ? 1 : 0);
+}
+
+void TForm1::Button25Click() {
+  if (Form5) Form5->ShowModal();
+}
+
+void TForm1::Button1Click() { close(); }
+
+void TForm1::PageControl1Change() {
+  // The general information page fills itself here when it comes to the front.
+}

@@ -1,0 +1,55 @@
+#include "app/Status.h"
+
+
+#include "app/Mainform.h"
+
+TForm4* Form4 = nullptr;
+
+void PrinterResults3(RetData& data) {
+  if (!Form4) return;
+  Form4->LastAnswer = data;
+  const QString message = FirstErrorMessage(data.ErrorFlags);
+  if (message.isEmpty()) return;
+  ui::showMessage(message);
+  Form4->ErrorCounter++;
+}
+
+TForm4::TForm4(QWidget* parent) : QDialog(parent) {
+  ui.setupUi(this);
+  // Placed where it was designed, not centred.
+  setAttribute(Qt::WA_Moved);
+  move(234, 188);
+  connect(ui.Button1, &QPushButton::clicked, this, &TForm4::Button1Click);
+}
+
+int TForm4::ShowModal() { return ui::showModal(*this, *this); }
+
+void TForm4::FormShow() { requested_ = false; }
+
+void TForm4::FormActivate() {
+  // One request per showing: the dialog is activated again when one of its
+  // own message boxes closes, and a register that keeps failing must not
+  // keep the user in a cycle of requests and messages.
+  if (requested_) return;
+  requested_ = true;
+
+  ErrorCounter = 0;
+  GetDiagnosticInfo(nullptr, PrinterResults3, 0, 1);
+  if (ErrorCounter > 0) {
+    ui::showMessage(QStringLiteral("Ошибка получения информации"));
+    return;
+  }
+  const uint32_t flags = LastAnswer.ErrorFlags;
+  QStringList lines;
+  if (!(flags & kFlagTaxRatesDefined)) lines << QStringLiteral("Заводской номер не задан");
+  if (!(flags & kFlagFmFormatted)) lines << QStringLiteral("Фискальная память не форматирована");
+  if (!(flags & kFlagNumbersProgrammed)) lines << QStringLiteral("Фискальный номер не задан");
+  if ((flags & kFlagFiscalOpen) && !(flags & kFlagReturnReceipt))
+    lines << QStringLiteral("Открыт фискальный чек");
+  if ((flags & kFlagFiscalOpen) && (flags & kFlagReturnReceipt))
+    lines << QStringLiteral("Открыт чек возврата");
+  if (flags & kFlagNonFiscalOpen) lines << QStringLiteral("Открыт нефискальный чек");
+  for (const QString& line : lines) ui.Memo1->appendPlainText(line);
+}
+
+void TForm4::Button1Click() { close(); }

@@ -1,0 +1,11 @@
+#include "app/controls.h"
+
+#include <QComboBox>
+
+int ItemIndex(const QComboBox* box) {
+  if (!box->isEditable()) return box->currentIndex();
+  const QString text = box->currentText();
+  const int current = box->currentIndex();
+  if (current >= 0 && box->itemText(current) == text) return current;
+  return box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+}

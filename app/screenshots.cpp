@@ -1,0 +1,115 @@
+// km4410r-screenshots OUTDIR: renders every window of the tool, and every page
+// of the main window, to PNG files, with the main window connected to the
+// register simulator. Runs offscreen unless QT_QPA_PLATFORM says otherwise.
+#include <QDialog>
+#include <QDir>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <string>
+
+#include "app/Mainform.h"
+#include "app/Status.h"
+#include "app/Unit5.h"
+#include "app/program.h"
+#include "app/uifakes.h"
+#include "sim/register_model.h"
+#include "sim/simulator.h"
+
+namespace {
+
+bool save(QWidget& w, const QDir& dir, const QString& name) {
+  const QString path = dir.filePath(name);
+  if (!w.grab().save(path, "PNG")) {
+    std::fprintf(stderr, "km4410r-screenshots: cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+void settle() {
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: km4410r-screenshots OUTDIR\n");
+    return 2;
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // A virtual port folder of our own, so that COM1 is the simulator here.
+  QTemporaryDir runtime;
+  if (!runtime.isValid()) {
+    std::fprintf(stderr, "km4410r-screenshots: no temporary folder\n");
+    return 1;
+  }
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+
+  KmApplication app(argc, argv);
+  const QDir out(QString::fromLocal8Bit(argv[1]));
+  if (!QDir().mkpath(out.path())) {
+    std::fprintf(stderr, "km4410r-screenshots: cannot create %s\n", argv[1]);
+    return 1;
+  }
+
+  km4410r::sim::Options options;
+  options.baud = 0;
+  km4410r::sim::Simulator sim(options);
+  std::string error;
+  if (!sim.start(&error) || !sim.registerCom(1, &error)) {
+    std::fprintf(stderr, "km4410r-screenshots: simulator: %s\n", error.c_str());
+    return 1;
+  }
+
+  FakeServices services;
+  services.clock = QDateTime::currentDateTime();
+  services.onMessage = [](const QString& text) {
+    std::fprintf(stderr, "message: %s\n", qPrintable(text));
+  };
+  services.installSelf();
+
+  CreateWindows();
+  Form1->show();
+  settle();
+  bool ok = save(*Form1, out, QStringLiteral("main-disconnected.png"));
+
+  Form1->Button2Click();  // COM1, 19200 baud: the simulator
+  settle();
+  if (!Form1->isConnected()) {
+    std::fprintf(stderr, "km4410r-screenshots: could not connect to the simulator\n");
+    return 1;
+  }
+  ok = save(*Form1, out, QStringLiteral("main-window.png")) && ok;
+
+  PageControl* pages = Form1->ui.PageControl1;
+  for (int i = 0; i < pages->count(); ++i) {
+    pages->setCurrentIndex(i);
+    settle();
+    ok = save(*Form1, out, QStringLiteral("main-%1.png").arg(pages->widget(i)->objectName())) && ok;
+  }
+  pages->setCurrentIndex(0);
+
+  auto grabDialog = [&](const QString& file) {
+    return [&, file](QDialog& dialog) {
+      dialog.show();
+      settle();
+      ok = save(dialog, out, file) && ok;
+      dialog.hide();
+    };
+  };
+  services.dialogScripts[QStringLiteral("TForm5")] = grabDialog(QStringLiteral("TForm5.png"));
+  Form1->Button25Click();
+
+  // A register with a non-fiscal receipt open has something to say in the
+  // invalid-state dialog.
+  sim.withModel([](km4410r::sim::RegisterModel& m) { m.execute(0x26, ""); });
+  services.dialogScripts[QStringLiteral("TForm4")] = grabDialog(QStringLiteral("TForm4.png"));
+  Form4->ShowModal();
+
+  DestroyWindows();
+  sim.stop();
+  return ok ? 0 : 1;
+}
