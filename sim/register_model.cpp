@@ -320,29 +320,33 @@ void RegisterModel::showText(int row, const std::string& cp1251) {
   displayCol_ = static_cast<int>(std::min<size_t>(cp1251.size(), 20));
 }
 
-void RegisterModel::displayBytes(const std::string& line) {
-  std::string d(line);
-  if (translates())
-    for (char& c : d) c = static_cast<char>(lineToDisplayCode(static_cast<uint8_t>(c)));
+void RegisterModel::displayBytes(const std::string& d) {
+  // The escapes are matched as they come on the line (translated, when the
+  // tool translates); the characters are read back into display codes.
+  const bool tr = translates();
+  auto onLine = [tr](const std::string& seq) { return tr ? toRegisterPage(seq) : seq; };
+  const std::string ge = onLine(kGlyphGe), ye = onLine(kGlyphYe), lower = onLine(kLowerStart),
+                    upper = onLine(kUpperStart), in = onLine(kSwitchIn), back = onLine(kSwitchBack);
   for (size_t i = 0; i < d.size();) {
     if (d[i] == '\x10') {
       auto at = [&](const std::string& seq) { return d.compare(i, seq.size(), seq) == 0; };
-      if (at(kGlyphGe)) { glyphGe_ = true; i += kGlyphGe.size(); continue; }
-      if (at(kGlyphYe)) { glyphYe_ = true; i += kGlyphYe.size(); continue; }
-      if (at(kLowerStart) || at(kUpperStart)) {
-        displayRow_ = at(kLowerStart) ? 1 : 0;
+      if (at(ge)) { glyphGe_ = true; i += ge.size(); continue; }
+      if (at(ye)) { glyphYe_ = true; i += ye.size(); continue; }
+      if (at(lower) || at(upper)) {
+        displayRow_ = at(lower) ? 1 : 0;
         display_[static_cast<size_t>(displayRow_)].fill(" ");
         displayCol_ = 0;
         altSet_ = false;
-        i += kLowerStart.size();
+        i += lower.size();
         continue;
       }
-      if (at(kSwitchIn)) { altSet_ = true; i += kSwitchIn.size(); continue; }
-      if (at(kSwitchBack)) { altSet_ = false; i += kSwitchBack.size(); continue; }
+      if (at(in)) { altSet_ = true; i += in.size(); continue; }
+      if (at(back)) { altSet_ = false; i += back.size(); continue; }
       ++i;  // an escape the display does not know
       continue;
     }
     uint8_t c = static_cast<uint8_t>(d[i++]);
+    if (tr) c = lineToDisplayCode(c);
     std::string g;
     if (altSet_ && c == 0x20) g = glyphGe_ ? "Ґ" : "?";
     else if (altSet_ && c == 0x21) g = glyphYe_ ? "Є" : "?";
@@ -354,6 +358,16 @@ void RegisterModel::displayBytes(const std::string& line) {
 // ---------------------------------------------------------------- commands
 
 Reply RegisterModel::execute(uint8_t cmd, const std::string& data) {
+  line_ = translates() ? toRegisterPage(data) : data;
+  return answer(cmd, data);
+}
+
+Reply RegisterModel::receive(uint8_t cmd, const std::string& lineData) {
+  line_ = lineData;
+  return answer(cmd, translates() ? fromRegisterPage(lineData) : lineData);
+}
+
+Reply RegisterModel::answer(uint8_t cmd, const std::string& data) {
   Reply r;
   Result res = run(cmd, data, r);
   r.status = status();
@@ -405,8 +419,8 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
     case 0x2F:  // upper row
       showText(0, d);
       return Result::Ok;
-    case 0x64:  // display control
-      displayBytes(d);
+    case 0x64:  // display control: display codes, read from the line bytes
+      displayBytes(line_);
       return Result::Ok;
     case 0x3F:  // date and time on the display
       showText(0, dateText(clock()));

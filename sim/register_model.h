@@ -102,6 +102,9 @@ class RegisterModel {
 
   // Executes one command; data is the data text in CP1251.
   Reply execute(uint8_t cmd, const std::string& data);
+  // Executes one command as its data came on the line (the register's code
+  // page when the switches ask the tool to translate).
+  Reply receive(uint8_t cmd, const std::string& lineData);
 
   // ---- switches and translation
   // Eight '0'/'1' characters, Sw1 first. Status byte 3 carries Sw1..Sw7.
@@ -192,6 +195,7 @@ class RegisterModel {
 
  private:
   enum class Result { Ok, Syntax, BadCommand, NotAllowed, Overflow, PrintFault, NoPaper };
+  Reply answer(uint8_t cmd, const std::string& data);
   Result run(uint8_t cmd, const std::string& data, Reply& r);
   bool canPrint() const { return !paperOut_ && !coverOpen_ && !printerFault_; }
   void print(const std::string& line);
@@ -254,6 +258,7 @@ class RegisterModel {
   std::vector<std::string> header_ = std::vector<std::string>(8);
   std::map<char, std::string> options_;
 
+  std::string line_;  // the current command's data as it came on the line
   std::array<std::array<std::string, 20>, 2> display_;
   bool altSet_ = false;
   int displayRow_ = 1;

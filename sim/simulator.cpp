@@ -182,7 +182,7 @@ struct Simulator::Impl {
     Reply rep;
     {
       std::lock_guard<std::mutex> l(modelMu);
-      rep = model.execute(frame.cmd, e.hostData);
+      rep = model.receive(frame.cmd, frame.data);
       translate = model.translates();
     }
     Options o = options();
