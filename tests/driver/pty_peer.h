@@ -24,7 +24,8 @@ struct HostFrame {
   uint8_t seq() const { return raw.size() > 2 ? raw[2] : 0; }
   uint8_t cmd() const { return raw.size() > 3 ? raw[3] : 0; }
   std::string data() const {
-    return raw.size() >= 10 ? std::string(raw.begin() + 4, raw.end() - 6) : std::string();
+    if (raw.size() < 10) return std::string();
+    return std::string(reinterpret_cast<const char*>(raw.data()) + 4, raw.size() - 10);
   }
 };
 
