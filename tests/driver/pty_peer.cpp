@@ -14,12 +14,12 @@ std::vector<uint8_t> RegisterFrame(uint8_t seq, uint8_t cmd, const std::string& 
                                    const uint8_t status[6], int checksumDelta) {
   static const uint8_t kClear[6] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
   if (!status) status = kClear;
-  std::vector<uint8_t> f;
-  f.push_back(0x01);
-  f.push_back(static_cast<uint8_t>(0x2B + data.size()));
-  f.push_back(seq);
-  f.push_back(cmd);
-  f.insert(f.end(), data.begin(), data.end());
+  std::vector<uint8_t> f(4 + data.size());
+  f[0] = 0x01;
+  f[1] = static_cast<uint8_t>(0x2B + data.size());
+  f[2] = seq;
+  f[3] = cmd;
+  for (size_t i = 0; i < data.size(); ++i) f[4 + i] = static_cast<uint8_t>(data[i]);
   f.push_back(0x04);
   for (int i = 0; i < 6; ++i) f.push_back(status[i]);
   f.push_back(0x05);
