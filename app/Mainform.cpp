@@ -8,7 +8,6 @@
 
 #include "app/Unit5.h"
 #include "app/controls.h"
-#include "app/cp1251text.h"
 
 TForm1* Form1 = nullptr;
 
@@ -185,10 +184,13 @@ void TForm1::RestoreDefaults() {
   }
 }
 
-QString TForm1::PortOpenFailure() const {
+QString TForm1::PortOpenFailure(const QString& typed) const {
+  const QString first = QStringLiteral("Невозможно подключить порт\n");
+  // A typed text that is neither an item nor a path is named as typed (the
+  // driver knows it only as port 0).
+  if (!typed.isNull() && typed.isEmpty()) return first + QStringLiteral("порт не выбран");
   const int error = GetLastPortError();
-  QString device = fromCp1251(GetLastPortDevice());
-  if (device.isEmpty()) device = ui.ComboBox1->currentText();
+  const QString device = typed.isNull() ? QFile::decodeName(GetLastPortDevice()) : typed;
   QString reason;
   switch (error) {
     case ENOENT:
@@ -210,7 +212,7 @@ QString TForm1::PortOpenFailure() const {
       reason = QString::fromLocal8Bit(GetLastPortErrorText());
       break;
   }
-  return QStringLiteral("Невозможно подключить порт\n%1: %2").arg(device, reason);
+  return first + QStringLiteral("%1: %2").arg(device, reason);
 }
 
 void TForm1::Button2Click() {
@@ -229,7 +231,8 @@ void TForm1::Button2Click() {
     else
       opened = OpenPort(portIndex + 1, baud);
     if (opened == -1) {
-      ui::showMessage(PortOpenFailure());
+      const bool typedName = portIndex < 0 && !typed.startsWith(QLatin1Char('/'));
+      ui::showMessage(PortOpenFailure(typedName ? typed : QString()));
       return;
     }
 

@@ -47,7 +47,9 @@ class TForm1 : public QWidget, public ui::Activatable {
   // The register's switch settings decide whether texts are translated.
   void CheckSwitches();
   void RestoreDefaults();
-  QString PortOpenFailure() const;
+  // The message for a port that did not open; `typed` names a typed text
+  // that is no item and no path (null otherwise).
+  QString PortOpenFailure(const QString& typed) const;
 
   bool shownOnce_ = false;
   bool defaultsRestored_ = false;

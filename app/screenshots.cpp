@@ -94,10 +94,8 @@ int main(int argc, char** argv) {
 
   auto grabDialog = [&](const QString& file) {
     return [&, file](QDialog& dialog) {
-      dialog.show();
       settle();
       ok = save(dialog, out, file) && ok;
-      dialog.hide();
     };
   };
   services.dialogScripts[QStringLiteral("TForm5")] = grabDialog(QStringLiteral("TForm5.png"));

@@ -37,9 +37,13 @@ QString FakeServices::chooseSaveFile(QWidget*, const QString&, const QString&) {
 void FakeServices::endApplication() { ++endRequests; }
 
 int FakeServices::execModal(QDialog& dialog, const std::function<void()>& shown) {
+  // The dialog is on the screen (not modal) while its script runs.
   dialogsShown << dialog.objectName();
+  dialog.setResult(QDialog::Rejected);
+  dialog.show();
   shown();
   auto it = dialogScripts.find(dialog.objectName());
-  if (it != dialogScripts.end() && it->second) it->second(dialog);
+  if (it != dialogScripts.end() && it->second && dialog.isVisible()) it->second(dialog);
+  dialog.hide();
   return dialog.result();
 }

@@ -28,8 +28,8 @@ class FakeServices : public ui::Services {
   QString saveFileAnswer;                // what chooseSaveFile returns
   // Runs when a message is shown (the box is "open" meanwhile).
   std::function<void(const QString&)> onMessage;
-  // Runs while a dialog with this object name is "open", after its first
-  // activation; when it returns the dialog has closed.
+  // Runs while a dialog with this object name is open (shown, not modal),
+  // after its first activation; when it returns the dialog closes.
   std::map<QString, std::function<void(QDialog&)>> dialogScripts;
 
   void message(const QString& text) override;

@@ -1,0 +1,116 @@
+// Window test harness: the program's three windows on the offscreen
+// platform, the register simulator on a pty registered as a COM number in a
+// virtual port folder of the test process's own, and the ui services fakes.
+//
+//   KM_WINDOW_TEST_MAIN(MyTest)       // in the test source, instead of QTEST_MAIN
+//   void MyTest::someCase() {
+//     km::test::Session s;             // windows shown, simulator as COM1
+//     QVERIFY(s.connect());
+//     ...
+//   }
+#pragma once
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/Mainform.h"
+#include "app/Status.h"
+#include "app/Unit5.h"
+#include "app/uifakes.h"
+#include "sim/register_model.h"
+#include "sim/simulator.h"
+
+namespace km::test {
+
+namespace sim = km4410r::sim;
+
+// Runs the test object with offscreen windows and a fresh XDG_RUNTIME_DIR.
+int runWindowTests(int argc, char** argv, const std::function<int(int, char**)>& run);
+
+// The virtual port folder of this process ($XDG_RUNTIME_DIR/km4410r).
+QString portFolder();
+
+struct SessionOptions {
+  bool simulator = true;  // start a simulator
+  int com = 1;            // and register it as COMn
+  sim::Options simOptions = fastSimulator();
+  static sim::Options fastSimulator() {
+    sim::Options o;
+    o.baud = 0;  // no pacing: the tests need no line timing
+    return o;
+  }
+};
+
+// One test case's world: fakes installed, windows created and the main window
+// shown (its first activation has run), simulator serving. The destructor
+// tears everything down and resets the driver.
+class Session {
+ public:
+  explicit Session(SessionOptions options = {});
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  FakeServices ui;
+  std::unique_ptr<sim::Simulator> simulator;
+
+  TForm1& main() { return *Form1; }
+  Ui::TForm1& form() { return Form1->ui; }
+
+  // Chooses COMn (default: the simulator's) and a speed item, then clicks
+  // Button2. True when the window ends up connected.
+  bool connect(int com = 0, int speedIndex = 1);
+  // Clicks Button2 while connected.
+  void disconnect();
+
+  // Frames the simulator received since the last clearFrames().
+  std::vector<sim::JournalEntry> frames() const;
+  void clearFrames();
+  // Runs f on the register model (the simulator waits meanwhile).
+  void model(const std::function<void(sim::RegisterModel&)>& f);
+
+  // Runs `script` while the dialog with this object name is open.
+  void whileOpen(const QString& dialog, std::function<void(QDialog&)> script);
+
+ private:
+  SessionOptions options_;
+};
+
+// ---- acting as the user -------------------------------------------------
+
+// Clicks a button with the mouse as a user would (nothing when disabled or
+// hidden).
+void click(QAbstractButton* button);
+// Selects the text of an editable combo box's edit and types `text` over it.
+void typeInto(QComboBox* box, const QString& text);
+// Clicks the caption of page `index` of a page control.
+void clickTab(PageControl* pages, int index);
+
+// ---- reading what the windows show ---------------------------------------
+
+// The text a control shows: label, edit, combo box, button, memo, date edit.
+QString shown(const QWidget* control);
+// The control with this object name in one of the program's windows.
+QWidget* control(const QString& name);
+template <class T>
+T* control(const QString& name) {
+  return qobject_cast<T*>(control(name));
+}
+// Texts of a string grid, row by row (Cells(col, row) as rows[row][col]).
+QList<QStringList> gridTexts(const StringGrid* grid);
+// The colour of the connection indicator as 0xRRGGBB.
+unsigned indicatorColour();
+
+}  // namespace km::test
+
+#define KM_WINDOW_TEST_MAIN(TestClass)                                        \
+  int main(int argc, char** argv) {                                           \
+    return km::test::runWindowTests(argc, argv, [](int c, char** v) {         \
+      TestClass test;                                                         \
+      return QTest::qExec(&test, c, v);                                       \
+    });                                                                       \
+  }
