@@ -109,12 +109,13 @@ struct Simulator::Impl {
     auto start = Clock::now();
     size_t sent = 0;
     while (sent < bytes.size() && !stopping) {
+      // A chunk is handed over when its last byte would have left the line.
       size_t chunk = std::min<size_t>(8, bytes.size() - sent);
-      writeAll(bytes.data() + sent, chunk);
-      sent += chunk;
-      auto due = start + std::chrono::microseconds(static_cast<long long>(sent) * 10'000'000LL / baud);
+      auto due = start + std::chrono::microseconds(static_cast<long long>(sent + chunk) * 10'000'000LL / baud);
       auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - Clock::now()).count();
       if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(left));
+      writeAll(bytes.data() + sent, chunk);
+      sent += chunk;
     }
   }
 
@@ -123,10 +124,10 @@ struct Simulator::Impl {
     int every = options().synEveryMs;
     auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (!stopping) {
+      if (Clock::now() >= end) return;
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-      if (left <= 0) return;
       if (every <= 0 || left <= every) {
-        sleepMs(static_cast<int>(left));
+        std::this_thread::sleep_until(end);
         return;
       }
       sleepMs(every);
