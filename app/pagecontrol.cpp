@@ -100,9 +100,10 @@ void PageTab::paintEvent(QPaintEvent*) {
 // ---- MultiRowTabBar ----------------------------------------------------
 
 MultiRowTabBar::MultiRowTabBar(QWidget* parent) : QWidget(parent) {
-  QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Minimum);
-  policy.setHeightForWidth(true);
-  setSizePolicy(policy);
+  // The height follows the width through sizeHint() (see relayout), not
+  // through heightForWidth: a box layout would take the height at the
+  // narrowest width as the window's minimum, one caption a row.
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
 void MultiRowTabBar::insertTab(int index, PageTab* tab) {
@@ -157,15 +158,13 @@ int MultiRowTabBar::heightForWidth(int width) const {
 QSize MultiRowTabBar::sizeHint() const {
   int widest = 0;
   for (const PageTab* t : tabs_) widest = qMax(widest, t->sizeHint().width());
-  const int w = qMax(widest, width() > 0 ? width() : widest);
-  return {w, heightForWidth(w)};
+  // Before the first layout the width is unknown: claim one row, so that the
+  // window does not grow for rows it will not need; relayout asks for more.
+  const int h = width() > 0 ? heightForWidth(qMax(width(), widest)) : rowHeight();
+  return {widest, h};
 }
 
-QSize MultiRowTabBar::minimumSizeHint() const {
-  int widest = 0;
-  for (const PageTab* t : tabs_) widest = qMax(widest, t->sizeHint().width());
-  return {widest, heightForWidth(width() > 0 ? width() : widest)};
-}
+QSize MultiRowTabBar::minimumSizeHint() const { return sizeHint(); }
 
 void MultiRowTabBar::resizeEvent(QResizeEvent*) { relayout(); }
 
@@ -191,7 +190,7 @@ void MultiRowTabBar::relayout() {
       x += w;
     }
   }
-  if (height() != starts.size() * h) updateGeometry();
+  if (height() != starts.size() * h) updateGeometry();  // rows came or went
 }
 
 // ---- PageControl -------------------------------------------------------

@@ -43,7 +43,7 @@ class MultiRowTabBar : public QWidget {
   // Row of tab `index` at the current width (0 = top).
   int rowOf(int index) const;
 
-  bool hasHeightForWidth() const override { return true; }
+  // Height of the rows at this width.
   int heightForWidth(int width) const override;
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;

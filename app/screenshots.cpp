@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
 
   Form1->Button2Click();  // COM1, 19200 baud: the simulator
   settle();
-  if (!Form1->isConnected()) {
+  if (!Form1->isConnected() || !services.messages.isEmpty()) {
     std::fprintf(stderr, "km4410r-screenshots: could not connect to the simulator\n");
     return 1;
   }
