@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QButtonGroup>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStackedWidget>
 #include <QStyle>
@@ -289,3 +290,16 @@ void PageControl::setCurrentIndex(int index) {
 }
 
 void PageControl::setCurrentWidget(QWidget* page) { setCurrentIndex(indexOf(page)); }
+
+void PageControl::keyPressEvent(QKeyEvent* event) {
+  const bool ctrl = event->modifiers() & Qt::ControlModifier;
+  int step = 0;
+  if (ctrl && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_PageDown)) step = 1;
+  if (ctrl && (event->key() == Qt::Key_Backtab || event->key() == Qt::Key_PageUp)) step = -1;
+  if (step == 0 || count() == 0) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  setCurrentIndex((currentIndex() + step + count()) % count());
+  event->accept();
+}

@@ -90,6 +90,11 @@ class PageControl : public QWidget {
   // After the page in front changed (by the user or the program).
   void currentChanged(int index);
 
+ protected:
+  // Ctrl+Tab / Ctrl+PgDown and Ctrl+Shift+Tab / Ctrl+PgUp change the page, as
+  // in any tab widget.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void renumber();
 

@@ -68,6 +68,13 @@ void TestPageControl::captionsChangeThePage() {
   QCOMPARE(pages->currentWidget(), s.form().TabSheet6);
   QVERIFY(pages->tabBar()->tab(5)->isChecked());
   QCOMPARE(changes.count(), 2);
+
+  // Ctrl+Tab and Ctrl+Shift+Tab step through the pages, round the ends.
+  QTest::keyClick(pages, Qt::Key_Tab, Qt::ControlModifier);
+  QCOMPARE(pages->currentIndex(), 6);
+  pages->setCurrentIndex(0);
+  QTest::keyClick(pages, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+  QCOMPARE(pages->currentIndex(), 11);
 }
 
 void TestPageControl::rowsFollowTheWidth() {

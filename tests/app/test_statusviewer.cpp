@@ -98,7 +98,6 @@ void TestStatusViewer::captionsKeepTheirBlanksAndQuotes() {
   QCOMPARE(shown(control("CheckBox26")), QString("(2) Ошибка данных  в фискальной памяти"));
   QCOMPARE(shown(control("CheckBox12")), QString("(8) Перекл. Sw4 ON -режим \"прозрачный дисплей\""));
   QCOMPARE(shown(control("CheckBox43")), QString("(4) *Последняя фискальная запись ошибочна"));
-  for (int n : kAlwaysSet) QCOMPARE(shown(control(QStringLiteral("CheckBox%1").arg(n))), QString("(80) Всегда установлен"));
 }
 
 void TestStatusViewer::showsTheLastAnswerOnEveryActivation() {
