@@ -8,40 +8,13 @@
 
 #include "app/Unit5.h"
 #include "app/controls.h"
+#include "driver/error_messages.h"
 
 TForm1* Form1 = nullptr;
 
 namespace {
 
 const char* const kDefaultPassword = "9162";
-
-// Error flags that have a message, in the order the handlers test them.
-struct ErrorMessage {
-  uint32_t flag;
-  const char16_t* text;
-};
-constexpr ErrorMessage kErrorMessages[] = {
-    {kFlagSyntax, u"Синтаксическая ошибка"},
-    {kFlagBadCommand, u"Неверная команда"},
-    {kFlagDateTime, u"Дата и время неверны"},
-    {kFlagPrinter, u"Ошибка печати"},
-    {kFlagOverflow, u"Арифметическое переполнение"},
-    {kFlagNotAllowed, u"Команда не разрешена"},
-    {kFlagRamReset, u"Обнуление ОЗУ"},
-    {kFlagRamDestroyed, u"Обнуление ОЗУ"},
-    {kFlagNoPaper, u"Нет бумаги"},
-    {kFlagNoFiscalModule, u"Не модуля фиск. памяти"},
-    {kFlagFmLittleRoom, u"В фиск. памяти мало места"},
-    {kFlagFmWriteError, u"Ошибка записи в фиск. память"},
-    {kFlagFmFull, u"Фиск. память переполнена"},
-    {kFlagFmReadOnly, u"Запись в фиск. память запрещена"},
-    {kFlagLastZError, u"Ошибка последнего Z-отчета"},
-    {kFlagChecksum, u"Ошибка протокола"},
-    {kFlagNak, u"Ошибка приема команды"},
-    {kFlagTimeout, u"Таймаут"},
-    {kFlagGeneral, u"Общая ошибка"},
-    {kFlagFmGeneral, u"Общая ошибка фиск. памяти"},
-};
 
 // The common body of the main window's handlers.
 void MainWindowResult(RetData& data, bool showMessage) {
@@ -56,9 +29,8 @@ void MainWindowResult(RetData& data, bool showMessage) {
 }  // namespace
 
 QString FirstErrorMessage(uint32_t flags) {
-  for (const ErrorMessage& e : kErrorMessages)
-    if (flags & e.flag) return QString::fromUtf16(e.text);
-  return QString();
+  const ErrorMessage* e = FirstError(flags);
+  return e ? QString::fromUtf8(e->text) : QString();
 }
 
 void PrinterResults(RetData& data) { MainWindowResult(data, true); }

@@ -1,5 +1,7 @@
 #include "sim/codec.h"
 
+#include "driver/link_internal.h"
+
 namespace km4410r::sim {
 
 void appendChecksum(std::vector<uint8_t>& out, uint32_t sum) {
@@ -142,33 +144,9 @@ std::optional<AnswerFrame> AnswerParser::feed(uint8_t b) {
   return a;
 }
 
-uint8_t hostToRegister(uint8_t b) {
-  if (b >= 0xC0) return static_cast<uint8_t>(b - 0x40);
-  switch (b) {
-    case 0xA8: return 0x85;
-    case 0xB8: return 0xA5;
-    case 0xAA: return 0xC0;
-    case 0xBA: return 0xC1;
-    case 0xAF: return 0xC2;
-    case 0xBF: return 0xC3;
-    case 0xB2: return 0x49;
-    case 0xB3: return 0x69;
-    default: return b;
-  }
-}
+uint8_t hostToRegister(uint8_t b) { return km_driver::kHostToRegister[b]; }
 
-uint8_t registerToHost(uint8_t b) {
-  if (b >= 0x80 && b <= 0x9F) return static_cast<uint8_t>(b + 0x40);
-  switch (b) {
-    case 0xAA: return 0xC0;
-    case 0xAF: return 0xC2;
-    case 0xC0: return 0xAA;
-    case 0xC1: return 0xBA;
-    case 0xC2: return 0xAF;
-    case 0xC3: return 0xBF;
-    default: return b;
-  }
-}
+uint8_t registerToHost(uint8_t b) { return km_driver::kRegisterToHost[b]; }
 
 uint8_t registerToCp1251(uint8_t b) {
   if (b >= 0x80 && b <= 0xBF) return static_cast<uint8_t>(b + 0x40);  // А..я win over Ё, ё, Ґ ...
@@ -197,71 +175,6 @@ std::string hostReading(std::string_view s) {
   std::string r(s);
   for (char& c : r) c = static_cast<char>(registerToHost(static_cast<uint8_t>(c)));
   return r;
-}
-
-namespace {
-
-// Code points of CP1251 0x80..0xBF (0xC0..0xFF are U+0410..U+044F); 0 = unassigned.
-constexpr uint16_t kHigh[64] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409,
-    0x2039, 0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0,
-    0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB,
-    0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
-    0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
-
-unsigned codePoint(uint8_t b) {
-  if (b < 0x80) return b;
-  if (b >= 0xC0) return 0x0410u + (b - 0xC0u);
-  return kHigh[b - 0x80];
-}
-
-void appendUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-}  // namespace
-
-std::string cp1251Char(uint8_t b) {
-  std::string s;
-  unsigned cp = codePoint(b);
-  appendUtf8(s, cp ? cp : '?');
-  return s;
-}
-
-std::string cp1251ToUtf8(std::string_view s) {
-  std::string out;
-  for (char c : s) out += cp1251Char(static_cast<uint8_t>(c));
-  return out;
-}
-
-std::string utf8ToCp1251(std::string_view s) {
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    unsigned c = static_cast<uint8_t>(s[i]);
-    unsigned cp = c;
-    int extra = 0;
-    if (c >= 0xF0) { cp = c & 0x07; extra = 3; }
-    else if (c >= 0xE0) { cp = c & 0x0F; extra = 2; }
-    else if (c >= 0xC0) { cp = c & 0x1F; extra = 1; }
-    for (int k = 1; k <= extra && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
-    i += 1 + extra;
-    if (cp < 0x80) { out.push_back(static_cast<char>(cp)); continue; }
-    char found = '?';
-    for (unsigned b = 0x80; b <= 0xFF; ++b)
-      if (codePoint(static_cast<uint8_t>(b)) == cp) { found = static_cast<char>(b); break; }
-    out.push_back(found);
-  }
-  return out;
 }
 
 }  // namespace km4410r::sim

@@ -92,10 +92,5 @@ std::string toRegisterPage(std::string_view cp1251);
 std::string fromRegisterPage(std::string_view registerText);   // registerToCp1251
 std::string hostReading(std::string_view registerText);        // registerToHost
 
-// CP1251 <-> UTF-8. Characters CP1251 lacks become '?'.
-std::string cp1251ToUtf8(std::string_view s);
-std::string utf8ToCp1251(std::string_view s);
-// The UTF-8 form of one CP1251 byte.
-std::string cp1251Char(uint8_t b);
 
 }  // namespace km4410r::sim

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "driver/text/utf8.h"
 #include "sim/codec.h"
 #include "sim/register_model.h"
 
@@ -33,7 +34,7 @@ std::string describe(const std::string& text) {
       std::snprintf(h, sizeof h, "\\x%02X", b);
       out += h;
     } else {
-      out += cp1251Char(b);
+      out += km_text::Cp1251CharToUtf8(b);
     }
   }
   return out;

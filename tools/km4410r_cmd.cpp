@@ -13,8 +13,9 @@
 
 #include <string>
 
+#include "driver/error_messages.h"
 #include "driver/printer.h"
-#include "tools/text_utf8.h"
+#include "driver/text/utf8.h"
 
 namespace {
 
@@ -25,22 +26,7 @@ void Keep(RetData& rd) {
   gDelivered = true;
 }
 
-// The twenty error flags in the order the tool reports them, with their messages.
-struct ErrorMessage {
-  uint32_t flag;
-  const char* text;
-};
-const ErrorMessage kErrors[] = {
-    {0x00000001, "Синтаксическая ошибка"}, {0x00000002, "Неверная команда"},
-    {0x00000004, "Дата и время неверны"}, {0x00000008, "Ошибка печати"},
-    {0x00000010, "Арифметическое переполнение"}, {0x00000020, "Команда не разрешена"},
-    {0x00000040, "Обнуление ОЗУ"}, {0x00000100, "Обнуление ОЗУ"}, {0x00000200, "Нет бумаги"},
-    {0x00002000, "Не модуля фиск. памяти"}, {0x00100000, "В фиск. памяти мало места"},
-    {0x00010000, "Ошибка записи в фиск. память"}, {0x00020000, "Фиск. память переполнена"},
-    {0x00040000, "Запись в фиск. память запрещена"}, {0x00080000, "Ошибка последнего Z-отчета"},
-    {0x01000000, "Ошибка протокола"}, {0x02000000, "Ошибка приема команды"},
-    {0x04000000, "Таймаут"}, {0x08000000, "Общая ошибка"}, {0x10000000, "Общая ошибка фиск. памяти"},
-};
+// State flags: not errors.
 const ErrorMessage kStates[] = {
     {0x00000080, "return receipt (with fiscal receipt open)"}, {0x00000400, "fiscal receipt open"},
     {0x00000800, "non-fiscal receipt open"}, {0x00001000, "printer cover open"},
@@ -64,11 +50,7 @@ const char* const kBits[6][7] = {
      "fiscalized", "tax rates defined", "fiscal and serial numbers programmed", "reserved"},
 };
 
-bool IsError(uint32_t flags) {
-  for (const ErrorMessage& e : kErrors)
-    if (flags & e.flag) return true;
-  return false;
-}
+bool IsError(uint32_t flags) { return FirstError(flags) != nullptr; }
 
 void Usage(FILE* to) {
   fprintf(to,
@@ -93,7 +75,7 @@ void PrintAnswer(const RetData& rd) {
   printf("sent        \"%s\"\n", u(rd.SentData).c_str());
   printf("flags       0x%08X\n", rd.ErrorFlags);
   bool first = true;
-  for (const ErrorMessage& e : kErrors) {
+  for (const ErrorMessage& e : kErrorMessages) {
     if (rd.ErrorFlags & e.flag) {
       printf("  error     0x%08X %s%s\n", e.flag, e.text, first ? "   <- reported" : "");
       first = false;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/cp1251.h"
+#include "driver/text/utf8.h"
 #include "sim/codec.h"
 
 namespace km4410r::sim {
@@ -103,9 +104,9 @@ TEST(CodePageTest, RegisterReadsWhatTheToolTranslates) {
 
 TEST(CodePageTest, Cp1251AndUtf8) {
   const char* cp = CP1251(u8"Оператор ЄЇІҐ №5");
-  EXPECT_EQ(cp1251ToUtf8(cp), "Оператор ЄЇІҐ №5");
-  EXPECT_EQ(utf8ToCp1251(cp1251ToUtf8(cp)), cp);
-  EXPECT_EQ(utf8ToCp1251("\xE2\x82\xBD"), "?");  // ruble sign: not in CP1251
+  EXPECT_EQ(km_text::Cp1251ToUtf8(cp), "Оператор ЄЇІҐ №5");
+  EXPECT_EQ(km_text::Utf8ToCp1251(km_text::Cp1251ToUtf8(cp)), cp);
+  EXPECT_EQ(km_text::Utf8ToCp1251("\xE2\x82\xBD"), "?");  // ruble sign: not in CP1251
 }
 
 }  // namespace
