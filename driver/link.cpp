@@ -294,17 +294,10 @@ int OpenPortPath(const char* path, int baud) {
 
 int OpenPort(int port, int baud) {
   char device[256];
-  if (!ResolveComPort(port, device, sizeof device)) {
-    gLink.ready = 1;
-    if (gLink.handle >= 0) {
-      serial::Close(gLink.handle);
-      gLink.handle = -1;
-    }
-    snprintf(gLastDevice, sizeof gLastDevice, "COM%d", port);
-    gLastError = ENOENT;
-    return -1;
-  }
-  return OpenPortPath(device, baud);
+  if (ResolveComPort(port, device, sizeof device)) return OpenPortPath(device, baud);
+  OpenPortPath("", baud);  // no such device: closes any open port, keeps ENOENT
+  snprintf(gLastDevice, sizeof gLastDevice, "COM%d", port);
+  return -1;
 }
 
 int ClosePort() {
