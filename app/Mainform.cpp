@@ -37,16 +37,6 @@ void PrinterResults(RetData& data) { MainWindowResult(data, true); }
 void PrinterResultsx(RetData& data) { MainWindowResult(data, true); }
 void PrinterResultsy(RetData& data) { MainWindowResult(data, false); }
 
-bool SwitchesMeanNoTranslation(const char* switches) {
-  if (!switches) return false;
-  char buffer[20] = {};
-  const size_t length = strnlen(switches, sizeof buffer);
-  if (length >= sizeof buffer) return false;  // does not fit: no match
-  memcpy(buffer, switches, length);
-  buffer[0] = buffer[1] = buffer[6] = buffer[7] = 'X';
-  return strcmp(buffer, "XX1011XX") == 0;
-}
-
 // ---- TForm1 ------------------------------------------------------------
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
@@ -156,6 +146,27 @@ void TForm1::RestoreDefaults() {
   }
 }
 
+namespace {
+
+// Why the virtual port folder is not used, for the connection failure message.
+QString PortFolderProblem(int check) {
+  switch (check) {
+    case kFolderNotADirectory:
+      return QStringLiteral("папка виртуальных портов является ссылкой или не папкой; удалите её");
+    case kFolderNotOwned:
+      return QStringLiteral(
+          "папка виртуальных портов принадлежит другому пользователю; удалите её "
+          "или задайте XDG_RUNTIME_DIR");
+    case kFolderOpenToOthers:
+      return QStringLiteral(
+          "в папку виртуальных портов могут писать другие пользователи; выполните chmod 700");
+    default:
+      return QStringLiteral("папку виртуальных портов нельзя открыть");
+  }
+}
+
+}  // namespace
+
 QString TForm1::PortOpenFailure(const QString& typed) const {
   const QString first = QStringLiteral("Невозможно подключить порт\n");
   // A typed text that is neither an item nor a path is named as typed (the
@@ -179,6 +190,9 @@ QString TForm1::PortOpenFailure(const QString& typed) const {
     case EBUSY:
     case EWOULDBLOCK:
       reason = QStringLiteral("порт занят другой программой");
+      break;
+    case kPortErrorFolder:
+      reason = PortFolderProblem(GetLastPortFolderCheck());
       break;
     default:
       reason = QString::fromLocal8Bit(GetLastPortErrorText());

@@ -69,6 +69,3 @@ void PrinterResults(RetData& data);
 void PrinterResultsx(RetData& data);
 void PrinterResultsy(RetData& data);
 
-// Whether a switch text (field 4 of the diagnostic answer) asks for texts to
-// pass untranslated: characters 2..5 read 1011 and the text is 6 to 8 long.
-bool SwitchesMeanNoTranslation(const char* switches);

@@ -16,7 +16,8 @@ LinkState gLink;
 
 namespace {
 
-constexpr int kMaxEmptyReads = 50;          // 50 reads of 100 ms: 5 s of silence
+constexpr int kDefaultEmptyReads = 50;      // 50 reads of 100 ms: 5 s of silence
+int gMaxEmptyReads = kDefaultEmptyReads;
 int gExchangeLimitMs = 5 * 60 * 1000;       // bytes that keep coming: 5 minutes at most
 MessagePoster gPoster = nullptr;
 
@@ -228,11 +229,16 @@ uint8_t SequenceCounter() { return gLink.sequence; }
 
 void SetExchangeLimitForTests(int ms) { gExchangeLimitMs = ms; }
 
+void SetSilenceWaitForTests(int emptyReads) {
+  gMaxEmptyReads = emptyReads > 0 ? emptyReads : kDefaultEmptyReads;
+}
+
 void ResetDriverForTests() {
   if (gLink.handle >= 0) serial::Close(gLink.handle);
   gLink = LinkState{};
   gPoster = nullptr;
   gExchangeLimitMs = 5 * 60 * 1000;
+  gMaxEmptyReads = kDefaultEmptyReads;
   RetData& rd = DriverRetData();
   rd = RetData{};
 }
@@ -244,6 +250,9 @@ using namespace km_driver;
 // ---- port --------------------------------------------------------------
 
 bool VirtualPortFolder(char* out, unsigned size) {
+  if (!out || size == 0) return false;
+  // Only an absolute XDG_RUNTIME_DIR counts; a relative one would depend on
+  // the folder the program was started in.
   const char* runtime = getenv("XDG_RUNTIME_DIR");
   int n;
   if (runtime && runtime[0] == '/')
@@ -253,10 +262,52 @@ bool VirtualPortFolder(char* out, unsigned size) {
   return n > 0 && static_cast<unsigned>(n) < size;
 }
 
+int CheckVirtualPortFolder(bool create) {
+  char folder[256];
+  if (!VirtualPortFolder(folder, sizeof folder)) {
+    errno = ENAMETOOLONG;
+    return kFolderCannotCreate;
+  }
+  struct stat st;
+  if (lstat(folder, &st) != 0) {
+    if (errno != ENOENT) return kFolderCannotCreate;
+    if (!create) return kFolderAbsent;
+    // Under /tmp anyone may create the folder first: make it ours and private,
+    // then look at what is there (it may have been planted in between).
+    if (mkdir(folder, 0700) != 0 && errno != EEXIST) return kFolderCannotCreate;
+    if (lstat(folder, &st) != 0) return kFolderCannotCreate;
+  }
+  if (!S_ISDIR(st.st_mode)) return kFolderNotADirectory;  // a link or a file
+  if (st.st_uid != getuid()) return kFolderNotOwned;
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) return kFolderOpenToOthers;
+  return kFolderUsable;
+}
+
+const char* PortFolderProblemText(int check) {
+  switch (check) {
+    case kFolderUsable: return "usable";
+    case kFolderAbsent: return "does not exist";
+    case kFolderNotADirectory: return "is a link or not a folder: remove it";
+    case kFolderNotOwned: return "belongs to another user: remove it or set XDG_RUNTIME_DIR";
+    case kFolderOpenToOthers: return "is writable by other users: chmod 700 it";
+    default: return "cannot be created";
+  }
+}
+
+namespace {
+int gLastFolderCheck = kFolderUsable;
+}
+
+int GetLastPortFolderCheck() { return gLastFolderCheck; }
+
 bool ResolveComPort(int port, char* out, unsigned size) {
   if (port < 1 || size == 0) return false;
+  // Links in a folder that someone else controls could point anywhere: such a
+  // folder is refused, not used and not passed over.
+  gLastFolderCheck = CheckVirtualPortFolder(false);
+  if (gLastFolderCheck < 0) return false;
   char folder[200];
-  if (VirtualPortFolder(folder, sizeof folder)) {
+  if (gLastFolderCheck == kFolderUsable && VirtualPortFolder(folder, sizeof folder)) {
     char link[256];
     snprintf(link, sizeof link, "%s/COM%d", folder, port);
     struct stat st;
@@ -294,9 +345,15 @@ int OpenPortPath(const char* path, int baud) {
 
 int OpenPort(int port, int baud) {
   char device[256];
+  gLastFolderCheck = kFolderUsable;
   if (ResolveComPort(port, device, sizeof device)) return OpenPortPath(device, baud);
   OpenPortPath("", baud);  // no such device: closes any open port, keeps ENOENT
-  snprintf(gLastDevice, sizeof gLastDevice, "COM%d", port);
+  if (gLastFolderCheck < 0) {
+    gLastError = kPortErrorFolder;
+    VirtualPortFolder(gLastDevice, sizeof gLastDevice);
+  } else {
+    snprintf(gLastDevice, sizeof gLastDevice, "COM%d", port);
+  }
   return -1;
 }
 
@@ -326,11 +383,25 @@ const char* GetLastPortErrorText() {
     case ENOTTY: return "not a serial port";
     case EINVAL: return "unsupported speed or settings";
     case EIO: return "the device stopped answering (unplugged?)";
+    case kPortErrorFolder: return PortFolderProblemText(gLastFolderCheck);
     default: return strerror(gLastError);
   }
 }
 
 void SetNoTranslation(uint8_t flag) { gLink.noTranslation = flag; }
+
+bool SwitchesMeanNoTranslation(const char* switches) {
+  if (!switches) return false;
+  // The field is copied into a zero-filled buffer of 20 bytes, switches 1, 2,
+  // 7 and 8 are masked (also beyond the end of a shorter text) and the rest
+  // must read 1011: 6 to 8 characters match, 5 or 9 never do.
+  char buffer[20] = {};
+  const size_t length = strnlen(switches, sizeof buffer);
+  if (length >= sizeof buffer) return false;  // does not fit: no match
+  memcpy(buffer, switches, length);
+  buffer[0] = buffer[1] = buffer[6] = buffer[7] = 'X';
+  return strcmp(buffer, "XX1011XX") == 0;
+}
 uint8_t GetNoTranslation() { return gLink.noTranslation; }
 void SetMessagePoster(MessagePoster poster) { gPoster = poster; }
 
@@ -371,7 +442,7 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
   const int64_t start = NowMs();
   bool overLimit = false;
   gLink.emptyReads = 0;
-  while (gLink.emptyReads < kMaxEmptyReads) {
+  while (gLink.emptyReads < gMaxEmptyReads) {
     while (ReceiveByte() == 1) {
       if (AnswerToThisRequest(seq, cmd)) goto received;
       if (NowMs() - start > gExchangeLimitMs) {

@@ -36,6 +36,9 @@ uint8_t SequenceCounter();
 
 // Limit of one exchange while bytes keep arriving, in milliseconds.
 void SetExchangeLimitForTests(int ms);
+// The silence wait: consecutive empty reads of 100 ms before an exchange ends
+// as a timeout (50, that is 5 s, unless a test sets fewer; 0: back to 50).
+void SetSilenceWaitForTests(int emptyReads);
 
 }  // namespace km_driver
 

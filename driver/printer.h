@@ -85,6 +85,11 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
 // Sets the no-translation switch (nonzero: texts pass unchanged). Starts at 1.
 void SetNoTranslation(uint8_t flag);
 uint8_t GetNoTranslation();
+// The register's switch rule: true when the switch field (field 4 of the
+// diagnostic answer) means that texts pass untranslated, i.e. a field of 6 to
+// 8 characters whose characters 3 to 6 read "1011". Null or over-long
+// (20 characters or more): false.
+bool SwitchesMeanNoTranslation(const char* switches);
 // Name of a command code; "Неверная команда" for codes without a name.
 const char* GetCommandName(int command);
 // The driver's one result record (the same record handlers receive).
@@ -96,11 +101,34 @@ int GetLastPortError();
 const char* GetLastPortDevice();
 const char* GetLastPortErrorText();
 
-// The device COM n stands for on this machine (see OpenPort); false when n < 1
-// or the buffer is too small.
+// GetLastPortError's value when COM n could not be looked up because the
+// virtual port folder is unsafe (GetLastPortFolderCheck tells why,
+// GetLastPortDevice names the folder).
+constexpr int kPortErrorFolder = 0x10000;
+
+// The device COM n stands for on this machine (see OpenPort); false when n < 1,
+// the buffer is too small or the virtual port folder is unsafe.
 bool ResolveComPort(int port, char* out, unsigned size);
-// The virtual port folder ($XDG_RUNTIME_DIR/km4410r or /tmp/km4410r-<uid>).
+
+// The virtual port folder: $XDG_RUNTIME_DIR/km4410r when that variable is an
+// absolute path, else /tmp/km4410r-<uid>. False when the buffer is too small.
 bool VirtualPortFolder(char* out, unsigned size);
+// What the virtual port folder is. Usable: a real folder (not a link) owned
+// by this user and writable by no one else. With `create`, an absent folder
+// is created with mode 0700 first.
+enum PortFolderCheck {
+  kFolderUsable = 0,
+  kFolderAbsent = 1,
+  kFolderNotADirectory = -1,  // a link, a file, anything but a folder
+  kFolderNotOwned = -2,       // another user's folder
+  kFolderOpenToOthers = -3,   // group or others may write into it
+  kFolderCannotCreate = -4,   // errno tells why
+};
+int CheckVirtualPortFolder(bool create);
+// A short English reason for a check result ("belongs to another user: ...").
+const char* PortFolderProblemText(int check);
+// The folder check of the last COM lookup (kFolderUsable when none failed).
+int GetLastPortFolderCheck();
 
 // ---- Command functions -------------------------------------------------
 // Each takes the window handle, result handler and param of SendCommand first.

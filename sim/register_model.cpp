@@ -208,8 +208,8 @@ RegisterModel::RegisterModel() {
 void RegisterModel::setSwitches(const std::string& s) { switches_ = s; }
 
 bool RegisterModel::translates() const {
-  // The tool compares characters 2..5 of a text of 6 to 8 characters with 1011.
-  return !(switches_.size() >= 6 && switches_.size() <= 8 && switches_.compare(2, 4, "1011") == 0);
+  // The tool's own rule decides, so that both sides agree on every field.
+  return !SwitchesMeanNoTranslation(switches_.c_str());
 }
 
 void RegisterModel::setFirmware(const std::string& version, const std::string& date, const std::string& time) {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "driver/printer.h"
 #include "driver/text/utf8.h"
 #include "sim/codec.h"
 #include "sim/register_model.h"
@@ -349,9 +350,8 @@ std::string Simulator::slavePath() const { return impl_->slave; }
 std::string Simulator::linkPath() const { return impl_->link; }
 
 std::string Simulator::portFolder() {
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  if (xdg && *xdg) return std::string(xdg) + "/km4410r";
-  return "/tmp/km4410r-" + std::to_string(getuid());
+  char folder[256];
+  return VirtualPortFolder(folder, sizeof folder) ? std::string(folder) : std::string();
 }
 
 bool Simulator::registerCom(int n, std::string* error) {
@@ -359,14 +359,15 @@ bool Simulator::registerCom(int n, std::string* error) {
     setError(error, "COM port number out of range");
     return false;
   }
-  std::string dir = portFolder();
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+  // The tool's own rule decides the folder and whether it is safe to use.
+  const std::string dir = portFolder();
+  const int check = CheckVirtualPortFolder(true);
+  if (check == kFolderCannotCreate) {
     setError(error, "cannot create " + dir + ": " + std::strerror(errno));
     return false;
   }
-  struct stat st{};
-  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    setError(error, dir + " is not a folder");
+  if (check != kFolderUsable) {
+    setError(error, dir + " " + PortFolderProblemText(check));
     return false;
   }
   return linkAt(dir + "/COM" + std::to_string(n), error);

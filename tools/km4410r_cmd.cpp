@@ -161,9 +161,7 @@ int main(int argc, char** argv) {
     // The register's switches (field 4 of the diagnostic answer) decide.
     translate = 0;
     if (GetDiagnosticInfo(nullptr, Keep, 0, 1) == 0 && !IsError(gAnswer.ErrorFlags) && gAnswer.FieldCount > 4) {
-      const char* sw = gAnswer.Fields[4];
-      size_t len = strlen(sw);
-      translate = !(len >= 6 && len <= 8 && strncmp(sw + 2, "1011", 4) == 0);
+      translate = !SwitchesMeanNoTranslation(gAnswer.Fields[4]);
     }
   }
   SetNoTranslation(translate ? 0 : 1);
