@@ -358,10 +358,9 @@ int OpenPort(int port, int baud) {
 }
 
 int ClosePort() {
-  if (gLink.handle >= 0) {
-    serial::Drain(gLink.handle);
-    serial::Purge(gLink.handle);
-  }
+  // Every frame sent has been answered or given up on by now; what is still
+  // unsent is discarded rather than waited for.
+  if (gLink.handle >= 0) serial::Purge(gLink.handle);
   bool ok = serial::Close(gLink.handle);
   gLink.handle = -1;
   return ok ? 1 : 0;
@@ -383,6 +382,7 @@ const char* GetLastPortErrorText() {
     case ENOTTY: return "not a serial port";
     case EINVAL: return "unsupported speed or settings";
     case EIO: return "the device stopped answering (unplugged?)";
+    case ETIMEDOUT: return "the line takes no data (output stopped: check the cable and the flow control)";
     case kPortErrorFolder: return PortFolderProblemText(gLastFolderCheck);
     default: return strerror(gLastError);
   }
@@ -433,15 +433,21 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
   uint8_t frame[200];
   int length = BuildFrame(frame, seq, cmd, payload, static_cast<int>(n));
 
-  serial::Drain(gLink.handle);
+  // A line that takes no bytes (output stopped, a hung adapter) ends the
+  // exchange like a silent register once the deadline of the drain or of the
+  // write has passed. A port that failed to open has nothing to write to; its
+  // reads fail at once, and that too ends as no answer.
+  bool sent = serial::Drain(gLink.handle);
   serial::Purge(gLink.handle);
-  if (!serial::Write(gLink.handle, frame, length) && gLink.handle >= 0) gLastError = errno;
+  if (sent) sent = serial::Write(gLink.handle, frame, length);
+  const bool stalled = !sent && errno == ETIMEDOUT;
+  if (!sent && gLink.handle >= 0) gLastError = errno;
 
   // Receive until the answer to this request is complete, or until the first
   // empty read after any other completion, or 5 s of silence.
   const int64_t start = NowMs();
   bool overLimit = false;
-  gLink.emptyReads = 0;
+  gLink.emptyReads = stalled ? gMaxEmptyReads : 0;
   while (gLink.emptyReads < gMaxEmptyReads) {
     while (ReceiveByte() == 1) {
       if (AnswerToThisRequest(seq, cmd)) goto received;

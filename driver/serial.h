@@ -5,16 +5,19 @@
 
 namespace km_driver::serial {
 
-// Opens the device at the given speed, 8N1, raw, exclusive. Returns the
+// Opens the device at the given speed, 8N1, raw, software flow control off,
+// exclusive (flock). Returns the
 // handle (>= 0) or -1 with errno set.
 int Open(const char* device, int baud);
-// Closes the port; true on success.
+// Discards unsent output and closes the port; true on success. Never waits.
 bool Close(int handle);
 // Discards what is waiting in both directions (and the driver's read-ahead).
 void Purge(int handle);
-// Waits until everything written has left.
-void Drain(int handle);
-// Writes all bytes; false on an error.
+// Waits until everything written has left, at most the bytes' time on the
+// line plus a margin of a second; false (errno ETIMEDOUT) past that.
+bool Drain(int handle);
+// Writes all bytes within their time on the line plus a margin of a second;
+// false on an error or past that deadline (errno ETIMEDOUT).
 bool Write(int handle, const uint8_t* data, int length);
 // Reads one byte, waiting at most 100 ms. 1: a byte came; 0: none within the
 // wait; -1: a read error (errno set), e.g. the device went away.

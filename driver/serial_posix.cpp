@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "driver/serial.h"
@@ -17,6 +18,23 @@ namespace {
 uint8_t gAhead[256];
 int gAheadPos = 0;
 int gAheadLen = 0;
+// Speed of the open port, for the deadlines of writes and drains.
+int gBaud = 9600;
+
+// Margin beyond the bytes' own time on the line for a write or a drain.
+constexpr int kWriteMarginMs = 1000;
+
+int64_t NowMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The time `bytes` take on the line (10 bits a byte), rounded up, plus the margin.
+int64_t LineDeadlineMs(int bytes) {
+  const int64_t bits = static_cast<int64_t>(bytes > 0 ? bytes : 0) * 10;
+  return (bits * 1000 + gBaud - 1) / gBaud + kWriteMarginMs;
+}
 
 speed_t SpeedConstant(int baud) {
   switch (baud) {
@@ -41,7 +59,8 @@ int Open(const char* device, int baud) {
     errno = EINVAL;
     return -1;
   }
-  // Non-blocking open so that a port without carrier does not hang us.
+  // Non-blocking, and it stays so: no open, write or close may wait on a line
+  // without carrier or with its output stopped.
   int fd = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   int fail = 0;
@@ -52,9 +71,12 @@ int Open(const char* device, int baud) {
     if (::tcgetattr(fd, &tio) != 0) {
       fail = errno;
     } else {
-      // Raw 8N1; flow control stays as the port had it.
+      // Raw 8N1. The frames are binary: software flow control is off (a 0x13
+      // from the line would otherwise stop our output for good, and 0x11 and
+      // 0x13 would vanish from answers); hardware flow control stays as the
+      // port had it.
       tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                            ICRNL | IXANY);
+                                            ICRNL | IXON | IXOFF | IXANY);
       tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
       tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
       tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
@@ -67,11 +89,12 @@ int Open(const char* device, int baud) {
     }
   }
   if (fail == 0) {
-    ::ioctl(fd, TIOCEXCL);  // like the unshared open of other systems; root bypasses it
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // Exclusive use rests on the flock alone, which the kernel releases with
+    // the process however it ends (TIOCEXCL would outlive a crash and lock
+    // the user out of the port).
     ::tcflush(fd, TCIOFLUSH);
     gAheadPos = gAheadLen = 0;
+    gBaud = baud;
     return fd;
   }
   ::close(fd);
@@ -85,7 +108,8 @@ bool Close(int handle) {
     errno = EBADF;
     return false;
   }
-  ::ioctl(handle, TIOCNXCL);
+  // Unsent output is discarded first: a close never waits on a stopped line.
+  ::tcflush(handle, TCOFLUSH);
   return ::close(handle) == 0;
 }
 
@@ -94,23 +118,52 @@ void Purge(int handle) {
   if (handle >= 0) ::tcflush(handle, TCIOFLUSH);
 }
 
-void Drain(int handle) {
-  if (handle >= 0) ::tcdrain(handle);
+bool Drain(int handle) {
+  if (handle < 0) return true;
+  // tcdrain would wait for ever on a stopped line: watch the output queue
+  // instead, for as long as its bytes need on the line and the margin.
+  int queued = 0;
+  if (::ioctl(handle, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+  const int64_t deadline = NowMs() + LineDeadlineMs(queued);
+  for (;;) {
+    if (::ioctl(handle, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+    if (NowMs() >= deadline) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    struct timespec pause = {0, 2 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
 }
 
 bool Write(int handle, const uint8_t* data, int length) {
+  if (handle < 0) {
+    errno = EBADF;
+    return false;
+  }
+  const int64_t deadline = NowMs() + LineDeadlineMs(length);
   int done = 0;
   while (done < length) {
     ssize_t n = ::write(handle, data + done, static_cast<size_t>(length - done));
     if (n > 0) {
       done += static_cast<int>(n);
-    } else if (n < 0 && errno == EINTR) {
       continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      struct pollfd p = {handle, POLLOUT, 0};
-      if (::poll(&p, 1, 1000) <= 0) return false;
-    } else {
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    // The line takes no more for now (output stopped, buffer full): wait for
+    // room, but not beyond the deadline.
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) {
+      errno = ETIMEDOUT;
       return false;
+    }
+    struct pollfd p = {handle, POLLOUT, 0};
+    int r = ::poll(&p, 1, static_cast<int>(left < 50 ? left : 50));
+    if (r < 0 && errno != EINTR) return false;
+    if (r > 0) {  // room announced but the write may still find none: no busy loop
+      struct timespec pause = {0, 1000 * 1000};
+      ::nanosleep(&pause, nullptr);
     }
   }
   return true;

@@ -35,15 +35,17 @@ std::vector<uint8_t> AnswerTo(const HostFrame& frame, const std::string& data, c
   return RegisterFrame(frame.seq(), frame.cmd(), data, status);
 }
 
-PtyPeer::PtyPeer(Responder responder) : responder_(std::move(responder)) {
+PtyPeer::PtyPeer(Responder responder, bool rawSlave) : responder_(std::move(responder)) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   grantpt(master_);
   unlockpt(master_);
   slave_ = ptsname(master_);
-  struct termios tio;
-  tcgetattr(master_, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(master_, TCSANOW, &tio);
+  if (rawSlave) {  // termios set on the master is the slave's
+    struct termios tio;
+    tcgetattr(master_, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(master_, TCSANOW, &tio);
+  }
   // Holding the slave open ourselves keeps the master from seeing a hang-up
   // while the driver has the port closed.
   keepSlave_ = open(slave_.c_str(), O_RDWR | O_NOCTTY);

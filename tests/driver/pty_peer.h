@@ -39,7 +39,10 @@ std::vector<uint8_t> AnswerTo(const HostFrame& frame, const std::string& data,
 class PtyPeer {
  public:
   using Responder = std::function<Script(const HostFrame&)>;
-  explicit PtyPeer(Responder responder);
+  // rawSlave false: the slave keeps the termios a fresh tty has (echo,
+  // canonical mode, XON/XOFF on), as a serial device the driver has never
+  // opened before.
+  explicit PtyPeer(Responder responder, bool rawSlave = true);
   ~PtyPeer();
   const std::string& slavePath() const { return slave_; }
   std::vector<HostFrame> frames();
