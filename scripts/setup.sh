@@ -22,3 +22,9 @@ km_build() {  # km_build DIR [cmake options...]
   cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
   cmake --build "$ROOT/$dir" -j"$(nproc)"
 }
+
+km_build_target() {  # km_build_target DIR TARGET [cmake options...]
+  local dir="$1" target="$2"; shift 2
+  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$ROOT/$dir" -j"$(nproc)" --target "$target"
+}
