@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "driver/commands_internal.h"
 #include "driver/cp1251.h"
+#include "driver/printer.h"
 #include "driver/text/utf8.h"
 
 namespace km4410r::sim {
@@ -268,7 +268,9 @@ void RegisterModel::setTaxRates(const std::array<int64_t, 4>& rates, const std::
 }
 
 void RegisterModel::print(const std::string& line) {
-  if (printout_.size() >= 5000) printout_.erase(printout_.begin(), printout_.begin() + 1000);
+  // Dropped in blocks, so that a line costs no move of the whole printout.
+  if (printout_.size() >= kPrintoutKept)
+    printout_.erase(printout_.begin(), printout_.begin() + static_cast<long>(kPrintoutKept / 5));
   printout_.push_back(line);
 }
 
@@ -287,19 +289,6 @@ std::string RegisterModel::displayText(int row) const {
   std::string s = displayLine(row);
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
-}
-
-std::string RegisterModel::displayForm(const std::string& cp1251) {
-  std::string out;
-  for (size_t i = 0; i < cp1251.size() && i < 20; ++i) {
-    uint8_t c = static_cast<uint8_t>(cp1251[i]);
-    if (c == 0xA5 || c == 0xB4) out += "Ґ";
-    else if (c == 0xAA || c == 0xBA) out += "Є";
-    else if (c < 0x80) out += glyph(c);
-    else out += glyph(lineToDisplayCode(hostToRegister(km_driver::kDisplayTable[c - 0x80])));
-  }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
 }
 
 void RegisterModel::showText(int row, const std::string& cp1251) {
@@ -427,7 +416,7 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
       return Result::Ok;
     case 0x2A:  // non-fiscal text
       if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
-      receipt_.texts.push_back(d);
+      if (receipt_.texts.size() < kMaxReceiptTexts) receipt_.texts.push_back(d);
       print(d.substr(0, 42));
       return Result::Ok;
     case 0x27:  // close non-fiscal receipt
@@ -453,7 +442,7 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
     case 0x55: return openFiscal(d, ReceiptKind::Return, r);
     case 0x36:  // fiscal text
       if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
-      receipt_.texts.push_back(d);
+      if (receipt_.texts.size() < kMaxReceiptTexts) receipt_.texts.push_back(d);
       print(d.substr(0, 42));
       return Result::Ok;
     case 0x34: return sale(d, true, r);
@@ -635,6 +624,7 @@ RegisterModel::Result RegisterModel::sale(const std::string& d, bool display, Re
     line = -line;
   }
   if (receipt_.total() + line > kMaxAmount) return Result::Overflow;
+  if (receipt_.lines.size() >= kMaxReceiptLines) return Result::NotAllowed;  // the receipt is full
   receipt_.lines.push_back({static_cast<int>(artNo), qty, line, art.taxGroup});
   print((isVoid ? "VOID " : "") + art.name + " " + money(line));
   if (display) {
@@ -772,15 +762,16 @@ RegisterModel::Result RegisterModel::dailyReport(const std::string& d, Reply& r)
   if (!z) {
     ++xReports_;
     print("X REPORT " + money(sales) + " " + money(returns));
-    r.text = std::to_string(zReports_.size() + 1) + "," + money(sales) + "," + money(returns);
+    r.text = std::to_string(zCount_ + 1) + "," + money(sales) + "," + money(returns);
     return Result::Ok;
   }
   if ((s4_ & 0x10) || (s5_ & 0x01) || !(s5_ & 0x02)) return Result::NotAllowed;  // no room / read-only / unformatted
   ZRecord z_;
-  z_.number = static_cast<int>(zReports_.size()) + 1;
+  z_.number = ++zCount_;
   z_.date = clock();
   z_.sales = sales;
   z_.returns = returns;
+  if (zReports_.size() >= kZReportsKept) zReports_.erase(zReports_.begin());
   zReports_.push_back(z_);
   print("Z REPORT " + std::to_string(z_.number) + " " + money(sales) + " " + money(returns));
   day_ = DayTotals{};
@@ -883,6 +874,7 @@ RegisterModel::Result RegisterModel::articles(const std::string& d, Reply& r) {
       return Result::Syntax;
     if (!programmingPassword(f[3]) || receiptOpen(receipt_)) return Result::NotAllowed;
     auto it = articles_.find(static_cast<int>(number));
+    if (it == articles_.end() && articles_.size() >= kMaxArticles) return Result::NotAllowed;  // no room
     if (it != articles_.end() && it->second.soldQty != 0 &&
         (it->second.price != price || it->second.taxGroup != tax))
       return Result::NotAllowed;  // sold since the last Z report

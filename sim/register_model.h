@@ -21,6 +21,13 @@
 
 namespace km4410r::sim {
 
+// Bounds that keep the model's memory flat however long it runs.
+inline constexpr size_t kMaxReceiptLines = 500;  // sale lines of one receipt; more are not allowed
+inline constexpr size_t kMaxReceiptTexts = 500;  // text lines a receipt keeps (all of them are printed)
+inline constexpr size_t kMaxArticles = 10000;    // programmed articles; a new number beyond is not allowed
+inline constexpr size_t kZReportsKept = 1000;    // latest Z reports kept; their numbers keep counting
+inline constexpr size_t kPrintoutKept = 5000;    // printed lines kept
+
 struct Reply {
   std::string text;     // answer data text, CP1251
   StatusBytes status{};  // bit 7 set in each
@@ -59,7 +66,7 @@ struct Receipt {
   int number = 0;
   int op = 0;
   std::vector<ReceiptLine> lines;
-  std::vector<std::string> texts;  // printed text lines
+  std::vector<std::string> texts;  // printed text lines, the first kMaxReceiptTexts
   int64_t adjustment = 0;  // subtotal adjustments, hundredths
   int64_t paid = 0;
   int64_t cashPaid = 0;  // of which in cash ('P')
@@ -166,7 +173,10 @@ class RegisterModel {
   const std::map<int, Article>& articles() const { return articles_; }
   void programArticle(int number, const Article& a) { articles_[number] = a; }
   const DayTotals& day() const { return day_; }
+  // The latest kZReportsKept Z reports, oldest first; zReportCount() is the
+  // number of the last one made.
   const std::vector<ZRecord>& zReports() const { return zReports_; }
+  int zReportCount() const { return zCount_; }
   int xReports() const { return xReports_; }
   const std::vector<std::string>& headerLines() const { return header_; }  // lines 0..7
   const std::map<char, std::string>& printOptions() const { return options_; }
@@ -176,15 +186,13 @@ class RegisterModel {
   // each, blank-padded; displayText trims the trailing blanks.
   std::string displayLine(int row) const;
   std::string displayText(int row) const;
-  // What the display shows for a CP1251 text sent through the translated path
-  // (the display's own glyphs: capitals, Latin look-alikes), trailing blanks trimmed.
-  static std::string displayForm(const std::string& cp1251);
   int drawerOpenings() const { return drawerOpenings_; }
   int lastDrawerPulse() const { return lastPulse_; }
   int beeps() const { return beeps_; }
   int cuts() const { return cuts_; }
   int linesFed() const { return linesFed_; }
-  // Everything printed, one entry per line (CP1251), oldest first; capped.
+  // What was printed, one entry per line (CP1251), oldest first: at most the
+  // last kPrintoutKept lines.
   const std::vector<std::string>& printout() const { return printout_; }
 
   // ---- network module
@@ -254,6 +262,7 @@ class RegisterModel {
   std::map<int, Article> articles_;
   DayTotals day_;
   std::vector<ZRecord> zReports_;
+  int zCount_ = 0;
   int xReports_ = 0;
   std::vector<std::string> header_ = std::vector<std::string>(8);
   std::map<char, std::string> options_;

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -57,9 +58,39 @@ struct Simulator::Impl {
   std::mutex faultMu;
   FaultSpec fault;
 
+  // The journal is a ring: once full, each new frame takes the slot of the
+  // oldest one, so its memory stays as it was after the first `limit` frames.
   mutable std::mutex journalMu;
   mutable std::condition_variable journalCv;
-  std::vector<JournalEntry> journal;
+  std::vector<JournalEntry> ring;
+  size_t oldest = 0;  // index of the oldest entry once the ring is full
+  size_t count = 0;   // frames since the start or the last clear
+
+  void record(JournalEntry&& e, size_t limit) {
+    std::lock_guard<std::mutex> l(journalMu);
+    limit = std::max<size_t>(limit, 1);
+    if (ring.size() > limit) {  // the limit was lowered: keep the newest
+      std::vector<JournalEntry> kept = ordered();
+      kept.erase(kept.begin(), kept.end() - static_cast<long>(limit));
+      ring = std::move(kept);
+      oldest = 0;
+    }
+    if (ring.size() < limit) {
+      ring.push_back(std::move(e));
+    } else {
+      ring[oldest] = std::move(e);
+      oldest = (oldest + 1) % ring.size();
+    }
+    ++count;
+  }
+
+  // The entries oldest first; journalMu held.
+  std::vector<JournalEntry> ordered() const {
+    std::vector<JournalEntry> out;
+    out.reserve(ring.size());
+    for (size_t i = 0; i < ring.size(); ++i) out.push_back(ring[(oldest + i) % ring.size()]);
+    return out;
+  }
 
   std::function<void(const std::string&)> log;
 
@@ -157,15 +188,14 @@ struct Simulator::Impl {
       translate = model.translates();
     }
     e.hostData = translate ? fromRegisterPage(frame.data) : frame.data;
-    {
-      std::lock_guard<std::mutex> l(journalMu);
-      journal.push_back(e);
+    if (log) {
+      char head[64];
+      std::snprintf(head, sizeof head, "<- seq %02X cmd %02X%s ", frame.seq, frame.cmd,
+                    frame.checksumOk ? "" : " BAD FRAME");
+      log(head + describe(e.hostData));
     }
+    record(std::move(e), options().journalLimit);
     journalCv.notify_all();
-    char head[64];
-    std::snprintf(head, sizeof head, "<- seq %02X cmd %02X%s ", frame.seq, frame.cmd,
-                  frame.checksumOk ? "" : " BAD FRAME");
-    if (log) log(head + describe(e.hostData));
 
     if (!frame.checksumOk) {
       send({kNak});
@@ -422,18 +452,25 @@ void Simulator::clearFaults() {
 
 std::vector<JournalEntry> Simulator::journal() const {
   std::lock_guard<std::mutex> l(impl_->journalMu);
-  return impl_->journal;
+  return impl_->ordered();
 }
 
 void Simulator::clearJournal() {
   std::lock_guard<std::mutex> l(impl_->journalMu);
-  impl_->journal.clear();
+  impl_->ring.clear();
+  impl_->oldest = 0;
+  impl_->count = 0;
+}
+
+size_t Simulator::journalCount() const {
+  std::lock_guard<std::mutex> l(impl_->journalMu);
+  return impl_->count;
 }
 
 bool Simulator::waitForFrames(size_t n, int timeoutMs) const {
   std::unique_lock<std::mutex> l(impl_->journalMu);
   return impl_->journalCv.wait_for(l, std::chrono::milliseconds(timeoutMs),
-                                   [&] { return impl_->journal.size() >= n; });
+                                   [&] { return impl_->count >= n; });
 }
 
 void Simulator::withModel(const std::function<void(RegisterModel&)>& f) {

@@ -51,6 +51,9 @@ struct Options {
   int workTimeMs = 0;   // simulated work per command before the answer
   int synEveryMs = 50;  // SYN (0x16) interval while busy
   int reportTimeMs = 0;  // extra work for reports and other printouts
+  // How many of the latest frames the journal keeps (at least 1); older ones
+  // are dropped but still counted by journalCount().
+  size_t journalLimit = 4096;
 };
 
 class Simulator {
@@ -79,10 +82,15 @@ class Simulator {
   void injectFault(const FaultSpec& spec);
   void clearFaults();
 
-  // Every host frame received, in order.
+  // The journal: the last Options::journalLimit host frames received, oldest
+  // first. A test that reads it clears it first.
   std::vector<JournalEntry> journal() const;
+  // Empties the journal and sets journalCount() back to 0.
   void clearJournal();
-  // Waits until at least n frames were journaled (true) or the time ran out.
+  // Frames received since the start or the last clearJournal(), including
+  // those the journal no longer holds.
+  size_t journalCount() const;
+  // Waits until journalCount() is at least n (true) or the time ran out.
   bool waitForFrames(size_t n, int timeoutMs) const;
 
   // Runs f with the register model locked; the serving thread waits meanwhile.

@@ -171,6 +171,37 @@ TEST_F(ModelTest, DailyReportsAndServiceCash) {
   EXPECT_EQ(m.zReports().size(), 1u);
 }
 
+// A register kept running for days: what it keeps stays bounded, the
+// numbers keep counting.
+TEST_F(ModelTest, LongRunsKeepTheStateBounded) {
+  for (size_t i = 1; i <= kZReportsKept + 5; ++i) ASSERT_TRUE(Ok(Do(0x45, "9162,0")));
+  const int last = static_cast<int>(kZReportsKept) + 5;
+  EXPECT_EQ(m.zReports().size(), kZReportsKept);
+  EXPECT_EQ(m.zReports().front().number, 6);
+  EXPECT_EQ(m.zReports().back().number, last);
+  EXPECT_EQ(m.zReportCount(), last);
+  EXPECT_EQ(Do(0x40).text, std::to_string(last) + ",0.00,0.00");
+  EXPECT_EQ(Do(0x45, "9162,2").text, std::to_string(last + 1) + ",0.00,0.00");  // X: the next number
+
+  ProgramArticle100();
+  ASSERT_TRUE(Ok(Do(0x30, "00001,9162,00001,I")));
+  for (size_t i = 0; i < kMaxReceiptLines; ++i) ASSERT_TRUE(Ok(Do(0x34, "100"))) << i;
+  EXPECT_TRUE(NotAllowed(Do(0x34, "100")));  // the receipt is full
+  for (size_t i = 0; i < kPrintoutKept + 10; ++i) ASSERT_TRUE(Ok(Do(0x36, "t")));  // all printed
+  EXPECT_EQ(m.receipt().lines.size(), kMaxReceiptLines);
+  EXPECT_EQ(m.receipt().texts.size(), kMaxReceiptTexts);
+  EXPECT_TRUE(Ok(Do(0x39)));
+
+  EXPECT_LE(m.printout().size(), kPrintoutKept);
+  EXPECT_EQ(m.printout().back(), "CANCELLED 1");
+
+  for (size_t n = m.articles().size(); n < kMaxArticles; ++n)
+    ASSERT_TRUE(Ok(Do(0x6B, "P\xC0" + std::to_string(1000 + n) + ",1,1.00,9162,x")));
+  EXPECT_TRUE(NotAllowed(Do(0x6B, "P\xC0" "999999,1,1.00,9162,x")));  // no room for a new one
+  EXPECT_TRUE(Ok(Do(0x6B, "P\xC1" "100,2,2.00,9162,y")));            // an existing one may change
+  EXPECT_EQ(m.articles().size(), kMaxArticles);
+}
+
 TEST_F(ModelTest, PeriodicAndArticleReports) {
   EXPECT_TRUE(Ok(Do(0x5F, "9162,0001,0012")));
   EXPECT_TRUE(Ok(Do(0x49, "9162,0001,0012")));
@@ -269,12 +300,6 @@ TEST_F(ModelTest, NetworkModemAndDeviceId) {
   EXPECT_TRUE(Do(0x6C, "1").printing);
   m.setDeviceId(255);
   EXPECT_EQ(Do(0xFF).text, "255");
-}
-
-TEST(DisplayFormTest, WhatTheDisplayShowsForTranslatedText) {
-  // Capitals and Latin look-alikes; Д and Ж arrive as I and i after the
-  // tool's second translation.
-  EXPECT_EQ(RegisterModel::displayForm(CP1251(u8"Шок АБВ ДЖ ЇЄҐ")), "ШOK AБB Ii ЇЄҐ");
 }
 
 }  // namespace
