@@ -1,6 +1,6 @@
 #include "app/program.h"
 
-#include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 #include "app/Mainform.h"
@@ -41,7 +41,13 @@ bool KmApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void ShowException(const char* what) {
-  QMessageBox box(QMessageBox::Critical, ui::applicationTitle(), QString::fromLocal8Bit(what),
-                  QMessageBox::Ok);
-  box.exec();
+  // Called from notify's catch: nothing may escape from here, not even from
+  // the activation that follows the box.
+  try {
+    ui::showError(QString::fromLocal8Bit(what ? what : ""));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "km4410r: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "km4410r: unknown error\n");
+  }
 }

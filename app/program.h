@@ -17,5 +17,5 @@ class KmApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Shows an error box with the exception's text.
+// Shows an error box with the exception's text (through the ui services).
 void ShowException(const char* what);

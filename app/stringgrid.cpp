@@ -1,6 +1,42 @@
 #include "app/stringgrid.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
+
+namespace {
+
+// Changes of the current cell pass the grid's question first, whoever makes
+// them: the mouse, the keys, the program. A refused cell does not get the
+// selection either, which the view sets right after the current cell.
+class SelectCellGate final : public QItemSelectionModel {
+ public:
+  SelectCellGate(QAbstractItemModel* model, StringGrid* grid)
+      : QItemSelectionModel(model, grid), grid_(grid) {}
+
+  void setCurrentIndex(const QModelIndex& wanted, SelectionFlags command) override {
+    const QModelIndex index = grid_->firstCellFor(wanted, currentIndex());
+    if (index.isValid() && index != currentIndex() && !grid_->mayBecomeCurrent(index)) {
+      refused_ = wanted;
+      return;
+    }
+    refused_ = QPersistentModelIndex();
+    QItemSelectionModel::setCurrentIndex(index, command);
+  }
+  void select(const QModelIndex& index, SelectionFlags command) override {
+    if (index.isValid() && index == refused_) return;
+    QItemSelectionModel::select(index, command);
+  }
+  void select(const QItemSelection& selection, SelectionFlags command) override {
+    if (refused_.isValid() && selection.contains(refused_)) return;
+    QItemSelectionModel::select(selection, command);
+  }
+
+ private:
+  StringGrid* grid_;
+  QPersistentModelIndex refused_;
+};
+
+}  // namespace
 
 StringGrid::StringGrid(QWidget* parent) : QTableWidget(parent) {
   horizontalHeader()->hide();
@@ -9,6 +45,9 @@ StringGrid::StringGrid(QWidget* parent) : QTableWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                   QAbstractItemView::AnyKeyPressed);
+  QItemSelectionModel* own = selectionModel();
+  setSelectionModel(new SelectCellGate(model(), this));
+  delete own;
 }
 
 void StringGrid::setFixed(int rows, int cols) {
@@ -46,11 +85,35 @@ void StringGrid::styleCell(QTableWidgetItem* it, int col, int row) const {
   }
 }
 
+bool StringGrid::isFixed(const QModelIndex& index) const {
+  return index.row() < fixedRows_ || index.column() < fixedCols_;
+}
+
+bool StringGrid::ask(const QModelIndex& index) {
+  bool canSelect = true;
+  if (selectCell_) selectCell_(index.column(), index.row(), canSelect);
+  return canSelect;
+}
+
+QModelIndex StringGrid::firstCellFor(const QModelIndex& wanted, const QModelIndex& current) const {
+  if (current.isValid() || !wanted.isValid() || !isFixed(wanted)) return wanted;
+  const QModelIndex first = model()->index(fixedRows_, fixedCols_);
+  return first.isValid() ? first : wanted;
+}
+
+bool StringGrid::mayBecomeCurrent(const QModelIndex& index) {
+  if (isFixed(index)) return false;
+  if (!ask(index)) return false;
+  allowed_ = index;
+  return true;
+}
+
 bool StringGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   if (index.isValid() && (trigger & editTriggers())) {
-    bool canSelect = true;
-    if (selectCell_) selectCell_(index.column(), index.row(), canSelect);
-    if (!canSelect) return false;
+    // The current cell was allowed when it was selected; any other cell (an
+    // edit the program starts elsewhere) is asked now.
+    const bool allowed = (index == allowed_ && index == currentIndex()) || ask(index);
+    if (!allowed) return false;
   }
   return QTableWidget::edit(index, trigger, event);
 }

@@ -21,12 +21,37 @@ void FakeServices::message(const QString& text) {
   if (onMessage) onMessage(text);
 }
 
+void FakeServices::error(const QString& text) { errors << text; }
+
+namespace {
+
+// Runs a hook unless it is already running further up the stack.
+template <class... Args>
+void runHook(bool& running, const std::function<void(Args...)>& hook, Args... args) {
+  if (!hook || running) return;
+  running = true;
+  try {
+    hook(args...);
+  } catch (...) {
+    running = false;
+    throw;
+  }
+  running = false;
+}
+
+}  // namespace
+
 void FakeServices::processMessages() {
   ++processed;
+  runHook(inProcessHook_, onProcess);
   QCoreApplication::processEvents();
 }
 
-void FakeServices::sleep(int ms) { sleeps << ms; }
+void FakeServices::sleep(int ms) {
+  sleeps << ms;
+  if (ms > 0) clock = clock.addMSecs(ms);
+  runHook(inSleepHook_, onSleep, ms);
+}
 
 QDateTime FakeServices::now() { return clock; }
 

@@ -23,6 +23,11 @@ class Production final : public Services {
                     QApplication::activeWindow());
     box.exec();
   }
+  void error(const QString& text) override {
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+  }
   void processMessages() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
   void sleep(int ms) override {
     if (ms <= 0) return;
@@ -52,14 +57,12 @@ Services* gServices = nullptr;
 Activatable* gMain = nullptr;
 std::vector<Activatable*> gModal;  // the program's modal windows, innermost last
 
-}  // namespace
-
-Services& productionServices() {
+Services& services() {
   static Production production;
-  return production;
+  return gServices ? *gServices : production;
 }
 
-Services& services() { return gServices ? *gServices : productionServices(); }
+}  // namespace
 
 Services* install(Services* s) {
   Services* previous = gServices;
@@ -81,6 +84,19 @@ void showMessage(const QString& text) {
   services().message(text);
   activateTop();
 }
+
+void showError(const QString& text) {
+  services().error(text);
+  activateTop();
+}
+
+void processMessages() { services().processMessages(); }
+void sleep(int ms) { services().sleep(ms); }
+QDateTime now() { return services().now(); }
+QString chooseSaveFile(QWidget* parent, const QString& caption, const QString& filter) {
+  return services().chooseSaveFile(parent, caption, filter);
+}
+void endApplication() { services().endApplication(); }
 
 int showModal(QDialog& dialog, Activatable& window) {
   gModal.push_back(&window);

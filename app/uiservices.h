@@ -24,6 +24,9 @@ class Services {
   virtual ~Services() = default;
   // A modal message box with one OK button; returns when it is closed.
   virtual void message(const QString& text) = 0;
+  // The same box with the error sign, for an exception that reached the
+  // message loop.
+  virtual void error(const QString& text) = 0;
   // Lets the windows process their pending messages (input included).
   virtual void processMessages() = 0;
   // Blocks for ms milliseconds; the windows stay painted, user input waits
@@ -41,11 +44,10 @@ class Services {
   virtual int execModal(QDialog& dialog, const std::function<void()>& shown) = 0;
 };
 
-// The production services (Qt message boxes, dialogs and clock).
-Services& productionServices();
-// The services in use; production ones unless a test installed others.
-Services& services();
-// Installs other services (nullptr: back to production); returns the previous.
+// Installs other services (nullptr: back to the production ones: Qt message
+// boxes, dialogs and clock); returns the previous. The services in use are
+// reached only through the functions below, so that every box goes through
+// the activation that follows it.
 Services* install(Services* services);
 
 // A window of the program with an activation handler.
@@ -65,16 +67,17 @@ void activateTop();
 
 // Shows a message; when it is closed, the window below it is activated again.
 void showMessage(const QString& text);
+// Shows an error box (an exception that reached the message loop); when it
+// is closed, the window below it is activated again.
+void showError(const QString& text);
 // Shows one of the program's dialogs modally: FormShow and FormActivate run
 // when it appears; when it closes, the window below it is activated again.
 int showModal(QDialog& dialog, Activatable& window);
 
-inline void processMessages() { services().processMessages(); }
-inline void sleep(int ms) { services().sleep(ms); }
-inline QDateTime now() { return services().now(); }
-inline QString chooseSaveFile(QWidget* parent, const QString& caption, const QString& filter) {
-  return services().chooseSaveFile(parent, caption, filter);
-}
-inline void endApplication() { services().endApplication(); }
+void processMessages();
+void sleep(int ms);
+QDateTime now();
+QString chooseSaveFile(QWidget* parent, const QString& caption, const QString& filter);
+void endApplication();
 
 }  // namespace ui
