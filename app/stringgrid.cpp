@@ -15,7 +15,8 @@ class SelectCellGate final : public QItemSelectionModel {
 
   void setCurrentIndex(const QModelIndex& wanted, SelectionFlags command) override {
     const QModelIndex index = grid_->firstCellFor(wanted, currentIndex());
-    if (index.isValid() && index != currentIndex() && !grid_->mayBecomeCurrent(index)) {
+    if (index.isValid() && (index != currentIndex() || grid_->pressing()) &&
+        !grid_->mayBecomeCurrent(index)) {
       refused_ = wanted;
       return;
     }
@@ -108,8 +109,20 @@ bool StringGrid::mayBecomeCurrent(const QModelIndex& index) {
   return true;
 }
 
+void StringGrid::mousePressEvent(QMouseEvent* event) {
+  pressing_ = true;
+  try {
+    QTableWidget::mousePressEvent(event);
+  } catch (...) {
+    pressing_ = false;
+    throw;
+  }
+  pressing_ = false;
+}
+
 bool StringGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   if (index.isValid() && (trigger & editTriggers())) {
+    if (!editing_) return false;
     // The current cell was allowed when it was selected; any other cell (an
     // edit the program starts elsewhere) is asked now.
     const bool allowed = (index == allowed_ && index == currentIndex()) || ask(index);

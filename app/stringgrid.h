@@ -13,8 +13,9 @@ class StringGrid : public QTableWidget {
   // canSelect to false to refuse: the current cell stays where it was and
   // the refused cell cannot be edited. Fixed cells never become current and
   // are not asked about (a grid entered from the keyboard starts at the first
-  // cell that is not fixed). Editing the current cell needs no new question: the
-  // answer given when it was selected holds.
+  // cell that is not fixed). Every mouse click asks, on the current cell too.
+  // Editing the current cell needs no new question: the answer given when it
+  // was selected holds.
   using SelectCellHandler = std::function<void(int col, int row, bool& canSelect)>;
 
   explicit StringGrid(QWidget* parent = nullptr);
@@ -25,6 +26,13 @@ class StringGrid : public QTableWidget {
   int FixedCols() const { return fixedCols_; }
   void setFixed(int rows, int cols);
   void setSelectCellHandler(SelectCellHandler handler) { selectCell_ = std::move(handler); }
+  // Cell editing on or off (on at first); the select-cell handler switches
+  // it as the cell it is asked about needs.
+  void setEditing(bool on) { editing_ = on; }
+  bool editing() const { return editing_; }
+  // A mouse press is being handled: a click asks about its cell even when
+  // that cell is already the current one.
+  bool pressing() const { return pressing_; }
 
   // For the selection model: may `index` become the current cell (asks the
   // handler)? And the cell to go to for `wanted`: with no current cell yet
@@ -34,6 +42,7 @@ class StringGrid : public QTableWidget {
   QModelIndex firstCellFor(const QModelIndex& wanted, const QModelIndex& current) const;
 
  protected:
+  void mousePressEvent(QMouseEvent* event) override;
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
 
  private:
@@ -44,5 +53,7 @@ class StringGrid : public QTableWidget {
   int fixedRows_ = 1;
   int fixedCols_ = 1;
   SelectCellHandler selectCell_;
-  QPersistentModelIndex allowed_;  // the cell last allowed to become current
+  QPersistentModelIndex allowed_;
+  bool editing_ = true;
+  bool pressing_ = false;  // the cell last allowed to become current
 };

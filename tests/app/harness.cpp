@@ -41,6 +41,7 @@ QString portFolder() { return qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringL
 
 Session::Session(SessionOptions options) : options_(options) {
   km_driver::ResetDriverForTests();
+  if (options_.silenceReads > 0) km_driver::SetSilenceWaitForTests(options_.silenceReads);
   ui.installSelf();
   if (options_.simulator) {
     simulator = std::make_unique<sim::Simulator>(options_.simOptions);
@@ -55,6 +56,7 @@ Session::Session(SessionOptions options) : options_(options) {
 
 Session::~Session() {
   DestroyWindows();
+  standIns().clear();
   km_driver::ResetDriverForTests();
   if (simulator) simulator->stop();
 }
@@ -89,18 +91,62 @@ void Session::whileOpen(const QString& dialog, std::function<void(QDialog&)> scr
 
 // ---- acting ----------------------------------------------------------------
 
+namespace {
+
+// Records a failure of the running test function (it goes on, so that the
+// caller's own checks report what followed).
+void fail(const QString& what) {
+  const QByteArray text = ("harness: " + what).toUtf8();
+  QTest::qFail(text.constData(), __FILE__, __LINE__);
+}
+
+QString nameOf(const QWidget* w) {
+  if (!w) return QStringLiteral("(none)");
+  return w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
+                                   : w->objectName();
+}
+
+// A user can reach the control: it exists, is shown and is enabled.
+bool reachable(const QWidget* w, const char* action) {
+  if (!w) {
+    fail(QStringLiteral("%1 on a control that does not exist").arg(QLatin1String(action)));
+    return false;
+  }
+  if (!w->isVisible() || !w->isEnabled()) {
+    fail(QStringLiteral("%1 on %2, which is %3")
+             .arg(QLatin1String(action), nameOf(w),
+                  w->isVisible() ? QStringLiteral("disabled") : QStringLiteral("hidden")));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void click(QAbstractButton* button) {
-  if (!button || !button->isVisible() || !button->isEnabled()) return;
+  if (!reachable(button, "click")) return;
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
-void typeInto(QComboBox* box, const QString& text) {
-  QLineEdit* edit = box->lineEdit();
-  if (!edit) return;
+void typeInto(QLineEdit* edit, const QString& text) {
+  if (!reachable(edit, "typing")) return;
+  if (edit->isReadOnly()) {
+    fail(QStringLiteral("typing into %1, which is read-only").arg(nameOf(edit)));
+    return;
+  }
   edit->setFocus();
   edit->selectAll();
   QTest::keyClick(edit, Qt::Key_Backspace);
   QTest::keyClicks(edit, text);
+}
+
+void typeInto(QComboBox* box, const QString& text) {
+  if (!reachable(box, "typing")) return;
+  if (!box->lineEdit()) {
+    fail(QStringLiteral("typing into %1, which is not editable").arg(nameOf(box)));
+    return;
+  }
+  typeInto(box->lineEdit(), text);
 }
 
 void clickTab(PageControl* pages, int index) {
@@ -119,15 +165,25 @@ QString shown(const QWidget* w) {
   return QString();
 }
 
-QWidget* control(const QString& name) {
+QWidget* findControl(const QString& name) {
   for (QWidget* window : std::initializer_list<QWidget*>{Form1, Form4, Form5}) {
     if (!window) continue;
     if (window->objectName() == name) return window;
     if (auto* w = window->findChild<QWidget*>(name)) return w;
   }
-  qFatal("harness: no control %s", qPrintable(name));
   return nullptr;
 }
+
+void reportMissing(const QString& name, const char* type) {
+  fail(QStringLiteral("no control %1 of type %2").arg(name, QLatin1String(type)));
+}
+
+std::vector<std::unique_ptr<QWidget>>& standIns() {
+  static std::vector<std::unique_ptr<QWidget>> kept;
+  return kept;
+}
+
+QWidget* control(const QString& name) { return control<QWidget>(name); }
 
 QList<QStringList> gridTexts(const StringGrid* grid) {
   QList<QStringList> rows;

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -38,6 +39,9 @@ struct SessionOptions {
   bool simulator = true;  // start a simulator
   int com = 1;            // and register it as COMn
   sim::Options simOptions = fastSimulator();
+  // Empty reads the driver waits through before it calls the register
+  // silent (0: the driver's own 50, about five seconds).
+  int silenceReads = 0;
   static sim::Options fastSimulator() {
     sim::Options o;
     o.baud = 0;  // no pacing: the tests need no line timing
@@ -82,10 +86,13 @@ class Session {
 
 // ---- acting as the user -------------------------------------------------
 
-// Clicks a button with the mouse as a user would (nothing when disabled or
-// hidden).
+// Clicks a button with the mouse as a user would. A click the user could not
+// make (the button missing, disabled or hidden) fails the test, naming the
+// button, and does nothing.
 void click(QAbstractButton* button);
-// Selects the text of an editable combo box's edit and types `text` over it.
+// Selects the text of an edit (or an editable combo box's edit) and types
+// `text` over it; an edit the user could not type into fails the test.
+void typeInto(QLineEdit* edit, const QString& text);
 void typeInto(QComboBox* box, const QString& text);
 // Clicks the caption of page `index` of a page control.
 void clickTab(PageControl* pages, int index);
@@ -94,12 +101,22 @@ void clickTab(PageControl* pages, int index);
 
 // The text a control shows: label, edit, combo box, button, memo, date edit.
 QString shown(const QWidget* control);
-// The control with this object name in one of the program's windows.
-QWidget* control(const QString& name);
+// The control with this object name in one of the program's windows. A name
+// missing (or of another type) fails the test and gives a hidden stand-in
+// of the type, so that the test goes on to its end without crashing.
+QWidget* findControl(const QString& name);  // nullptr when missing
+void reportMissing(const QString& name, const char* type);
+std::vector<std::unique_ptr<QWidget>>& standIns();
 template <class T>
 T* control(const QString& name) {
-  return qobject_cast<T*>(control(name));
+  if (T* w = qobject_cast<T*>(findControl(name))) return w;
+  reportMissing(name, T::staticMetaObject.className());
+  auto standIn = std::make_unique<T>();
+  T* w = standIn.get();
+  standIns().push_back(std::move(standIn));
+  return w;
 }
+QWidget* control(const QString& name);
 // Texts of a string grid, row by row (Cells(col, row) as rows[row][col]).
 QList<QStringList> gridTexts(const StringGrid* grid);
 // The colour of the connection indicator as 0xRRGGBB.

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -273,6 +274,19 @@ void TestMainWindow::busyPortNamesTheReason() {
   s.ui.messages.clear();
   QVERIFY(s.connect());
   QVERIFY(s.ui.messages.isEmpty());
+  s.disconnect();
+
+  // A port folder others may write to is not used: the message names it.
+  const QByteArray folder = QFile::encodeName(portFolder());
+  QCOMPARE(::chmod(folder.constData(), 0777), 0);
+  QVERIFY(!s.connect());
+  QCOMPARE(s.ui.messages,
+           QStringList{"Невозможно подключить порт\n" + portFolder() +
+                       ": в папку виртуальных портов могут писать другие пользователи; "
+                       "выполните chmod 700"});
+  QCOMPARE(::chmod(folder.constData(), 0700), 0);
+  s.ui.messages.clear();
+  QVERIFY(s.connect());
 }
 
 void TestMainWindow::typedDevicePathIsOpened() {

@@ -51,8 +51,7 @@ void TestStatusViewer::eachBitHasItsBox() {
       last = RetData{};
       last.StatusBytes[byte] = uint8_t(1u << bit);
       seen.clear();
-      click(s.form().Button25);  // disabled while disconnected: nothing happens
-      QVERIFY(seen.isEmpty());
+      QVERIFY(!s.form().Button25->isEnabled());  // disabled while disconnected
       Form5->ShowModal();
       QCOMPARE(seen, withAlwaysSet({kFirstBox[byte] + bit}));
     }
