@@ -2,15 +2,16 @@
 //
 //   km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate] CMD [DATA]
 //
-// CMD is the command code in hex (0x4A) or decimal (74); DATA is the data text
-// in the terminal's UTF-8. Without --translate/--no-translate the register's
-// switches decide, as in the main window (a diagnostic request first).
+// CMD is the command code in hex (0x4A) or decimal (74; "074" is refused, not
+// read as octal); DATA is the data text in the terminal's UTF-8. Without
+// --translate/--no-translate the register's switches decide, as in the main
+// window (a diagnostic request first).
 // Exit status: 0 an answer without error flags, 1 a register or link error,
 // 2 bad usage.
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
+#include <limits>
 #include <string>
 
 #include "driver/error_messages.h"
@@ -52,22 +53,62 @@ const char* const kBits[6][7] = {
 
 bool IsError(uint32_t flags) { return FirstError(flags) != nullptr; }
 
-void Usage(FILE* to) {
-  fprintf(to,
-          "usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate] CMD [DATA]\n"
-          "  CMD   command code, hex (0x4A) or decimal (74), 0x21..0xFF\n"
-          "  DATA  data text (UTF-8; sent in the register's code page)\n"
-          "exit status: 0 answer without error flags, 1 register or link error, 2 bad usage\n");
+// The highest COM number: OpenPort takes an int and ResolveComPort sets no
+// bound of its own beyond that.
+constexpr unsigned long kMaxComPort = std::numeric_limits<int>::max();
+
+void Usage() {
+  printf("usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate] CMD [DATA]\n"
+         "  --port COM<n> (1..%lu) or a device path; --baud 9600, 19200, 57600 or 115200\n"
+         "  CMD   command code 0x21..0xFF: hex (0x4A) or decimal without leading zeros (74)\n"
+         "  DATA  data text (UTF-8; sent in the register's code page)\n"
+         "exit status: 0 answer without error flags, 1 register or link error, 2 bad usage\n",
+         kMaxComPort);
 }
 
-bool ParseInt(const char* text, long* out) {
-  if (!text || !*text) return false;
-  char* end = nullptr;
-  long v = strtol(text, &end, 0);
-  if (*end) return false;
+// Numbers on the command line are read strictly, by hand: strtol would take
+// "074" as octal, skip blanks and signs and wrap "COM4294967297" round to COM1.
+
+// Decimal digits only, no leading zero ("0" alone is fine), at most `max`.
+bool ParseDecimal(const char* text, unsigned long max, unsigned long* out) {
+  if (!text || !*text || (text[0] == '0' && text[1])) return false;
+  unsigned long v = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    unsigned digit = static_cast<unsigned>(*p - '0');
+    if (digit > max || v > (max - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
   *out = v;
   return true;
 }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A byte: 0x followed by one or two hex digits (0x00..0xFF), or decimal 0..255.
+bool ParseByte(const char* text, unsigned long* out) {
+  if (!text) return false;
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    const char* p = text + 2;
+    if (!*p || (p[1] && p[2])) return false;  // no digits, or more than two
+    unsigned long v = 0;
+    for (; *p; ++p) {
+      int d = HexDigit(*p);
+      if (d < 0) return false;
+      v = v * 16 + static_cast<unsigned long>(d);
+    }
+    *out = v;
+    return true;
+  }
+  return ParseDecimal(text, 0xFF, out);
+}
+
+bool IsSpeed(unsigned long baud) { return baud == 9600 || baud == 19200 || baud == 57600 || baud == 115200; }
 
 void PrintAnswer(const RetData& rd) {
   auto u = [](const char* cp) { return km_text::Cp1251ToUtf8(cp ? cp : ""); };
@@ -96,21 +137,28 @@ void PrintAnswer(const RetData& rd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every refusal of the command line is one line on stderr that names the
+  // argument at fault, and exit status 2.
   std::string port = "COM1";
-  long baud = 19200;
+  unsigned long baud = 19200;
   int translate = -1;  // -1: as the register's switches say
   const char* positional[2] = {nullptr, nullptr};
   int npos = 0;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
+    const bool takesValue = !strcmp(a, "--port") || !strcmp(a, "--baud");
+    if (takesValue && i + 1 >= argc) {
+      fprintf(stderr, "km4410r-cmd: option %s needs a value\n", a);
+      return 2;
+    }
     if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
-      Usage(stdout);
+      Usage();
       return 0;
-    } else if (!strcmp(a, "--port") && i + 1 < argc) {
+    } else if (!strcmp(a, "--port")) {
       port = argv[++i];
-    } else if (!strcmp(a, "--baud") && i + 1 < argc) {
-      if (!ParseInt(argv[++i], &baud) || baud <= 0) {
-        fprintf(stderr, "km4410r-cmd: bad speed '%s'\n", argv[i]);
+    } else if (!strcmp(a, "--baud")) {
+      if (!ParseDecimal(argv[++i], 115200, &baud) || !IsSpeed(baud)) {
+        fprintf(stderr, "km4410r-cmd: bad speed '%s' (9600, 19200, 57600 or 115200)\n", argv[i]);
         return 2;
       }
     } else if (!strcmp(a, "--translate")) {
@@ -118,20 +166,34 @@ int main(int argc, char** argv) {
     } else if (!strcmp(a, "--no-translate")) {
       translate = 0;
     } else if (a[0] == '-' && a[1] == '-') {
-      fprintf(stderr, "km4410r-cmd: unknown option '%s'\n", a);
-      Usage(stderr);
+      fprintf(stderr, "km4410r-cmd: unknown option '%s' (see --help)\n", a);
       return 2;
     } else if (npos < 2) {
       positional[npos++] = a;
     } else {
-      fprintf(stderr, "km4410r-cmd: too many arguments (quote DATA that has blanks)\n");
+      fprintf(stderr, "km4410r-cmd: too many arguments at '%s' (quote DATA that has blanks)\n", a);
       return 2;
     }
   }
-  long command = 0;
-  if (!positional[0] || !ParseInt(positional[0], &command) || command < 0x21 || command > 0xFF) {
-    fprintf(stderr, "km4410r-cmd: CMD must be a command code 0x21..0xFF\n");
-    Usage(stderr);
+  if (!positional[0]) {
+    fprintf(stderr, "km4410r-cmd: CMD missing (see --help)\n");
+    return 2;
+  }
+  unsigned long command = 0;
+  if (!ParseByte(positional[0], &command)) {
+    fprintf(stderr, "km4410r-cmd: bad command code '%s' (hex 0x21..0xFF, or decimal 33..255 without leading zeros)\n",
+            positional[0]);
+    return 2;
+  }
+  if (command < 0x21) {
+    fprintf(stderr, "km4410r-cmd: command code '%s' is below 0x21\n", positional[0]);
+    return 2;
+  }
+  unsigned long com = 0;
+  if (port[0] != '/' && ((port.rfind("COM", 0) != 0 && port.rfind("com", 0) != 0) ||
+                         !ParseDecimal(port.c_str() + 3, kMaxComPort, &com) || com < 1)) {
+    fprintf(stderr, "km4410r-cmd: --port takes COM1..COM%lu or a device path, not '%s'\n", kMaxComPort,
+            port.c_str());
     return 2;
   }
   std::string data = km_text::Utf8ToCp1251(positional[1] ? positional[1] : "");
@@ -140,17 +202,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  int handle;
-  if (port[0] == '/') {
-    handle = OpenPortPath(port.c_str(), static_cast<int>(baud));
-  } else {
-    long n = 0;
-    if ((port.rfind("COM", 0) != 0 && port.rfind("com", 0) != 0) || !ParseInt(port.c_str() + 3, &n) || n < 1) {
-      fprintf(stderr, "km4410r-cmd: --port takes COM<n> or a device path, not '%s'\n", port.c_str());
-      return 2;
-    }
-    handle = OpenPort(static_cast<int>(n), static_cast<int>(baud));
-  }
+  int handle = port[0] == '/' ? OpenPortPath(port.c_str(), static_cast<int>(baud))
+                              : OpenPort(static_cast<int>(com), static_cast<int>(baud));
   if (handle < 0) {
     fprintf(stderr, "km4410r-cmd: cannot open %s (%s): %s\n", port.c_str(), GetLastPortDevice(),
             GetLastPortErrorText());

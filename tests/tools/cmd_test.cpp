@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -17,8 +18,9 @@ struct CmdRun {
   std::string out;
 };
 
-CmdRun Cmd(const std::string& args) {
-  std::string line = std::string(KM_CMD_PATH) + " " + args + " 2>&1";
+// Both streams by default; `redirect` picks others.
+CmdRun Cmd(const std::string& args, const char* redirect = "2>&1") {
+  std::string line = std::string(KM_CMD_PATH) + " " + args + " " + redirect;
   FILE* p = popen(line.c_str(), "r");
   CmdRun r{-1, ""};
   if (!p) return r;
@@ -39,6 +41,57 @@ TEST(CmdTool, BadUsageExitsWith2) {
   EXPECT_EQ(Cmd("--port LPT1 0x4A").status, 2);
   EXPECT_EQ(Cmd("--bogus 0x4A").status, 2);
   EXPECT_EQ(Cmd("0x2A " + std::string(190, 'x')).status, 2);
+}
+
+// stderr alone (stdout dropped), to count its lines.
+CmdRun CmdStderr(const std::string& args) { return Cmd(args, "2>&1 >/dev/null"); }
+
+TEST(CmdTool, ArgumentsAreReadStrictly) {
+  // Each refusal: status 2 and exactly one line on stderr naming the argument.
+  const struct {
+    const char* args;
+    const char* named;
+  } refusals[] = {
+      {"074", "'074'"},                          // would be octal 0x3C
+      {"0x100", "'0x100'"},                      // more than a byte
+      {"256", "'256'"},
+      {"0x", "'0x'"},
+      {"+60", "'+60'"},
+      {"--port COM4294967297 0x4A", "'COM4294967297'"},  // 2^32 + 1 would wrap to COM1
+      {"--port COM2147483648 0x4A", "'COM2147483648'"},  // one past the highest
+      {"--port COM0 0x4A", "'COM0'"},
+      {"--port COM01 0x4A", "'COM01'"},
+      {"--baud 09600 0x4A", "'09600'"},
+      {"--baud 38400 0x4A", "'38400'"},
+      {"--baud ' 9600' 0x4A", "' 9600'"},
+      {"0x4A --port", "--port needs a value"},
+      {"0x4A --baud", "--baud needs a value"},
+      {"--bogus 0x4A", "'--bogus'"},
+  };
+  for (const auto& c : refusals) {
+    CmdRun r = CmdStderr(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_TRUE(Has(r, c.named)) << c.args << ": " << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << c.args << ": " << r.out;
+    EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n') << c.args;
+  }
+
+  // The highest COM number passes the check and fails only to open: status 1.
+  EXPECT_EQ(Cmd("--port COM2147483647 0x4A").status, 1);
+
+  // Hex and decimal name the same code on the line; the four speeds are taken.
+  const struct {
+    const char* code;
+    const char* baud;
+  } accepted[] = {{"0x3C", "9600"}, {"60", "115200"}, {"0x3c", "57600"}};
+  for (const auto& c : accepted) {
+    PtyPeer peer([](const HostFrame& f) { return Script{Step{AnswerTo(f, "")}}; });
+    CmdRun r = Cmd("--port " + peer.slavePath() + " --baud " + c.baud + " --no-translate " + c.code);
+    EXPECT_EQ(r.status, 0) << c.code << ": " << r.out;
+    auto frames = peer.frames();
+    ASSERT_EQ(frames.size(), 1u) << c.code;
+    EXPECT_EQ(frames[0].cmd(), 0x3C) << c.code;
+  }
 }
 
 TEST(CmdTool, MissingPortIsALinkErrorWithItsReason) {
