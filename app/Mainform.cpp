@@ -39,21 +39,39 @@ void PrinterResultsy(RetData& data) { MainWindowResult(data, false); }
 
 // ---- TForm1 ------------------------------------------------------------
 
+namespace {
+
+// Builds page n from its layout and puts it in the page control.
+template <class Page>
+QWidget* AddPage(PageControl* pages, Page& page) {
+  auto* sheet = new QWidget;
+  page.setupUi(sheet);
+  pages->addTab(sheet, sheet->windowTitle());
+  return sheet;
+}
+
+}  // namespace
+
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.setupUi(this);
+  PageControl* pages = ui.PageControl1;
+  sheets_ = {AddPage(pages, tab1),  AddPage(pages, tab2),  AddPage(pages, tab3),
+             AddPage(pages, tab4),  AddPage(pages, tab5),  AddPage(pages, tab6),
+             AddPage(pages, tab7),  AddPage(pages, tab8),  AddPage(pages, tab9),
+             AddPage(pages, tab10), AddPage(pages, tab11), AddPage(pages, tab12)};
   // A title bar without buttons: Закрыть is the way to close the window.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   ui.Shape1->setBrushColor(QColor::fromRgb(kRed));
   ui.Shape1->setAccessibleDescription(QStringLiteral("отключено"));
-  for (QComboBox* box : {ui.ComboBox1, ui.ComboBox2, ui.ComboBox8})
+  for (QComboBox* box : {ui.ComboBox1, tab1.ComboBox2, tab8.ComboBox8})
     box->setInsertPolicy(QComboBox::NoInsert);  // typed texts stay texts
-  ui.ComboBox8->setEditText(QStringLiteral("<Выберите кассира>"));
-  ui.StringGrid1->setFixed(1, 1);
-  ui.StringGrid2->setFixed(1, 1);
-  ui.StringGrid1->setAccessibleName(ui.LabelTaxGroups->text());
+  tab8.ComboBox8->setEditText(QStringLiteral("<Выберите кассира>"));
+  tab11.StringGrid1->setFixed(1, 1);
+  tab12.StringGrid2->setFixed(1, 1);
+  tab11.StringGrid1->setAccessibleName(tab11.LabelTaxGroups->text());
 
-  ui.Memo1->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
-  ui.Memo1->setPlainText(QStringLiteral(
+  tab6.Memo1->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
+  tab6.Memo1->setPlainText(QStringLiteral(
       "\n\nТест регистратора расчетных операций KM4410R\n\n"
       "Сервисная программа для проверки регистратора\nи выполнения служебных операций\n\n"
       "Версия " KM_VERSION "\n"
@@ -63,6 +81,31 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
   connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(ui.PageControl1, &PageControl::currentChanged, this, &TForm1::PageControl1Change);
+
+  connect(tab1.Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(tab1.Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(tab1.Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+  connect(tab1.Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(tab7.Button16, &QPushButton::clicked, this, &TForm1::Button16Click);
+  connect(tab7.Button17, &QPushButton::clicked, this, &TForm1::Button17Click);
+  connect(tab7.Button19, &QPushButton::clicked, this, &TForm1::Button19Click);
+  connect(tab7.Button18, &QPushButton::clicked, this, &TForm1::Button18Click);
+  connect(tab8.ComboBox7, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox7Change);
+  connect(tab8.ComboBox9, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox9Change);
+  connect(tab8.Button22, &QPushButton::clicked, this, &TForm1::Button22Click);
+  connect(tab8.Button23, &QPushButton::clicked, this, &TForm1::Button23Click);
+  tab12.StringGrid2->setSelectCellHandler(
+      [this](int col, int row, bool& canSelect) { StringGrid2SelectCell(col, row, canSelect); });
+  connect(tab12.Button34, &QPushButton::clicked, this, &TForm1::Button34Click);
+  connect(tab12.Button32, &QPushButton::clicked, this, &TForm1::Button32Click);
+}
+
+void TForm1::SendChecked(const std::function<int()>& send) {
+  if (send() != 0) {
+    // Nothing went on the line: the operation fails as with an erroneous answer.
+    ErrorCounter++;
+    ui::showMessage(QStringLiteral("Команда не отправлена: неверные или слишком длинные данные"));
+  }
 }
 
 TForm1::~TForm1() = default;
@@ -94,26 +137,26 @@ void TForm1::FormActivate() {
 void TForm1::RestoreDefaults() {
   ui.ComboBox3->setCurrentIndex(1);
   ui.ComboBox1->setCurrentIndex(0);
-  ui.ComboBox8->setCurrentIndex(0);
-  ui.ComboBox10->setCurrentIndex(0);
-  ui.Edit21->setText(QString::fromLatin1(kDefaultPassword));
-  ui.Edit22->setText(QString::fromLatin1(kDefaultPassword));
-  ui.Edit23->setText(QString::fromLatin1(kDefaultPassword));
-  ui.PageControl1->setCurrentIndex(ui.PageControl1->indexOf(ui.TabSheet1));
+  tab8.ComboBox8->setCurrentIndex(0);
+  tab5.ComboBox10->setCurrentIndex(0);
+  tab8.Edit21->setText(QString::fromLatin1(kDefaultPassword));
+  tab8.Edit22->setText(QString::fromLatin1(kDefaultPassword));
+  tab8.Edit23->setText(QString::fromLatin1(kDefaultPassword));
+  ui.PageControl1->setCurrentIndex(ui.PageControl1->indexOf(TabSheet(1)));
   DateChosenMark = 0;
   TimeEditedMark = 0;
 
   const QDateTime now = ui::now();
-  ui.Label59->setText(now.date().toString(QStringLiteral("dd.MM.yy")));
+  tab11.Label59->setText(now.date().toString(QStringLiteral("dd.MM.yy")));
   {
     // Filled by the program, not edited by the user: the marks stay clear.
-    const QSignalBlocker dateBlocker(ui.DateEdit3);
-    const QSignalBlocker timeBlocker(ui.Edit39);
-    ui.DateEdit3->setDate(now.date());
-    ui.Edit39->setText(now.time().toString(QStringLiteral("hh:mm")));
+    const QSignalBlocker dateBlocker(tab11.DateEdit3);
+    const QSignalBlocker timeBlocker(tab11.Edit39);
+    tab11.DateEdit3->setDate(now.date());
+    tab11.Edit39->setText(now.time().toString(QStringLiteral("hh:mm")));
   }
 
-  StringGrid* taxes = ui.StringGrid1;
+  StringGrid* taxes = tab11.StringGrid1;
   taxes->setColumnCount(4);
   taxes->setRowCount(6);
   const QStringList heads = {QStringLiteral("№"), QStringLiteral("Group"),
@@ -131,7 +174,7 @@ void TForm1::RestoreDefaults() {
     taxes->setCells(3, r, QStringLiteral("Разрешён"));
   }
 
-  StringGrid* cashiers = ui.StringGrid2;
+  StringGrid* cashiers = tab12.StringGrid2;
   cashiers->setColumnCount(4);
   cashiers->setRowCount(14);
   cashiers->setCells(0, 0, QStringLiteral("№ кассира"));
@@ -227,7 +270,7 @@ void TForm1::Button2Click() {
     ui.Shape1->setAccessibleDescription(QStringLiteral("подключено"));
     ui.Button2->setText(QStringLiteral("Отключить"));
     ui.PageControl1->setEnabled(true);
-    ui.ComboBox2->setCurrentIndex(0);
+    tab1.ComboBox2->setCurrentIndex(0);
     ui.ComboBox1->setEnabled(false);
     ui.ComboBox3->setEnabled(false);
     StopFlag = 0;

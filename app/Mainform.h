@@ -3,11 +3,25 @@
 // and the result handlers that bring answers into it.
 #pragma once
 #include <QWidget>
+#include <array>
 #include <cstdint>
+#include <functional>
 
 #include "app/uiservices.h"
 #include "driver/printer.h"
 #include "ui_Mainform.h"
+#include "ui_TabSheet1.h"
+#include "ui_TabSheet10.h"
+#include "ui_TabSheet11.h"
+#include "ui_TabSheet12.h"
+#include "ui_TabSheet2.h"
+#include "ui_TabSheet3.h"
+#include "ui_TabSheet4.h"
+#include "ui_TabSheet5.h"
+#include "ui_TabSheet6.h"
+#include "ui_TabSheet7.h"
+#include "ui_TabSheet8.h"
+#include "ui_TabSheet9.h"
 
 class QShowEvent;
 
@@ -25,7 +39,25 @@ class TForm1 : public QWidget, public ui::Activatable {
   uint8_t DateChosenMark = 0;  // a date was accepted in DateEdit3
   uint8_t TimeEditedMark = 0;  // Edit39 was changed
 
+  int32_t RunErrorTotal = 0;   // failures counted by the register test run
+
+  // The frame, the page control and the bottom row; each page has a layout
+  // of its own (tabN for TabSheetN).
   Ui::TForm1 ui;
+  Ui::TabSheet1 tab1;
+  Ui::TabSheet2 tab2;
+  Ui::TabSheet3 tab3;
+  Ui::TabSheet4 tab4;
+  Ui::TabSheet5 tab5;
+  Ui::TabSheet6 tab6;
+  Ui::TabSheet7 tab7;
+  Ui::TabSheet8 tab8;
+  Ui::TabSheet9 tab9;
+  Ui::TabSheet10 tab10;
+  Ui::TabSheet11 tab11;
+  Ui::TabSheet12 tab12;
+  // The page TabSheetN (1 to 12).
+  QWidget* TabSheet(int n) const { return sheets_.at(static_cast<size_t>(n - 1)); }
 
   static constexpr QRgb kRed = 0xFF0000;    // disconnected
   static constexpr QRgb kGreen = 0x00FF00;  // connected
@@ -40,6 +72,36 @@ class TForm1 : public QWidget, public ui::Activatable {
   void Button1Click();
   void PageControl1Change();
 
+  // The register test page (TabSheet1): Start, Stop, Clear, Save.
+  void Button3Click();
+  void Button4Click();
+  void Button6Click();
+  void Button5Click();
+  // Cut and beep tests (TabSheet7): single and looped.
+  void Button16Click();
+  void Button17Click();
+  void Button19Click();
+  void Button18Click();
+  // Passwords (TabSheet8) and cashiers (TabSheet12).
+  void ComboBox7Change();
+  void ComboBox9Change();
+  void Button22Click();
+  void Button23Click();
+  void StringGrid2SelectCell(int col, int row, bool& canSelect);
+  void Button34Click();
+  void Button32Click();
+
+  // ---- the test log (RichEdit1) ----
+  // Appends one line; the log keeps its newest line in view.
+  void AppendLog(const QString& line);
+  void ScrollLogToEnd();
+  // The log's lines (none for an empty log).
+  QStringList LogLines() const;
+
+  // Runs one command operation. A command the driver refuses to send (data
+  // it cannot frame, rc != 0) counts as an erroneous answer and says so.
+  void SendChecked(const std::function<int()>& send);
+
  protected:
   void showEvent(QShowEvent* event) override;
 
@@ -51,6 +113,14 @@ class TForm1 : public QWidget, public ui::Activatable {
   // that is no item and no path (null otherwise).
   QString PortOpenFailure(const QString& typed) const;
 
+  // A single cut or beep test, and the looped one with its group's controls.
+  void SingleTest(QLabel* result, int (*send)(WindowHandle, ResultHandler, int),
+                  const QString& success, const QString& failure);
+  void LoopTest(QLabel* result, QLabel* count, QComboBox* passes, QLineEdit* pause,
+                int (*send)(WindowHandle, ResultHandler, int), const QString& success,
+                const QString& failure);
+
+  std::array<QWidget*, 12> sheets_{};
   bool shownOnce_ = false;
   bool defaultsRestored_ = false;
 };

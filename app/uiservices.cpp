@@ -40,7 +40,10 @@ class Production final : public Services {
   QDateTime now() override { return QDateTime::currentDateTime(); }
   QString chooseSaveFile(QWidget* parent, const QString& caption,
                          const QString& filter) override {
-    return QFileDialog::getSaveFileName(parent, caption, QString(), filter);
+    // An existing file is replaced without a question, as the log's Save
+    // promises; the dialog would otherwise ask.
+    return QFileDialog::getSaveFileName(parent, caption, QString(), filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
   }
   void endApplication() override {
     QCoreApplication::exit(0);

@@ -78,7 +78,7 @@ void TestMainWindow::startsDisconnectedWithDefaults() {
   QCOMPARE(s.main().windowTitle(), QString("Тест регистратора расчетных операций KM4410R"));
   QCOMPARE(indicatorColour(), kRed);
   QVERIFY(!f.PageControl1->isEnabled());
-  QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet1);
+  QCOMPARE(f.PageControl1->currentWidget(), s.main().TabSheet(1));
   QVERIFY(!f.Button25->isEnabled());
   QCOMPARE(shown(f.Button2), QString("Подключить"));
   QCOMPARE(shown(f.ComboBox1), QString("COM1"));
@@ -88,19 +88,19 @@ void TestMainWindow::startsDisconnectedWithDefaults() {
   QCOMPARE(f.ComboBox1->itemText(19), QString("COM20"));
 
   // The first activation's defaults, the clock being the fake one.
-  QCOMPARE(shown(f.ComboBox8), QString("Оператор 1"));
-  QCOMPARE(shown(f.ComboBox10), QString("Отчет проданных товаров"));
-  QCOMPARE(shown(f.Edit21), QString("9162"));
-  QCOMPARE(shown(f.Edit22), QString("9162"));
-  QCOMPARE(shown(f.Edit23), QString("9162"));
-  QCOMPARE(shown(f.Label59), QString("05.11.26"));
-  QCOMPARE(shown(f.DateEdit3), QString("05.11.26"));
-  QCOMPARE(shown(f.Edit39), QString("14:07"));
-  QCOMPARE(gridTexts(f.StringGrid1), kDefaultTaxes);
-  QCOMPARE(gridTexts(f.StringGrid2), defaultCashiers());
+  QCOMPARE(shown(s.main().tab8.ComboBox8), QString("Оператор 1"));
+  QCOMPARE(shown(s.main().tab5.ComboBox10), QString("Отчет проданных товаров"));
+  QCOMPARE(shown(s.main().tab8.Edit21), QString("9162"));
+  QCOMPARE(shown(s.main().tab8.Edit22), QString("9162"));
+  QCOMPARE(shown(s.main().tab8.Edit23), QString("9162"));
+  QCOMPARE(shown(s.main().tab11.Label59), QString("05.11.26"));
+  QCOMPARE(shown(s.main().tab11.DateEdit3), QString("05.11.26"));
+  QCOMPARE(shown(s.main().tab11.Edit39), QString("14:07"));
+  QCOMPARE(gridTexts(s.main().tab11.StringGrid1), kDefaultTaxes);
+  QCOMPARE(gridTexts(s.main().tab12.StringGrid2), defaultCashiers());
   QCOMPARE(s.main().DateChosenMark, uint8_t(0));
   QCOMPARE(s.main().TimeEditedMark, uint8_t(0));
-  QCOMPARE(shown(f.ComboBox2), QString());  // no pass count until connected
+  QCOMPARE(shown(s.main().tab1.ComboBox2), QString());  // no pass count until connected
   QVERIFY(s.ui.messages.isEmpty());
 }
 
@@ -115,7 +115,7 @@ void TestMainWindow::connectsAndDisconnects() {
   QVERIFY(f.PageControl1->isEnabled());
   QVERIFY(f.Button25->isEnabled());
   QVERIFY(!f.ComboBox1->isEnabled() && !f.ComboBox3->isEnabled());
-  QCOMPARE(shown(f.ComboBox2), QString("1"));
+  QCOMPARE(shown(s.main().tab1.ComboBox2), QString("1"));
   QCOMPARE(s.main().StopFlag, uint8_t(0));
   QCOMPARE(s.main().ErrorCounter, 0);
   QVERIFY(s.ui.messages.isEmpty());
@@ -313,16 +313,16 @@ void TestMainWindow::laterActivationsKeepWhatTheUserChose() {
   Ui::TForm1& f = s.form();
   QVERIFY(s.connect());
   // The user changes everything the first activation set ...
-  f.ComboBox8->setCurrentIndex(4);
-  f.ComboBox10->setCurrentIndex(3);
-  f.Edit21->setText("1111");
-  f.Edit22->setText("2222");
-  f.Edit23->setText("3333");
-  f.StringGrid1->setCells(2, 1, "15.00");
-  f.StringGrid2->setCells(2, 3, "Иванова");
-  f.PageControl1->setCurrentWidget(f.TabSheet11);
-  f.DateEdit3->setDate(QDate(2027, 1, 2));
-  f.Edit39->setText("09:45");
+  s.main().tab8.ComboBox8->setCurrentIndex(4);
+  s.main().tab5.ComboBox10->setCurrentIndex(3);
+  s.main().tab8.Edit21->setText("1111");
+  s.main().tab8.Edit22->setText("2222");
+  s.main().tab8.Edit23->setText("3333");
+  s.main().tab11.StringGrid1->setCells(2, 1, "15.00");
+  s.main().tab12.StringGrid2->setCells(2, 3, "Иванова");
+  f.PageControl1->setCurrentWidget(s.main().TabSheet(11));
+  s.main().tab11.DateEdit3->setDate(QDate(2027, 1, 2));
+  s.main().tab11.Edit39->setText("09:45");
   s.main().DateChosenMark = 1;
   s.main().TimeEditedMark = 1;
   s.ui.clock = s.ui.clock.addDays(40);  // the PC clock has moved on
@@ -337,17 +337,17 @@ void TestMainWindow::laterActivationsKeepWhatTheUserChose() {
   ui::showMessage("Сообщение");
   QVERIFY(s.ui.messages.size() >= 2);
 
-  QCOMPARE(shown(f.ComboBox8), QString("Оператор 5"));
-  QCOMPARE(f.ComboBox10->currentIndex(), 3);
-  QCOMPARE(shown(f.Edit21), QString("1111"));
-  QCOMPARE(shown(f.Edit22), QString("2222"));
-  QCOMPARE(shown(f.Edit23), QString("3333"));
-  QCOMPARE(f.StringGrid1->Cells(2, 1), QString("15.00"));
-  QCOMPARE(f.StringGrid2->Cells(2, 3), QString("Иванова"));
-  QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet11);
-  QCOMPARE(shown(f.DateEdit3), QString("02.01.27"));
-  QCOMPARE(shown(f.Edit39), QString("09:45"));
-  QCOMPARE(shown(f.Label59), QString("05.11.26"));
+  QCOMPARE(shown(s.main().tab8.ComboBox8), QString("Оператор 5"));
+  QCOMPARE(s.main().tab5.ComboBox10->currentIndex(), 3);
+  QCOMPARE(shown(s.main().tab8.Edit21), QString("1111"));
+  QCOMPARE(shown(s.main().tab8.Edit22), QString("2222"));
+  QCOMPARE(shown(s.main().tab8.Edit23), QString("3333"));
+  QCOMPARE(s.main().tab11.StringGrid1->Cells(2, 1), QString("15.00"));
+  QCOMPARE(s.main().tab12.StringGrid2->Cells(2, 3), QString("Иванова"));
+  QCOMPARE(f.PageControl1->currentWidget(), s.main().TabSheet(11));
+  QCOMPARE(shown(s.main().tab11.DateEdit3), QString("02.01.27"));
+  QCOMPARE(shown(s.main().tab11.Edit39), QString("09:45"));
+  QCOMPARE(shown(s.main().tab11.Label59), QString("05.11.26"));
   QCOMPARE(s.main().DateChosenMark, uint8_t(1));
   QCOMPARE(s.main().TimeEditedMark, uint8_t(1));
   QCOMPARE(indicatorColour(), kGreen);

@@ -15,8 +15,12 @@ constexpr int kFirstBox[6] = {1, 17, 33, 9, 25, 41};
 // Numbers of the ticked check boxes, ascending.
 QList<int> ticked() {
   QList<int> on;
-  for (int n = 1; n <= 48; ++n)
-    if (control<QCheckBox>(QStringLiteral("CheckBox%1").arg(n))->isChecked()) on << n;
+  for (int n = 1; n <= 48; ++n) {
+    // The viewer's own boxes (the main window has a CheckBox1 too).
+    auto* box = Form5->findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(n));
+    if (!box) QTest::qFail(qPrintable(QStringLiteral("no CheckBox%1 in the viewer").arg(n)), __FILE__, __LINE__);
+    else if (box->isChecked()) on << n;
+  }
   return on;
 }
 

@@ -1,0 +1,26 @@
+// Saving the test log: one line per log line, CP1251, CR LF after every line.
+// The file is written beside the target under a temporary name and renamed
+// over the target only when every byte is written and flushed to the disk, so
+// a failure (a full disk above all) never leaves a damaged or empty file in
+// place of the old one.
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <sys/types.h>
+
+namespace regtest {
+
+// The bytes of the saved log: each line in CP1251 ('?' for a character CP1251
+// lacks) followed by CR LF; no lines, no bytes.
+QByteArray LogFileBytes(const QStringList& lines);
+
+// Writes `lines` to `path`, replacing an existing file. False with a reason
+// in Russian when it could not be done; the old file is then as it was.
+bool SaveLogFile(const QString& path, const QStringList& lines, QString* reason);
+
+// The write(2) the saver uses; tests put in one that fails (nullptr: back to
+// the real one).
+using LogWriter = ssize_t (*)(int fd, const void* data, size_t size);
+void SetLogWriterForTests(LogWriter writer);
+
+}  // namespace regtest

@@ -1,0 +1,76 @@
+// The register test: an unattended acceptance test of the register, a fixed
+// scenario of commands repeated for a number of passes, written step by step
+// to the log of the page "Тест РРО" (TabSheet1), failures counted.
+//
+// A run is one call of TForm1::Button3Click on the user-interface thread; it
+// pauses between steps and notices Stop only when it lets the window process
+// its pending messages (the stop checks).
+#pragma once
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+class TForm1;
+
+namespace regtest {
+
+// The 240-character display sample (the 120-character series twice) and its
+// window i (0..119): the 20 characters from position i.
+const QString& DisplaySample();
+QString DisplayWindow(int i);
+
+// The date and time of the log's header and summary: the PC locale's short
+// date and the time to the second; "dd.MM.yyyy hh:mm:ss" under the C locale.
+QString DateTimeText(const QDateTime& when);
+
+// The lines of the receipt header programmed at every start (0 to 7).
+QString HeaderLine(int line);
+
+class Run {
+ public:
+  explicit Run(TForm1& form) : f_(form) {}
+  // The whole run: checks, header, passes, summary (or a stop or an abort).
+  void Start();
+
+ private:
+  enum class After { Scroll, BlankLine, Nothing };
+  // One step of the common pattern. `logAnswer`: the answer text goes to the
+  // log before the success text. False when the run ended at the stop check.
+  bool Step(const QString& title, const std::function<int()>& send, bool logAnswer,
+            const QString& success, const QString& failure, After after);
+  bool Pass();
+  bool PhaseOne();
+  bool PhaseTwo();
+  bool NonFiscalReceipt();
+  bool LowerDisplayRow();
+  bool UpperDisplayRow();
+  bool FiscalReceipt();
+  bool ReturnReceipt();
+  bool TimerCheck();
+  void Summary();
+
+  // Sends with the error counter reset first; true when the command succeeded.
+  bool Command(const std::function<int()>& send);
+  // Appends to the log and keeps its last line in view.
+  void Log(const QString& line);
+  void Scroll();
+  void RepaintAndScroll();
+  void Pause();
+  void Fail();
+  // Processes pending messages; when Stop was pressed, logs it and ends the run.
+  bool StopCheck();
+  // Ends the run after a failure that leaves a receipt unfinished.
+  bool Abort();
+  void Refuse();
+  void Progress(const QString& title);
+
+  TForm1& f_;
+  int passes_ = 0;
+  int pause_ = 0;
+  int pass_ = 0;
+  QByteArray date_;  // "dd-mm-yy" of the pass
+  QByteArray time_;  // "hh:mm" of the pass
+};
+
+}  // namespace regtest
