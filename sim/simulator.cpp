@@ -168,10 +168,16 @@ struct Simulator::Impl {
     }
   }
 
-  FaultSpec takeFault() {
+  FaultSpec takeFault(uint8_t cmd) {
     std::lock_guard<std::mutex> l(faultMu);
+    if (fault.fault == Fault::None) return {};
+    if (fault.onlyCommand >= 0 && fault.onlyCommand != cmd) return {};
+    if (fault.skip > 0) {
+      --fault.skip;
+      return {};
+    }
     FaultSpec f = fault;
-    if (fault.fault != Fault::None && fault.count > 0 && --fault.count == 0) fault = FaultSpec{};
+    if (fault.count > 0 && --fault.count == 0) fault = FaultSpec{};
     return f;
   }
 
@@ -202,7 +208,7 @@ struct Simulator::Impl {
       if (log) log("-> NAK");
       return;
     }
-    FaultSpec f = takeFault();
+    FaultSpec f = takeFault(frame.cmd);
     if (f.fault == Fault::Silence) {
       if (log) log("-> (silence)");
       return;
@@ -215,7 +221,12 @@ struct Simulator::Impl {
     Reply rep;
     {
       std::lock_guard<std::mutex> l(modelMu);
-      rep = model.receive(frame.cmd, frame.data);
+      if (f.fault == Fault::Refuse) {
+        rep.status = model.status();
+        rep.status[1] |= 0x02;  // command not allowed
+      } else {
+        rep = model.receive(frame.cmd, frame.data);
+      }
       translate = model.translates();
     }
     Options o = options();

@@ -36,6 +36,7 @@ enum class Fault {
   ForeignCmd,     // a frame with another CMD first, then the right one
   TooManyFields,  // an answer text with more than 20 fields
   LongText,       // an answer text longer than 128 characters
+  Refuse,         // the command is not carried out: "command not allowed" in the status
 };
 
 struct FaultSpec {
@@ -44,6 +45,8 @@ struct FaultSpec {
   int pauseMs = 200;       // SplitFrame: pause between pieces; NoiseBefore: gap between noise bytes
   int noiseMs = 0;         // NoiseBefore: for how long noise is sent before the frame
   uint8_t noiseByte = 0x16;
+  int onlyCommand = -1;    // >= 0: only answers to this command code get the fault
+  int skip = 0;            // answers that would get it, passed over first
 };
 
 struct Options {
