@@ -56,7 +56,7 @@ struct Simulator::Impl {
   RegisterModel model;
 
   std::mutex faultMu;
-  FaultSpec fault;
+  std::vector<FaultSpec> faults;
 
   // The journal is a ring: once full, each new frame takes the slot of the
   // oldest one, so its memory stays as it was after the first `limit` frames.
@@ -170,15 +170,30 @@ struct Simulator::Impl {
 
   FaultSpec takeFault(uint8_t cmd) {
     std::lock_guard<std::mutex> l(faultMu);
-    if (fault.fault == Fault::None) return {};
-    if (fault.onlyCommand >= 0 && fault.onlyCommand != cmd) return {};
-    if (fault.skip > 0) {
-      --fault.skip;
-      return {};
+    FaultSpec taken;
+    for (auto it = faults.begin(); it != faults.end();) {
+      FaultSpec& f = *it;
+      if (f.onlyCommand >= 0 && f.onlyCommand != cmd) {
+        ++it;
+        continue;
+      }
+      if (f.skip > 0) {
+        --f.skip;
+        ++it;
+        continue;
+      }
+      if (taken.fault != Fault::None) {
+        ++it;
+        continue;
+      }
+      taken = f;
+      if (f.count > 0 && --f.count == 0) {
+        it = faults.erase(it);
+        continue;
+      }
+      ++it;
     }
-    FaultSpec f = fault;
-    if (fault.count > 0 && --fault.count == 0) fault = FaultSpec{};
-    return f;
+    return taken;
   }
 
   void handle(const HostFrame& frame) {
@@ -452,13 +467,18 @@ Options Simulator::options() const { return impl_->options(); }
 
 void Simulator::injectFault(const FaultSpec& spec) {
   std::lock_guard<std::mutex> l(impl_->faultMu);
-  impl_->fault = spec;
-  if (spec.count == 0) impl_->fault = FaultSpec{};
+  impl_->faults.clear();
+  if (spec.fault != Fault::None && spec.count != 0) impl_->faults.push_back(spec);
+}
+
+void Simulator::addFault(const FaultSpec& spec) {
+  std::lock_guard<std::mutex> l(impl_->faultMu);
+  if (spec.fault != Fault::None && spec.count != 0) impl_->faults.push_back(spec);
 }
 
 void Simulator::clearFaults() {
   std::lock_guard<std::mutex> l(impl_->faultMu);
-  impl_->fault = FaultSpec{};
+  impl_->faults.clear();
 }
 
 std::vector<JournalEntry> Simulator::journal() const {

@@ -82,7 +82,12 @@ class Simulator {
   void setOptions(const Options& options);
   Options options() const;
 
+  // Replaces the faults waiting by this one.
   void injectFault(const FaultSpec& spec);
+  // Adds a fault beside those waiting: each answer gets the first waiting
+  // fault that applies to it (in the order added); a fault's skip counts
+  // only the answers it applies to.
+  void addFault(const FaultSpec& spec);
   void clearFaults();
 
   // The journal: the last Options::journalLimit host frames received, oldest
