@@ -1,6 +1,7 @@
 #include "app/Mainform.h"
 
 #include <QFile>
+#include <QPalette>
 #include <QShowEvent>
 #include <QTextOption>
 #include <cerrno>
@@ -81,6 +82,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
   connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(ui.PageControl1, &PageControl::currentChanged, this, &TForm1::PageControl1Change);
+
+  // The test log: light text on the dark frame colour.
+  QPalette logColours = tab1.RichEdit1->palette();
+  logColours.setColor(QPalette::Base, QColor(0, 0, 0));
+  logColours.setColor(QPalette::Text, QColor(255, 255, 255));
+  tab1.RichEdit1->setPalette(logColours);
 
   connect(tab1.Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   connect(tab1.Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
