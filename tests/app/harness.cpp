@@ -166,12 +166,17 @@ QString shown(const QWidget* w) {
 }
 
 QWidget* findControl(const QString& name) {
+  QWidget* found = nullptr;
   for (QWidget* window : std::initializer_list<QWidget*>{Form1, Form4, Form5}) {
     if (!window) continue;
-    if (window->objectName() == name) return window;
-    if (auto* w = window->findChild<QWidget*>(name)) return w;
+    QWidget* w = window->objectName() == name ? window : window->findChild<QWidget*>(name);
+    if (!w) continue;
+    // The same name in two windows (CheckBox1 of the main window and of the
+    // viewer): the test must say which window it means.
+    if (found) fail(QStringLiteral("control %1 is in more than one window").arg(name));
+    else found = w;
   }
-  return nullptr;
+  return found;
 }
 
 void reportMissing(const QString& name, const char* type) {
