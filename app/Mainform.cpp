@@ -67,9 +67,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   for (QComboBox* box : {ui.ComboBox1, tab1.ComboBox2, tab8.ComboBox8})
     box->setInsertPolicy(QComboBox::NoInsert);  // typed texts stay texts
   tab8.ComboBox8->setEditText(QStringLiteral("<Выберите кассира>"));
-  tab11.StringGrid1->setFixed(1, 1);
   tab12.StringGrid2->setFixed(1, 1);
-  tab11.StringGrid1->setAccessibleName(tab11.LabelTaxGroups->text());
 
   tab6.Memo1->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
   tab6.Memo1->setPlainText(QStringLiteral(
@@ -82,6 +80,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
   connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(ui.PageControl1, &PageControl::currentChanged, this, &TForm1::PageControl1Change);
+
+  SetUpDisplayPage();
+  SetUpDrawerPage();
+  SetUpInfoPage();
+  SetUpReportsPage();
+  SetUpNetworkPages();
+  SetUpClockAndTaxesPage();
 
   // The test log: light text on the dark frame colour.
   QPalette logColours = tab1.RichEdit1->palette();
@@ -150,36 +155,7 @@ void TForm1::RestoreDefaults() {
   tab8.Edit22->setText(QString::fromLatin1(kDefaultPassword));
   tab8.Edit23->setText(QString::fromLatin1(kDefaultPassword));
   ui.PageControl1->setCurrentIndex(ui.PageControl1->indexOf(TabSheet(1)));
-  DateChosenMark = 0;
-  TimeEditedMark = 0;
-
-  const QDateTime now = ui::now();
-  tab11.Label59->setText(now.date().toString(QStringLiteral("dd.MM.yy")));
-  {
-    // Filled by the program, not edited by the user: the marks stay clear.
-    const QSignalBlocker dateBlocker(tab11.DateEdit3);
-    const QSignalBlocker timeBlocker(tab11.Edit39);
-    tab11.DateEdit3->setDate(now.date());
-    tab11.Edit39->setText(now.time().toString(QStringLiteral("hh:mm")));
-  }
-
-  StringGrid* taxes = tab11.StringGrid1;
-  taxes->setColumnCount(4);
-  taxes->setRowCount(6);
-  const QStringList heads = {QStringLiteral("№"), QStringLiteral("Group"),
-                             QStringLiteral("Rate"), QStringLiteral("Action")};
-  const QStringList letters = {QStringLiteral("А"), QStringLiteral("Б"), QStringLiteral("В"),
-                               QStringLiteral("Г"), QStringLiteral("Д")};
-  const QStringList rates = {QStringLiteral("20.00"), QStringLiteral("00.00"),
-                             QStringLiteral("00.00"), QStringLiteral("00.00"),
-                             QStringLiteral("UnTaxed")};
-  for (int c = 0; c < 4; ++c) taxes->setCells(c, 0, heads[c]);
-  for (int r = 1; r <= 5; ++r) {
-    taxes->setCells(0, r, QString::number(r));
-    taxes->setCells(1, r, letters[r - 1]);
-    taxes->setCells(2, r, rates[r - 1]);
-    taxes->setCells(3, r, QStringLiteral("Разрешён"));
-  }
+  RestoreClockAndTaxesDefaults();
 
   StringGrid* cashiers = tab12.StringGrid2;
   cashiers->setColumnCount(4);
@@ -314,6 +290,4 @@ void TForm1::Button25Click() {
 
 void TForm1::Button1Click() { close(); }
 
-void TForm1::PageControl1Change() {
-  // The general information page fills itself here when it comes to the front.
-}
+

@@ -91,6 +91,43 @@ class TForm1 : public QWidget, public ui::Activatable {
   void Button34Click();
   void Button32Click();
 
+  // Customer display (TabSheet2).
+  void Button7Click();
+  void Button11Click();
+  void TabSheet2Enter();
+  void Button8Click();
+  void Button9Click();
+  // Cash drawer, service cash, article deletion (TabSheet3).
+  void Button10Click();
+  void Button20Click();
+  void Button21Click();
+  // Print test, zero receipt, reports, cancellation (TabSheet5).
+  void Button12Click();
+  void Button13Click();
+  void Button14Click();
+  void ComboBox10Change();
+  void Button15Click();
+  void RadioGroup3Click();
+  void RadioGroup3Exit();
+  void Button24Click();
+  // Network settings (TabSheet9), modem and ID_DEV (TabSheet10).
+  void Button26Click();
+  void Button27Click();
+  void Button37Click();
+  void Button28Click();
+  void Button29Click();
+  // Date, time and taxes (TabSheet11).
+  void Button31Click();
+  void Button30Click();
+  void RxClock1GetTime(QDateTime& time);
+  void RxClock1Click();
+  void DateEdit3AcceptDate(QDate& date, bool& accept);
+  void Edit39Change();
+  void StringGrid1SelectCell(int col, int row, bool& canSelect);
+  void Button36Click();
+  void Button33Click();
+  void Button35Click();
+
   // ---- the test log (RichEdit1) ----
   // Appends one line; the log keeps its newest line in view.
   void AppendLog(const QString& line);
@@ -119,6 +156,17 @@ class TForm1 : public QWidget, public ui::Activatable {
   void LoopTest(QLabel* result, QLabel* count, QComboBox* passes, QLineEdit* pause,
                 int (*send)(WindowHandle, ResultHandler, int), const QString& success,
                 const QString& failure);
+
+  // Each page group connects its controls and sets what its layout cannot
+  // say; called once from the constructor.
+  void SetUpDisplayPage();         // TabSheet2
+  void SetUpDrawerPage();          // TabSheet3
+  void SetUpInfoPage();            // TabSheet4
+  void SetUpReportsPage();         // TabSheet5
+  void SetUpNetworkPages();        // TabSheet9, TabSheet10
+  void SetUpClockAndTaxesPage();   // TabSheet11
+  // The clock edits and the tax grid as the window's first activation sets them.
+  void RestoreClockAndTaxesDefaults();
 
   std::array<QWidget*, 12> sheets_{};
   bool shownOnce_ = false;
