@@ -394,87 +394,65 @@ bool Run::PhaseTwo() {
   return StopCheck();
 }
 
-bool Run::FiscalReceipt() {
-  const QString title = QStringLiteral("Фискальный чек");
-  Progress(title);
+bool Run::Receipt(const ReceiptSteps& r) {
+  Progress(r.title);
   f_.ErrorCounter = 0;
   Log(kStepSeparator);
-  Log(title);
+  Log(r.title);
   const uint32_t op = static_cast<uint32_t>(ItemIndex(f_.tab8.ComboBox8) + 1);
   const QByteArray password = toCp1251(f_.tab8.Edit21->text());
-  const bool opened = Command([&] {
-    return OpenFiscalReceipt(nullptr, PrinterResults, 0, op, password.constData(), kTill);
-  });
+  const bool opened = Command([&] { return r.open(nullptr, PrinterResults, 0, op, password.constData(), kTill); });
   Scroll();
   if (!opened) {
-    Log(QStringLiteral("Ошибка открытия фискального чека"));
+    Log(r.openFailure);
     Fail();
     return StopCheck();
   }
   if (!Command([] { return PrintFiscalText(nullptr, PrinterResults, 0, FiscalText().constData()); })) {
     Log(QStringLiteral("Ошибка печати фискального текста"));
     Fail();
-  } else if (!Command([] { return RegisterSale(nullptr, PrinterResults, 0, 1, kArticle, 4, -5, 0); })) {
-    Log(QStringLiteral("Ошибка продажи товара"));
+  } else if (!Command([&] {
+               return RegisterSale(nullptr, PrinterResults, 0, 1, kArticle, r.quantity, r.percent, r.amount);
+             })) {
+    Log(r.saleFailure);
     Fail();
   }
-  if (!Command([] { return Subtotal(nullptr, PrinterResults, 0, 1, 1, 0, -1); }) ||
-      !Command([] { return ReceiptTotal(nullptr, PrinterResults, 0, "", 'P', 10); })) {
+  const bool paid =
+      (!r.subtotal || Command([] { return Subtotal(nullptr, PrinterResults, 0, 1, 1, 0, -1); })) &&
+      Command([&] { return ReceiptTotal(nullptr, PrinterResults, 0, "", 'P', r.payment); });
+  if (!paid) {
     Log(QStringLiteral("Ошибка оплаты"));
     Log(QStringLiteral("Конец теста"));
     return Abort();
   }
   if (!Command([] { return CloseFiscalReceipt(nullptr, PrinterResults, 0); })) {
-    Log(QStringLiteral("Ошибка закрытия фискального чека"));
+    Log(r.closeFailure);
     Log(QStringLiteral("Конец теста"));
     return Abort();
   }
-  Log(QStringLiteral("Фискальный чек - успешно"));
+  Log(r.success);
   Pause();
   Log(kBlankLine);
   RepaintAndScroll();
   return StopCheck();
 }
 
+bool Run::FiscalReceipt() {
+  // Four articles at 5 % off, 1.00 off the subtotal, paid with 10.00.
+  return Receipt({QStringLiteral("Фискальный чек"), OpenFiscalReceipt, 4, -5, 0, true, 10,
+                  QStringLiteral("Ошибка открытия фискального чека"),
+                  QStringLiteral("Ошибка продажи товара"),
+                  QStringLiteral("Ошибка закрытия фискального чека"),
+                  QStringLiteral("Фискальный чек - успешно")});
+}
+
 bool Run::ReturnReceipt() {
-  const QString title = QStringLiteral("Чек возврата");
-  Progress(title);
-  f_.ErrorCounter = 0;
-  Log(kStepSeparator);
-  Log(title);
-  const uint32_t op = static_cast<uint32_t>(ItemIndex(f_.tab8.ComboBox8) + 1);
-  const QByteArray password = toCp1251(f_.tab8.Edit21->text());
-  const bool opened = Command([&] {
-    return OpenReturnReceipt(nullptr, PrinterResults, 0, op, password.constData(), kTill);
-  });
-  Scroll();
-  if (!opened) {
-    Log(QStringLiteral("Ошибка открытия чека возврата"));
-    Fail();
-    return StopCheck();
-  }
-  if (!Command([] { return PrintFiscalText(nullptr, PrinterResults, 0, FiscalText().constData()); })) {
-    Log(QStringLiteral("Ошибка печати фискального текста"));
-    Fail();
-  } else if (!Command([] { return RegisterSale(nullptr, PrinterResults, 0, 1, kArticle, 2, 0, -1); })) {
-    Log(QStringLiteral("Ошибка возврата товара"));
-    Fail();
-  }
-  if (!Command([] { return ReceiptTotal(nullptr, PrinterResults, 0, "", 'P', 5); })) {
-    Log(QStringLiteral("Ошибка оплаты"));
-    Log(QStringLiteral("Конец теста"));
-    return Abort();
-  }
-  if (!Command([] { return CloseFiscalReceipt(nullptr, PrinterResults, 0); })) {
-    Log(QStringLiteral("Ошибка закрытия чека возврата"));
-    Log(QStringLiteral("Конец теста"));
-    return Abort();
-  }
-  Log(QStringLiteral("Чек возврата товара - успешно"));
-  Pause();
-  Log(kBlankLine);
-  RepaintAndScroll();
-  return StopCheck();
+  // Two articles returned, 1.00 off the line, paid back with 5.00; no subtotal.
+  return Receipt({QStringLiteral("Чек возврата"), OpenReturnReceipt, 2, 0, -1, false, 5,
+                  QStringLiteral("Ошибка открытия чека возврата"),
+                  QStringLiteral("Ошибка возврата товара"),
+                  QStringLiteral("Ошибка закрытия чека возврата"),
+                  QStringLiteral("Чек возврата товара - успешно")});
 }
 
 // ---- every pass ends here -------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <functional>
 
 class TForm1;
+struct RetData;
 
 namespace regtest {
 
@@ -45,6 +46,18 @@ class Run {
   bool NonFiscalReceipt();
   bool LowerDisplayRow();
   bool UpperDisplayRow();
+  // The fiscal and the return receipt: the same steps with their own values
+  // and texts.
+  struct ReceiptSteps {
+    QString title;
+    int (*open)(void* window, void (*handler)(RetData&), int param, uint32_t op,
+                const char* password, uint32_t till);
+    double quantity, percent, amount;  // of the sale
+    bool subtotal;                     // with a subtotal before the payment
+    double payment;
+    QString openFailure, saleFailure, closeFailure, success;
+  };
+  bool Receipt(const ReceiptSteps& steps);
   bool FiscalReceipt();
   bool ReturnReceipt();
   bool TimerCheck();
