@@ -507,6 +507,10 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
 
     case 0x24: return writeNetwork(d);
     case 0x25: {
+      if (const auto a = moduleAnswers_.find(cmd); a != moduleAnswers_.end()) {
+        r.text = a->second;
+        return Result::Ok;
+      }
       const auto& n = network_;
       auto le16 = [](uint16_t v) { return hex(v & 0xFFu, 2) + hex(v >> 8, 2); };
       r.text = std::string(n.dhcp ? "1" : "0") + "," + hex(n.address[0], 8) + "," + hex(n.address[1], 8) + "," +
@@ -514,10 +518,13 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
                "," + le16(n.retry);
       return Result::Ok;
     }
-    case 0x6C: return modemReport(d, r);
-    case 0xFF:
-      r.text = std::to_string(deviceId_);
-      return Result::Ok;
+    case 0x6C: case 0xFF: {
+      const Result res = cmd == 0x6C ? modemReport(d, r) : Result::Ok;
+      if (cmd == 0xFF) r.text = std::to_string(deviceId_);
+      if (const auto a = moduleAnswers_.find(cmd); a != moduleAnswers_.end() && res == Result::Ok)
+        r.text = a->second;
+      return res;
+    }
 
     case 0x40:  // last Z report
       if (zReports_.empty()) r.text = "0,0.00,0.00";

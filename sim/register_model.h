@@ -200,6 +200,11 @@ class RegisterModel {
   void setModemState(uint8_t s) { modemState_ = s; }
   void setDeviceId(uint32_t id) { deviceId_ = id; }
   uint32_t deviceId() const { return deviceId_; }
+  // The answer text of the module's commands 0x25, 0x6C or 0xFF replaced by
+  // this one (a module answering short or malformed); the command still does
+  // what it does. clearModuleAnswers goes back to the model's own answers.
+  void setModuleAnswer(uint8_t cmd, const std::string& text) { moduleAnswers_[cmd] = text; }
+  void clearModuleAnswers() { moduleAnswers_.clear(); }
 
  private:
   enum class Result { Ok, Syntax, BadCommand, NotAllowed, Overflow, PrintFault, NoPaper };
@@ -279,6 +284,7 @@ class RegisterModel {
   NetworkSettings network_;
   uint8_t modemState_ = 0x78;
   uint32_t deviceId_ = 305419896;
+  std::map<uint8_t, std::string> moduleAnswers_;
 };
 
 }  // namespace km4410r::sim

@@ -302,5 +302,23 @@ TEST_F(ModelTest, NetworkModemAndDeviceId) {
   EXPECT_EQ(Do(0xFF).text, "255");
 }
 
+TEST_F(ModelTest, ModuleAnswersCanBeReplaced) {
+  m.setModuleAnswer(0x25, "1,c0a8000a");
+  m.setModuleAnswer(0x6C, "9A,01-02-26");
+  m.setModuleAnswer(0xFF, "");
+  EXPECT_EQ(Do(0x25).text, "1,c0a8000a");
+  const size_t printed = m.printout().size();
+  const Reply modem = Do(0x6C, "1");
+  EXPECT_EQ(modem.text, "9A,01-02-26");
+  EXPECT_TRUE(modem.printing);  // the report is still printed
+  EXPECT_EQ(m.printout().size(), printed + 1);
+  EXPECT_EQ(Do(0xFF).text, "");
+  EXPECT_TRUE(Syntax(Do(0x6C, "2")));  // a refused command keeps its empty answer
+  EXPECT_EQ(Do(0x6C, "2").text, "");
+  m.clearModuleAnswers();
+  EXPECT_EQ(Do(0x25).text, "1,C0A80064,FFFFFF00,C0A80001,0A000005,901F,3C00,1E00");
+  EXPECT_EQ(Do(0xFF).text, "305419896");
+}
+
 }  // namespace
 }  // namespace km4410r::sim
