@@ -455,6 +455,7 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
     case 0x3D: return setDateTime(d);
     case 0x3E:
       r.text = clockText();
+      informationAnswer(cmd, r);
       return Result::Ok;
 
     case 0x45: return dailyReport(d, r);
@@ -474,6 +475,7 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
     case 0x5A:
       if (!d.empty() && d != "0" && d != "1") return Result::Syntax;
       r.text = diagnosticText();
+      informationAnswer(cmd, r);
       return Result::Ok;
     case 0x50:
       ++beeps_;
@@ -491,11 +493,13 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
       std::string t;
       for (size_t i = 0; i < 4; ++i) t += (i ? "," : "") + money(rates_[i]);
       r.text = t;
+      informationAnswer(cmd, r);
       return Result::Ok;
     }
     case 0x62: return taxNumber(d);
     case 0x63:
       r.text = taxNumber_ + "," + std::string(1, taxKind_);
+      informationAnswer(cmd, r);
       return Result::Ok;
 
     case 0x6B: return articles(d, r);
@@ -809,6 +813,10 @@ RegisterModel::Result RegisterModel::serviceCash(const std::string& d, Reply& r)
   return Result::Ok;
 }
 
+void RegisterModel::informationAnswer(uint8_t cmd, Reply& r) const {
+  if (const auto a = informationAnswers_.find(cmd); a != informationAnswers_.end()) r.text = a->second;
+}
+
 RegisterModel::Result RegisterModel::taxSetting(const std::string& d, Reply& r) {
   auto answer = [&] {
     std::string t = std::to_string(decimals_) + "," + groups_;
@@ -817,6 +825,7 @@ RegisterModel::Result RegisterModel::taxSetting(const std::string& d, Reply& r) 
   };
   if (d.empty()) {
     answer();
+    informationAnswer(0x53, r);
     return Result::Ok;
   }
   auto f = split(d);

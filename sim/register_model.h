@@ -159,6 +159,11 @@ class RegisterModel {
   const std::array<int64_t, 4>& taxRates() const { return rates_; }  // hundredths of a percent
   const std::string& enabledGroups() const { return groups_; }        // "1111"
   void setTaxRates(const std::array<int64_t, 4>& rates, const std::string& groups);
+  // The answer text of an information request (0x5A, 0x63, 0x61, 0x3E, or
+  // 0x53 with empty data) replaced by this one: a register answering short
+  // or malformed. clearInformationAnswers goes back to the model's own.
+  void setInformationAnswer(uint8_t cmd, const std::string& text) { informationAnswers_[cmd] = text; }
+  void clearInformationAnswers() { informationAnswers_.clear(); }
 
   // ---- operators (1..15), administrator
   Operator& op(int n) { return operators_.at(static_cast<size_t>(n - 1)); }
@@ -224,6 +229,7 @@ class RegisterModel {
   Result dailyReport(const std::string& d, Reply& r);
   Result serviceCash(const std::string& d, Reply& r);
   Result taxSetting(const std::string& d, Reply& r);
+  void informationAnswer(uint8_t cmd, Reply& r) const;  // a replaced answer text, if any
   Result periodicByNumber(const std::string& d);
   Result periodicByDate(const std::string& d);
   Result articleReport(const std::string& d);
@@ -258,6 +264,7 @@ class RegisterModel {
   int decimals_ = 2;
   std::array<int64_t, 4> rates_{2000, 0, 0, 0};
   std::string groups_ = "1111";
+  std::map<uint8_t, std::string> informationAnswers_;
 
   std::array<Operator, 15> operators_;
   std::string adminPassword_ = "0000";

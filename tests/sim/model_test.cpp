@@ -320,5 +320,27 @@ TEST_F(ModelTest, ModuleAnswersCanBeReplaced) {
   EXPECT_EQ(Do(0xFF).text, "305419896");
 }
 
+TEST_F(ModelTest, InformationAnswersCanBeReplaced) {
+  m.setInformationAnswer(0x5A, "1.04 12-03-25");
+  m.setInformationAnswer(0x63, "123456789012");
+  m.setInformationAnswer(0x61, "");
+  m.setInformationAnswer(0x3E, "05-11-26");
+  m.setInformationAnswer(0x53, "2");
+  EXPECT_EQ(Do(0x5A, "1").text, "1.04 12-03-25");
+  EXPECT_EQ(Do(0x63).text, "123456789012");
+  EXPECT_EQ(Do(0x61).text, "");
+  EXPECT_EQ(Do(0x3E).text, "05-11-26");
+  EXPECT_EQ(Do(0x53).text, "2");
+  EXPECT_TRUE(Syntax(Do(0x5A, "7")));  // a refused request keeps its empty answer
+  EXPECT_EQ(Do(0x5A, "7").text, "");
+  // Programming the rates is no information request: its own answer.
+  ASSERT_TRUE(Ok(Do(0x53, "9162,2,1100,20.00,7.00,0.00,0.00")));
+  EXPECT_EQ(Do(0x53, "9162,2,1100,20.00,7.00,0.00,0.00").text, "2,1100,20.00,7.00,0.00,0.00");
+  m.clearInformationAnswers();
+  EXPECT_EQ(Do(0x63).text, "123456789012,0");
+  EXPECT_EQ(Do(0x61).text, "20.00,7.00,0.00,0.00");
+  EXPECT_EQ(Do(0x53).text, "2,1100,20.00,7.00,0.00,0.00");
+}
+
 }  // namespace
 }  // namespace km4410r::sim
