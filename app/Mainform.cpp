@@ -93,6 +93,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   logColours.setColor(QPalette::Base, QColor(0, 0, 0));
   logColours.setColor(QPalette::Text, QColor(255, 255, 255));
   tab1.RichEdit1->setPalette(logColours);
+  // Lines are only appended by the program: no undo steps to keep.
+  tab1.RichEdit1->setUndoRedoEnabled(false);
 
   connect(tab1.Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   connect(tab1.Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
