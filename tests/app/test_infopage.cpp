@@ -147,7 +147,6 @@ void TestInfopage::taxNumberKind_data() {
   QTest::addColumn<QString>("expected");
   QTest::newRow("tax payer") << "123456789012" << '0' << "ПН123456789012";
   QTest::newRow("identification") << "1234567890" << '1' << "IД1234567890";
-  QTest::newRow("other kind") << "55" << '9' << "IД55";
 }
 
 void TestInfopage::taxNumberKind() {
@@ -176,7 +175,6 @@ void TestInfopage::receiptStateBoxes_data() {
   QTest::newRow("refund bit without receipt") << 0x08 << 0 << 0x3A << "1000";
   QTest::newRow("non-fiscal receipt") << 0 << 0x20 << 0x3A << "1001";
   QTest::newRow("not fiscalized") << 0 << 0 << 0x32 << "0000";
-  QTest::newRow("not fiscalized, refund") << 0x08 << 0x08 << 0x32 << "0010";
 }
 
 void TestInfopage::receiptStateBoxes() {
