@@ -75,7 +75,7 @@ void TestStatusViewer::groupsStandInTwoColumns() {
   Session s({.simulator = false});
   s.whileOpen("TForm5", [](QDialog&) {
     auto at = [](int n) {
-      auto* g = control<QGroupBox>(QStringLiteral("GroupBox%1").arg(n));
+      auto* g = Form5->findChild<QGroupBox*>(QStringLiteral("GroupBox%1").arg(n));
       return g->mapTo(Form5, QPoint(0, 0));
     };
     // Left column bytes 0, 1, 2; right column bytes 3, 4, 5.
@@ -83,8 +83,8 @@ void TestStatusViewer::groupsStandInTwoColumns() {
     QVERIFY(at(3).x() < at(4).x() && at(3).y() == at(4).y());
     QVERIFY(at(5).x() < at(6).x() && at(5).y() == at(6).y());
     QVERIFY(at(1).y() < at(3).y() && at(3).y() < at(5).y());
-    QVERIFY(control<QGroupBox>("GroupBox2")->title().contains("байт 3"));
-    QVERIFY(!control<QGroupBox>("GroupBox1")->isEnabled());
+    QVERIFY(Form5->findChild<QGroupBox*>("GroupBox2")->title().contains("байт 3"));
+    QVERIFY(!Form5->findChild<QGroupBox*>("GroupBox1")->isEnabled());
     // Every caption fits its box.
     for (QCheckBox* box : Form5->findChildren<QCheckBox*>())
       QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->objectName()));
@@ -96,11 +96,11 @@ void TestStatusViewer::groupsStandInTwoColumns() {
 void TestStatusViewer::captionsKeepTheirBlanksAndQuotes() {
   Session s({.simulator = false});
   QCOMPARE(Form5->windowTitle(), QString("Байты состояния регистратора"));
-  QCOMPARE(shown(control("CheckBox18")),
+  QCOMPARE(shown(Form5->findChild<QCheckBox*>("CheckBox18")),
            QString("(2) Команда не разрешена для текущего фискального режима "));
-  QCOMPARE(shown(control("CheckBox26")), QString("(2) Ошибка данных  в фискальной памяти"));
-  QCOMPARE(shown(control("CheckBox12")), QString("(8) Перекл. Sw4 ON -режим \"прозрачный дисплей\""));
-  QCOMPARE(shown(control("CheckBox43")), QString("(4) *Последняя фискальная запись ошибочна"));
+  QCOMPARE(shown(Form5->findChild<QCheckBox*>("CheckBox26")), QString("(2) Ошибка данных  в фискальной памяти"));
+  QCOMPARE(shown(Form5->findChild<QCheckBox*>("CheckBox12")), QString("(8) Перекл. Sw4 ON -режим \"прозрачный дисплей\""));
+  QCOMPARE(shown(Form5->findChild<QCheckBox*>("CheckBox43")), QString("(4) *Последняя фискальная запись ошибочна"));
 }
 
 void TestStatusViewer::showsTheLastAnswerOnEveryActivation() {
