@@ -173,6 +173,23 @@ class TForm1 : public QWidget, public ui::Activatable {
   bool defaultsRestored_ = false;
 };
 
+// Holds the busy mark of an operation for its duration. An operation started
+// from within a running loop (between its steps) hands the loop's own mark
+// back when it ends, so that the loop's page still knows it is running.
+class BusyScope {
+ public:
+  BusyScope(TForm1& form, int32_t code) : form_(form), previous_(form.BusyMark) {
+    form_.BusyMark = code;
+  }
+  ~BusyScope() { form_.BusyMark = previous_; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  TForm1& form_;
+  int32_t previous_;
+};
+
 // The main window, created at program start.
 extern TForm1* Form1;
 

@@ -32,3 +32,7 @@ bool StrToInt(const QString& text, int* value) {
   *value = static_cast<int>(v);
   return true;
 }
+
+QString NotAnInteger(const QString& text) {
+  return QStringLiteral("'%1' не является целым числом").arg(text);
+}

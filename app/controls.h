@@ -13,3 +13,6 @@ class QString;
 // allowed, an optional sign, digits only, within the 32-bit signed range.
 // False (and *value untouched) for any other text.
 bool StrToInt(const QString& text, int* value);
+
+// The message for a text that is not the whole number an operation needs.
+QString NotAnInteger(const QString& text);

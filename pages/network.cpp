@@ -31,11 +31,6 @@ const QString kIdCaption = QStringLiteral("Значение ID_DEV (Hex): ");
 constexpr int kWriteNetworkSettings = 0x24;
 constexpr int kModemReport = 0x6C;
 
-// The one message for a text that should have been a whole number.
-QString NotANumber(const QString& text) {
-  return QStringLiteral("'%1' не является целым числом").arg(text);
-}
-
 // 0..15 for the digits 0-9 and A-F, -1 for anything else (lower case too).
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -100,7 +95,7 @@ bool AppendAddress(QByteArray& data, const QString& text, QString* error) {
     }
     int octet = 0;
     if (!StrToInt(part, &octet)) {
-      *error = NotANumber(part);
+      *error = NotAnInteger(part);
       return false;
     }
     if (octet < 0 || octet > 255) {
@@ -121,7 +116,7 @@ bool AppendNumber(QByteArray& data, const QString& text, const QString& outOfRan
                   QString* error) {
   int value = 0;
   if (!StrToInt(text, &value)) {
-    *error = NotANumber(text);
+    *error = NotAnInteger(text);
     return false;
   }
   if (value < 0 || value > 65535) {
@@ -274,7 +269,7 @@ void TForm1::Button29Click() {
   const QString text = tab10.Edit38->text();
   uint32_t id = 0;
   if (!DeviceIdValue(text, &id)) {
-    ui::showMessage(NotANumber(text));
+    ui::showMessage(NotAnInteger(text));
     return;
   }
   tab10.Label55->setText(kIdCaption + QString::asprintf("%08X", id));

@@ -19,27 +19,6 @@ namespace {
 constexpr int32_t kReportsBusy = 5;  // busy mark of the print test, reports and cancellation
 constexpr int kLineLength = 35;      // characters of a print test line
 
-// Holds the busy mark of an operation for its duration. An operation started
-// from within a running loop (between its steps) hands the loop's own mark
-// back when it ends, so that the loop's page still knows it is running.
-class BusyScope {
- public:
-  BusyScope(TForm1& form, int32_t code) : form_(form), previous_(form.BusyMark) {
-    form_.BusyMark = code;
-  }
-  ~BusyScope() { form_.BusyMark = previous_; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  TForm1& form_;
-  int32_t previous_;
-};
-
-// The conversion error of a number the page takes as it stands.
-QString NotAnInteger(const QString& text) {
-  return QStringLiteral("'%1' не является целым числом").arg(text);
-}
 
 // Runs `exit` when the keyboard focus leaves the radio group for a control
 // outside it.
