@@ -9,6 +9,7 @@
 
 #include "driver/link_internal.h"
 #include "driver/serial.h"
+#include "driver/trace.h"
 
 namespace km_driver {
 
@@ -23,6 +24,20 @@ MessagePoster gPoster = nullptr;
 
 int gLastError = 0;
 char gLastDevice[256] = "";
+
+// The exchange trace: what one exchange received, kept only while an
+// observer is set.
+ExchangeObserver gObserver = nullptr;
+void* gObserverContext = nullptr;
+struct TraceBuffer {
+  int64_t startMs = 0;  // monotonic time of the send
+  uint8_t bytes[kTraceMaxReceived];
+  uint32_t atMs[kTraceMaxReceived];
+  int kept = 0;
+  int total = 0;
+};
+TraceBuffer gTrace;
+bool gTracing = false;  // this exchange is being recorded
 
 int64_t NowMs() {
   struct timespec ts;
@@ -199,6 +214,15 @@ int ReceiveByte() {
     }
     return 0;
   }
+  if (gTracing) {
+    if (gTrace.kept < kTraceMaxReceived) {
+      gTrace.bytes[gTrace.kept] = byte;
+      const int64_t at = NowMs() - gTrace.startMs;
+      gTrace.atMs[gTrace.kept] = at > 0 ? static_cast<uint32_t>(at) : 0;
+      gTrace.kept++;
+    }
+    gTrace.total++;
+  }
   FeedByte(byte);
   return 1;
 }
@@ -237,6 +261,9 @@ void ResetDriverForTests() {
   if (gLink.handle >= 0) serial::Close(gLink.handle);
   gLink = LinkState{};
   gPoster = nullptr;
+  gObserver = nullptr;
+  gObserverContext = nullptr;
+  gTracing = false;
   gExchangeLimitMs = 5 * 60 * 1000;
   gMaxEmptyReads = kDefaultEmptyReads;
   RetData& rd = DriverRetData();
@@ -405,6 +432,44 @@ bool SwitchesMeanNoTranslation(const char* switches) {
 uint8_t GetNoTranslation() { return gLink.noTranslation; }
 void SetMessagePoster(MessagePoster poster) { gPoster = poster; }
 
+void SetExchangeObserver(ExchangeObserver observer, void* context) {
+  gObserver = observer;
+  gObserverContext = context;
+}
+
+namespace {
+
+int64_t WallClockMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void ReportExchange(int64_t sentAtMs, uint8_t seq, bool written, const uint8_t* frame,
+                    int length) {
+  ExchangeTrace t{};
+  t.sentAtMs = sentAtMs;
+  t.durationMs = static_cast<int>(NowMs() - gTrace.startMs);
+  t.command = gLink.lastCommand;
+  t.seq = seq;
+  t.written = written;
+  t.frame = frame;
+  t.frameLength = length;
+  t.received = gTrace.bytes;
+  t.receivedAtMs = gTrace.atMs;
+  t.receivedLength = gTrace.kept;
+  t.receivedTotal = gTrace.total;
+  const uint32_t flags = DriverRetData().ErrorFlags;
+  t.verdict = (flags & kFlagTimeout)    ? kTraceSilence
+              : (flags & kFlagNak)      ? kTraceRefused
+              : (flags & kFlagChecksum) ? kTraceChecksum
+                                        : kTraceAnswer;
+  t.answer = &DriverRetData();
+  gObserver(t, gObserverContext);
+}
+
+}  // namespace
+
 // ---- one exchange -------------------------------------------------------
 
 int SendCommand(WindowHandle window, ResultHandler handler, int param, int command,
@@ -432,6 +497,16 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
   const uint8_t cmd = static_cast<uint8_t>(command);
   uint8_t frame[200];
   int length = BuildFrame(frame, seq, cmd, payload, static_cast<int>(n));
+
+  const ExchangeObserver observer = gObserver;
+  int64_t sentAtMs = 0;
+  if (observer) {
+    sentAtMs = WallClockMs();
+    gTrace.startMs = NowMs();
+    gTrace.kept = 0;
+    gTrace.total = 0;
+  }
+  gTracing = observer != nullptr;
 
   // A line that takes no bytes (output stopped, a hung adapter) ends the
   // exchange like a silent register once the deadline of the drain or of the
@@ -463,6 +538,8 @@ received:
   if (overLimit) gLink.ready = 0;  // reported as no answer
   FinishAnswer();
   gLink.ready = 1;
+  gTracing = false;
+  if (observer && gObserver) ReportExchange(sentAtMs, seq, sent, frame, length);
 
   if (gLink.handler && reinterpret_cast<uintptr_t>(gLink.handler) > 0xFFFF) {
     gLink.handler(rd);
