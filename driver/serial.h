@@ -9,7 +9,8 @@
 namespace km_driver::serial {
 
 // Opens the device at the given speed, 8N1, raw, software flow control off,
-// for this program alone (flock; no sharing on Windows). Returns the handle
+// for this program alone (flock; on Windows no sharing and a claim of the
+// port by name). Returns the handle
 // (>= 0) or -1 with errno set: ENOENT no such device, EBUSY in use by another
 // program, EACCES no permission, EINVAL speed or settings refused.
 int Open(const char* device, int baud);

@@ -25,6 +25,7 @@ namespace {
 // Open ports; a free slot holds null (INVALID_HANDLE_VALUE is never kept).
 constexpr int kMaxPorts = 8;
 HANDLE gPorts[kMaxPorts] = {};
+HANDLE gClaims[kMaxPorts] = {};
 int gBaud[kMaxPorts] = {};
 
 // Margin beyond the bytes' own time on the line for a write or a drain.
@@ -86,6 +87,37 @@ void FailWith(HANDLE h, DWORD error) {
   errno = ErrnoFor(error);
 }
 
+// Windows itself refuses a second open of a COM port, but not every system
+// that runs Windows programs does (Wine opens a device as often as asked).
+// So an open port is also claimed by a named object of its own: it exists as
+// long as a handle to it is open, and the system closes that handle when the
+// holder ends in any way, so a killed program never leaves the port claimed.
+// Null with errno set when another holder has the claim.
+HANDLE ClaimPort(const char* device) {
+  char name[MAX_PATH] = "Global\\km4410r-port-";
+  size_t n = strlen(name);
+  const char* p = device;
+  if (strncmp(p, "\\\\.\\", 4) == 0) p += 4;
+  for (; *p && n + 1 < sizeof name; ++p) {
+    char c = *p;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == '\\' || c == '/') c = '_';
+    name[n++] = c;
+  }
+  name[n] = 0;
+  HANDLE claim = CreateMutexA(nullptr, FALSE, name);
+  if (!claim) {
+    errno = ErrnoFor(GetLastError());
+    return nullptr;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    errno = EBUSY;
+    return nullptr;
+  }
+  return claim;
+}
+
 }  // namespace
 
 int Open(const char* device, int baud) {
@@ -103,10 +135,13 @@ int Open(const char* device, int baud) {
   // fault holds up a byte; whether the lock is granted does not matter.
   VirtualLock(reinterpret_cast<void*>(&km_driver::ReceiveByte), 8192);
 
+  HANDLE claim = ClaimPort(device);
+  if (!claim) return -1;
   // No sharing: the port is ours alone until it is closed; no overlapped I/O.
   HANDLE h = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     errno = ErrnoFor(GetLastError());
+    CloseHandle(claim);
     return -1;
   }
   SetupComm(h, kQueueBytes, kQueueBytes);  // a hint to the port driver only
@@ -148,11 +183,13 @@ int Open(const char* device, int baud) {
   }
   if (fail != 0) {
     CloseHandle(h);
+    CloseHandle(claim);
     errno = fail;
     return -1;
   }
   PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   gPorts[slot] = h;
+  gClaims[slot] = claim;
   gBaud[slot] = baud;
   return slot;
 }
@@ -166,6 +203,8 @@ bool Close(int handle) {
   // Unsent output is discarded first: a close never waits on a stopped line.
   PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   gPorts[handle] = nullptr;
+  CloseHandle(gClaims[handle]);
+  gClaims[handle] = nullptr;
   if (!CloseHandle(h)) {
     errno = ErrnoFor(GetLastError());
     return false;
