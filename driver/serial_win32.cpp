@@ -4,7 +4,8 @@
 // a table and hands out their slot numbers. Errors are turned into the errno
 // values the termios backend reports, so that the driver says the same on
 // every platform (access denied: the port is in use; file not found: no such
-// device).
+// device). Besides the unshared open, a port is claimed by a named object
+// for as long as it is open (see ClaimPort).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
