@@ -1,11 +1,9 @@
 // The serial link: opening the port, one exchange, the receive machine.
 #include <errno.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
+
+#include <chrono>
 
 #include "driver/link_internal.h"
 #include "driver/serial.h"
@@ -39,11 +37,7 @@ struct TraceBuffer {
 TraceBuffer gTrace;
 bool gTracing = false;  // this exchange is being recorded
 
-int64_t NowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+int64_t NowMs() { return serial::MonotonicMs(); }
 
 void SetDevice(const char* device) {
   snprintf(gLastDevice, sizeof gLastDevice, "%s", device ? device : "");
@@ -276,40 +270,6 @@ using namespace km_driver;
 
 // ---- port --------------------------------------------------------------
 
-bool VirtualPortFolder(char* out, unsigned size) {
-  if (!out || size == 0) return false;
-  // Only an absolute XDG_RUNTIME_DIR counts; a relative one would depend on
-  // the folder the program was started in.
-  const char* runtime = getenv("XDG_RUNTIME_DIR");
-  int n;
-  if (runtime && runtime[0] == '/')
-    n = snprintf(out, size, "%s/km4410r", runtime);
-  else
-    n = snprintf(out, size, "/tmp/km4410r-%u", static_cast<unsigned>(getuid()));
-  return n > 0 && static_cast<unsigned>(n) < size;
-}
-
-int CheckVirtualPortFolder(bool create) {
-  char folder[256];
-  if (!VirtualPortFolder(folder, sizeof folder)) {
-    errno = ENAMETOOLONG;
-    return kFolderCannotCreate;
-  }
-  struct stat st;
-  if (lstat(folder, &st) != 0) {
-    if (errno != ENOENT) return kFolderCannotCreate;
-    if (!create) return kFolderAbsent;
-    // Under /tmp anyone may create the folder first: make it ours and private,
-    // then look at what is there (it may have been planted in between).
-    if (mkdir(folder, 0700) != 0 && errno != EEXIST) return kFolderCannotCreate;
-    if (lstat(folder, &st) != 0) return kFolderCannotCreate;
-  }
-  if (!S_ISDIR(st.st_mode)) return kFolderNotADirectory;  // a link or a file
-  if (st.st_uid != getuid()) return kFolderNotOwned;
-  if (st.st_mode & (S_IWGRP | S_IWOTH)) return kFolderOpenToOthers;
-  return kFolderUsable;
-}
-
 const char* PortFolderProblemText(int check) {
   switch (check) {
     case kFolderUsable: return "usable";
@@ -319,32 +279,6 @@ const char* PortFolderProblemText(int check) {
     case kFolderOpenToOthers: return "is writable by other users: chmod 700 it";
     default: return "cannot be created";
   }
-}
-
-namespace {
-int gLastFolderCheck = kFolderUsable;
-}
-
-int GetLastPortFolderCheck() { return gLastFolderCheck; }
-
-bool ResolveComPort(int port, char* out, unsigned size) {
-  if (port < 1 || size == 0) return false;
-  // Links in a folder that someone else controls could point anywhere: such a
-  // folder is refused, not used and not passed over.
-  gLastFolderCheck = CheckVirtualPortFolder(false);
-  if (gLastFolderCheck < 0) return false;
-  char folder[200];
-  if (gLastFolderCheck == kFolderUsable && VirtualPortFolder(folder, sizeof folder)) {
-    char link[256];
-    snprintf(link, sizeof link, "%s/COM%d", folder, port);
-    struct stat st;
-    if (lstat(link, &st) == 0) {
-      int n = snprintf(out, size, "%s", link);
-      return n > 0 && static_cast<unsigned>(n) < size;
-    }
-  }
-  int n = snprintf(out, size, "/dev/ttyS%d", port - 1);
-  return n > 0 && static_cast<unsigned>(n) < size;
 }
 
 int OpenPortPath(const char* path, int baud) {
@@ -372,10 +306,9 @@ int OpenPortPath(const char* path, int baud) {
 
 int OpenPort(int port, int baud) {
   char device[256];
-  gLastFolderCheck = kFolderUsable;
   if (ResolveComPort(port, device, sizeof device)) return OpenPortPath(device, baud);
   OpenPortPath("", baud);  // no such device: closes any open port, keeps ENOENT
-  if (gLastFolderCheck < 0) {
+  if (GetLastPortFolderCheck() < 0) {
     gLastError = kPortErrorFolder;
     VirtualPortFolder(gLastDevice, sizeof gLastDevice);
   } else {
@@ -410,7 +343,7 @@ const char* GetLastPortErrorText() {
     case EINVAL: return "unsupported speed or settings";
     case EIO: return "the device stopped answering (unplugged?)";
     case ETIMEDOUT: return "the line takes no data (output stopped: check the cable and the flow control)";
-    case kPortErrorFolder: return PortFolderProblemText(gLastFolderCheck);
+    case kPortErrorFolder: return PortFolderProblemText(GetLastPortFolderCheck());
     default: return strerror(gLastError);
   }
 }
@@ -440,9 +373,8 @@ void SetExchangeObserver(ExchangeObserver observer, void* context) {
 namespace {
 
 int64_t WallClockMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 void ReportExchange(int64_t sentAtMs, uint8_t seq, bool written, const uint8_t* frame,

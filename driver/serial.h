@@ -1,13 +1,18 @@
 // The serial port behind the driver: a tiny interface with one backend per
-// platform (termios here).
+// platform (termios in serial_posix.cpp, the Win32 communications calls in
+// serial_win32.cpp; the build picks one). Errors are reported through errno
+// with the same values on every platform, so that the driver's messages are
+// the same everywhere.
 #pragma once
 #include <cstdint>
 
 namespace km_driver::serial {
 
 // Opens the device at the given speed, 8N1, raw, software flow control off,
-// exclusive (flock). Returns the
-// handle (>= 0) or -1 with errno set.
+// for this program alone (flock; on Windows no sharing and a claim of the
+// port by name). Returns the handle
+// (>= 0) or -1 with errno set: ENOENT no such device, EBUSY in use by another
+// program, EACCES no permission, EINVAL speed or settings refused.
 int Open(const char* device, int baud);
 // Discards unsent output and closes the port; true on success. Never waits.
 bool Close(int handle);
@@ -22,5 +27,7 @@ bool Write(int handle, const uint8_t* data, int length);
 // Reads one byte, waiting at most 100 ms. 1: a byte came; 0: none within the
 // wait; -1: a read error (errno set), e.g. the device went away.
 int ReadByte(int handle, uint8_t* byte);
+// A monotonic clock in milliseconds, for the deadlines.
+int64_t MonotonicMs();
 
 }  // namespace km_driver::serial

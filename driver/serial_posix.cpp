@@ -24,12 +24,6 @@ int gBaud = 9600;
 // Margin beyond the bytes' own time on the line for a write or a drain.
 constexpr int kWriteMarginMs = 1000;
 
-int64_t NowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // The time `bytes` take on the line (10 bits a byte), rounded up, plus the margin.
 int64_t LineDeadlineMs(int bytes) {
   const int64_t bits = static_cast<int64_t>(bytes > 0 ? bytes : 0) * 10;
@@ -124,10 +118,10 @@ bool Drain(int handle) {
   // instead, for as long as its bytes need on the line and the margin.
   int queued = 0;
   if (::ioctl(handle, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
-  const int64_t deadline = NowMs() + LineDeadlineMs(queued);
+  const int64_t deadline = MonotonicMs() + LineDeadlineMs(queued);
   for (;;) {
     if (::ioctl(handle, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
-    if (NowMs() >= deadline) {
+    if (MonotonicMs() >= deadline) {
       errno = ETIMEDOUT;
       return false;
     }
@@ -141,7 +135,7 @@ bool Write(int handle, const uint8_t* data, int length) {
     errno = EBADF;
     return false;
   }
-  const int64_t deadline = NowMs() + LineDeadlineMs(length);
+  const int64_t deadline = MonotonicMs() + LineDeadlineMs(length);
   int done = 0;
   while (done < length) {
     ssize_t n = ::write(handle, data + done, static_cast<size_t>(length - done));
@@ -153,7 +147,7 @@ bool Write(int handle, const uint8_t* data, int length) {
     if (n < 0 && errno != EAGAIN) return false;
     // The line takes no more for now (output stopped, buffer full): wait for
     // room, but not beyond the deadline.
-    const int64_t left = deadline - NowMs();
+    const int64_t left = deadline - MonotonicMs();
     if (left <= 0) {
       errno = ETIMEDOUT;
       return false;
@@ -167,6 +161,12 @@ bool Write(int handle, const uint8_t* data, int length) {
     }
   }
   return true;
+}
+
+int64_t MonotonicMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 int ReadByte(int handle, uint8_t* byte) {

@@ -36,3 +36,12 @@ else
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
   "$ROOT/build-fuzz/fuzz/km_receive_fuzz" --mutate "$FUZZ_SECONDS" "$ROOT/fuzz/corpus/receive"
 fi
+
+# ---- Windows build and Linux package ---------------------------------------------------
+# The driver and km4410r-cmd.exe cross-built with mingw-w64 and run under Wine
+# against the simulator; then `cmake --install`, the Debian package, its
+# contents and dependencies, the programs run from the installed paths (in CI
+# also installed with apt and removed with dpkg -r).
+bash "$ROOT/scripts/wine-test.sh"
+bash "$ROOT/scripts/package-test.sh"
+# ---- end of the Windows build and Linux package block -------------------------------------
