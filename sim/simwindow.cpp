@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -226,6 +227,10 @@ void SimWindow::refresh() {
 int runSimWindow(int argc, char** argv, Simulator& sim, const sigset_t& stop, const std::function<void()>& tick) {
   QApplication app(argc, argv);
   SimWindow window(sim);
+  // At the right edge of the screen: beside the tool, which opens at the left.
+  window.adjustSize();
+  const QRect screen = window.screen()->availableGeometry();
+  window.move(screen.right() - window.frameGeometry().width() + 1, screen.top());
   window.show();
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, &app, [&tick] {
