@@ -2,7 +2,16 @@
 // by the driver's command functions with the data the register test sends.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "driver/cp1251.h"
 #include "driver/link_internal.h"
@@ -294,6 +303,49 @@ TEST_F(PaperTest, DisplayRowsFollowTheDisplayTest) {
             "ДИСПЛЕЙ 14:07:00 |їABCDEFGHIJKLMNOPQRS|\n"
             "                 |їABCDEFGHIJKLMNOPQRS|\n");
   EXPECT_TRUE(feed.take(*sim_).empty());  // each item is handed out once
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream f(path);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// km4410r-sim appends the paper to one file and the display to another, and
+// writes what came before it stops.
+TEST(SimProgram, PaperAndDisplayGoToTheirFiles) {
+  char dir[] = "/tmp/km-sim-paper-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string link = std::string(dir) + "/port", paper = std::string(dir) + "/paper.txt",
+                    display = std::string(dir) + "/display.txt";
+  std::ofstream(paper) << "earlier\n";
+  const char* argv[] = {KM_SIM_PATH, "--link", link.c_str(), "--baud", "0", "--work-ms", "0", "--report-ms", "0",
+                        "--paper", paper.c_str(), "--display", display.c_str(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, KM_SIM_PATH, nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
+  for (int i = 0; i < 100 && access(link.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  km_driver::ResetDriverForTests();
+  ASSERT_GE(OpenPortPath(link.c_str(), 115200), 0) << GetLastPortErrorText();
+  ASSERT_EQ(OpenNonFiscalReceipt(LEAD), 0);
+  ASSERT_EQ(PrintNonFiscalText(LEAD, "hello"), 0);
+  ASSERT_EQ(CloseNonFiscalReceipt(LEAD), 0);
+  ASSERT_EQ(DisplayLowerLine(LEAD, "lower"), 0);
+  EXPECT_EQ(DriverRetData().ErrorFlags & kFlagTimeout, 0u);
+  ClosePort();
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  const std::string p = FileText(paper);
+  EXPECT_EQ(p.rfind("earlier\nНЕФИСКАЛЬНЫЙ ЧЕК № 1", 0), 0u) << p;
+  EXPECT_NE(p.find("\nhello\n            НЕФИСКАЛЬНЫЙ ЧЕК\n" + cutLine() + "\n"), std::string::npos) << p;
+  EXPECT_EQ(p.find("ДИСПЛЕЙ"), std::string::npos) << p;
+  const std::string d = FileText(display);
+  EXPECT_NE(d.find("|                    |\n                 |lower               |\n"), std::string::npos) << d;
+  for (const auto& f : {link, paper, display}) unlink(f.c_str());
+  rmdir(dir);
 }
 
 // The items are a ring: a long run keeps the latest, and a reader that fell
