@@ -129,7 +129,7 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
   silentAnswers_->setObjectName(QStringLiteral("SilentAnswers"));
   silentAnswers_->setRange(1, 99);
   silentAnswers_->setValue(1);
-  silentAnswers_->setAccessibleName(QStringLiteral("Молчать N ответов: N"));
+  silentAnswers_->setAccessibleName(QStringLiteral("Молчать ответов"));
   auto* answers = new QLabel(QStringLiteral("ответов"), faultBox);
   answers->setBuddy(silentAnswers_);
   silenceRow->addWidget(silenceButton_);
