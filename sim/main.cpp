@@ -1,4 +1,5 @@
 // km4410r-sim: serves a simulated KM4410R register on a pty.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -6,15 +7,19 @@
 #include <ctime>
 #include <string>
 
+#include "sim/paper.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
+#ifdef KM_SIM_WINDOW
+#include "sim/simwindow.h"
+#endif
 
 namespace {
 
 void usage() {
   std::fprintf(stderr,
                "usage: km4410r-sim [--com N | --link PATH] [--baud B] [--work-ms MS] [--switches XXXXXXXX]\n"
-               "                   [--report-ms MS] [--verbose]\n"
+               "                   [--report-ms MS] [--paper FILE|-] [--display FILE] [--window] [--verbose]\n"
                "Serves a simulated KM4410R register on a pty, registered as COM N (default COM1)\n"
                "in %s, or linked at PATH.\n"
                "  --baud B        pace the answers at B baud (0: no pacing; default 19200)\n"
@@ -22,9 +27,64 @@ void usage() {
                "  --report-ms MS  extra work time of reports and printouts (default 1500)\n"
                "  --switches S    switch settings, eight 0/1 characters Sw1..Sw8 (default 00101100:\n"
                "                  texts in CP1251; e.g. 00000000 makes the tool translate)\n"
+               "  --paper FILE    append what the register prints to FILE (UTF-8, %d columns; - for\n"
+               "                  standard output), with the display's changes unless --display\n"
+               "  --display FILE  append the customer display's rows, as they change, to FILE\n"
+               "  --window        show the paper, the display, the state and fault buttons in a window\n"
                "  --verbose       log every frame to standard error\n",
-               km4410r::sim::Simulator::portFolder().c_str());
+               km4410r::sim::Simulator::portFolder().c_str(), km4410r::sim::kPaperWidth);
 }
+
+// Writes the printed items and display changes to the --paper and --display
+// files as they come.
+class Outputs {
+ public:
+  bool open(const std::string& paper, const std::string& display, std::string* error) {
+    if (!paper.empty()) {
+      paper_ = paper == "-" ? stdout : std::fopen(paper.c_str(), "a");
+      if (!paper_) return fail(paper, error);
+    }
+    if (!display.empty()) {
+      display_ = display == "-" ? stdout : std::fopen(display.c_str(), "a");
+      if (!display_) return fail(display, error);
+    }
+    return true;
+  }
+  ~Outputs() {
+    for (FILE* f : {paper_, display_})
+      if (f && f != stdout) std::fclose(f);
+  }
+  bool any() const { return paper_ || display_; }
+  // Writes what came since the last call.
+  void write(km4410r::sim::Simulator& sim) {
+    if (!any()) return;
+    uint64_t missed = 0;
+    const auto items = feed_.take(sim, &missed);
+    FILE* shown = display_ ? display_ : paper_;
+    if (missed)
+      for (FILE* f : {paper_, display_})
+        if (f) std::fputs(km4410r::sim::missedText(missed).c_str(), f);
+    for (const auto& item : items) {
+      if (item.kind == km4410r::sim::PrintKind::Display) {
+        if (shown) std::fputs(km4410r::sim::displayText(item).c_str(), shown);
+      } else if (paper_) {
+        std::fputs(km4410r::sim::paperText(item).c_str(), paper_);
+      }
+    }
+    if (!items.empty() || missed)
+      for (FILE* f : {paper_, display_})
+        if (f) std::fflush(f);
+  }
+
+ private:
+  static bool fail(const std::string& path, std::string* error) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  FILE* paper_ = nullptr;
+  FILE* display_ = nullptr;
+  km4410r::sim::PrintedFeed feed_;
+};
 
 bool number(const char* s, int& out) {
   char* end = nullptr;
@@ -41,8 +101,8 @@ int main(int argc, char** argv) {
   opts.workTimeMs = 20;
   opts.reportTimeMs = 1500;
   int com = 0;
-  std::string link, switches;
-  bool verbose = false;
+  std::string link, switches, paper, display;
+  bool verbose = false, window = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -56,7 +116,10 @@ int main(int argc, char** argv) {
     else if (a == "--switches") {
       ok = (v = value()) && std::strlen(v) == 8 && std::strspn(v, "01") == 8;
       if (ok) switches = v;
-    } else if (a == "--verbose") verbose = true;
+    } else if (a == "--paper") ok = (v = value()) && *v && (paper = v, true);
+    else if (a == "--display") ok = (v = value()) && *v && (display = v, true);
+    else if (a == "--window") window = true;
+    else if (a == "--verbose") verbose = true;
     else if (a == "--help" || a == "-h") {
       usage();
       return 0;
@@ -72,6 +135,27 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!com && link.empty()) com = 1;
+#ifndef KM_SIM_WINDOW
+  if (window) {
+    std::fprintf(stderr,
+                 "km4410r-sim: --window is not available: this build has no Qt 6 Widgets (built without them or "
+                 "with -DKM_BUILD_APP=OFF)\n");
+    return 2;
+  }
+#else
+  if (window && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr, "km4410r-sim: --window needs a display: DISPLAY is not set (try xvfb-run)\n");
+    return 2;
+  }
+#endif
+  Outputs outputs;
+  {
+    std::string error;
+    if (!outputs.open(paper, display, &error)) {
+      std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
+      return 1;
+    }
+  }
 
   // The serving thread inherits the blocked signals; main waits for them.
   sigset_t sigs;
@@ -108,9 +192,25 @@ int main(int argc, char** argv) {
               com ? ("COM" + std::to_string(com) + " at ").c_str() : "", sim.linkPath().c_str(), sw.c_str(),
               opts.baud);
   std::fflush(stdout);
+#ifdef KM_SIM_WINDOW
+  if (window) {
+    const int rc = km4410r::sim::runSimWindow(argc, argv, sim, sigs, [&] { outputs.write(sim); });
+    sim.stop();
+    outputs.write(sim);
+    std::printf("km4410r-sim: stopped (window closed or signal)\n");
+    return rc;
+  }
+#endif
+  // The printed items are written every 100 ms, off the serving thread.
   int sig = 0;
-  sigwait(&sigs, &sig);
+  const timespec tick{0, 100 * 1000 * 1000};
+  for (;;) {
+    sig = sigtimedwait(&sigs, nullptr, &tick);
+    if (sig > 0) break;
+    outputs.write(sim);
+  }
   sim.stop();
+  outputs.write(sim);
   std::printf("km4410r-sim: stopped (%s)\n", strsignal(sig));
   return 0;
 }

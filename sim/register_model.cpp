@@ -13,6 +13,9 @@ namespace km4410r::sim {
 namespace {
 
 constexpr int64_t kMaxAmount = 999999999;  // 9 999 999.99
+// When the network module was personalised (the modem report tells).
+constexpr const char* kPersonalisedDate = "01-03-25";
+constexpr const char* kPersonalisedTime = "12:00";
 
 // Splits at commas into at most maxParts pieces; the last piece keeps the rest.
 std::vector<std::string> split(const std::string& s, size_t maxParts = 64) {
@@ -203,6 +206,7 @@ int64_t Receipt::total() const {
 RegisterModel::RegisterModel() {
   for (int i = 1; i <= 15; ++i) operators_[static_cast<size_t>(i - 1)].name = std::string(CP1251(u8"Оператор ")) + std::to_string(i);
   for (auto& row : display_) row.fill(" ");
+  shown_ = display_;
 }
 
 void RegisterModel::setSwitches(const std::string& s) { switches_ = s; }
@@ -246,7 +250,7 @@ std::string RegisterModel::diagnosticText() const {
 }
 
 std::tm RegisterModel::clock() const {
-  std::time_t t = static_cast<std::time_t>(localNaive(std::time(nullptr)) + clockOffset_);
+  std::time_t t = static_cast<std::time_t>(localNaive(pcNow()) + clockOffset_);
   std::tm r{};
   gmtime_r(&t, &r);
   return r;
@@ -259,7 +263,7 @@ std::string RegisterModel::clockText() const {
 
 void RegisterModel::setClock(const std::tm& t) {
   std::tm c = t;
-  clockOffset_ = static_cast<long long>(timegm(&c)) - localNaive(std::time(nullptr));
+  clockOffset_ = static_cast<long long>(timegm(&c)) - localNaive(pcNow());
 }
 
 void RegisterModel::setTaxRates(const std::array<int64_t, 4>& rates, const std::string& groups) {
@@ -272,6 +276,43 @@ void RegisterModel::print(const std::string& line) {
   if (printout_.size() >= kPrintoutKept)
     printout_.erase(printout_.begin(), printout_.begin() + static_cast<long>(kPrintoutKept / 5));
   printout_.push_back(line);
+}
+
+PrintedItem& RegisterModel::addItem(PrintKind kind) {
+  PrintedItem item;
+  item.kind = kind;
+  item.id = ++printedCount_;
+  item.time = clock();
+  if (printed_.size() < kPrintedItemsKept) {
+    printed_.push_back(std::move(item));
+    return printed_.back();
+  }
+  // Full: the new item takes the oldest one's slot.
+  PrintedItem& slot = printed_[printedNext_];
+  printedNext_ = (printedNext_ + 1) % printed_.size();
+  slot = std::move(item);
+  return slot;
+}
+
+void RegisterModel::head(PrintedItem& p) const {
+  for (const auto& h : header_)
+    if (!h.empty()) p.header.push_back(h);
+  p.serial = serial_;
+  p.fiscal = fiscal_;
+  p.taxNumber = taxNumber_;
+}
+
+std::vector<PrintedItem> RegisterModel::printedSince(uint64_t after, uint64_t* missed) const {
+  std::vector<PrintedItem> out;
+  const uint64_t first = printedCount_ - printed_.size() + 1;  // id of the oldest kept
+  const uint64_t from = std::max(after + 1, first);
+  if (missed) *missed = from > after + 1 ? from - after - 1 : 0;
+  if (from > printedCount_) return out;
+  const size_t oldest = printed_.size() < kPrintedItemsKept ? 0 : printedNext_;
+  out.reserve(static_cast<size_t>(printedCount_ - from + 1));
+  for (uint64_t id = from; id <= printedCount_; ++id)
+    out.push_back(printed_[(oldest + static_cast<size_t>(id - first)) % printed_.size()]);
+  return out;
 }
 
 bool RegisterModel::reportsPassword(const std::string& p) const { return p == operators_[14].password; }
@@ -349,6 +390,10 @@ Reply RegisterModel::receive(uint8_t cmd, const std::string& lineData) {
 Reply RegisterModel::answer(uint8_t cmd, const std::string& data) {
   Reply r;
   Result res = run(cmd, data, r);
+  if (display_ != shown_) {
+    shown_ = display_;
+    addItem(PrintKind::Display).rows = {displayLine(0), displayLine(1)};
+  }
   r.status = status();
   switch (res) {
     case Result::Ok: case Result::NoPaper: break;
@@ -412,17 +457,29 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
       receipt_.kind = ReceiptKind::NonFiscal;
       receipt_.number = receiptNumber_ + 1;
       print("--- " + std::to_string(receipt_.number));
+      {
+        PrintedItem& p = addItem(PrintKind::ReceiptOpen);
+        p.receipt = ReceiptKind::NonFiscal;
+        p.number = receipt_.number;
+        head(p);
+      }
       r.text = std::to_string(receipt_.number);
       return Result::Ok;
     case 0x2A:  // non-fiscal text
       if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
       if (receipt_.texts.size() < kMaxReceiptTexts) receipt_.texts.push_back(d);
       print(d.substr(0, 42));
+      addItem(PrintKind::ReceiptText).text = d.substr(0, 42);
       return Result::Ok;
     case 0x27:  // close non-fiscal receipt
       if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
       receiptNumber_ = receipt_.number;
       ++day_.nonFiscalReceipts;
+      {
+        PrintedItem& p = addItem(PrintKind::ReceiptClose);
+        p.receipt = ReceiptKind::NonFiscal;
+        p.number = receiptNumber_;
+      }
       receipt_ = Receipt{};
       r.text = std::to_string(receiptNumber_);
       return Result::Ok;
@@ -432,10 +489,12 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
       long long n = 1;
       if (!d.empty() && !parseInt(d, n, 1, 99)) return Result::Syntax;
       linesFed_ += static_cast<int>(n);
+      addItem(PrintKind::Feed).count = static_cast<int>(n);
       return Result::Ok;
     }
     case 0x2D:
       ++cuts_;
+      addItem(PrintKind::Cut);
       return Result::Ok;
 
     case 0x30: return openFiscal(d, ReceiptKind::Sale, r);
@@ -444,6 +503,7 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
       if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
       if (receipt_.texts.size() < kMaxReceiptTexts) receipt_.texts.push_back(d);
       print(d.substr(0, 42));
+      addItem(PrintKind::ReceiptText).text = d.substr(0, 42);
       return Result::Ok;
     case 0x34: return sale(d, true, r);
     case 0x3A: return sale(d, false, r);
@@ -463,10 +523,21 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
     case 0x47:
       if (receiptOpen(receipt_)) return Result::NotAllowed;
       print("DIAGNOSTIC " + diagnosticText());
+      {
+        PrintedItem& p = addItem(PrintKind::Diagnostic);
+        p.name = fwVersion_ + " " + fwDate_ + " " + fwTime_;
+        p.text = switches_;
+        p.flag = !(s4_ & 0x04);
+        p.rates = rates_;
+        p.enabledGroups = groups_;
+        p.serial = serial_;
+        p.fiscal = fiscal_;
+        p.taxNumber = taxNumber_;
+      }
       r.printing = true;
       return Result::Ok;
-    case 0x49: case 0x5F: return periodicByNumber(d);
-    case 0x4F: case 0x5E: return periodicByDate(d);
+    case 0x49: case 0x5F: return periodicByNumber(d, cmd == 0x49);
+    case 0x4F: case 0x5E: return periodicByDate(d, cmd == 0x5E);
     case 0x6F: return articleReport(d);
 
     case 0x4A:  // status
@@ -578,6 +649,13 @@ RegisterModel::Result RegisterModel::openFiscal(const std::string& d, ReceiptKin
   receipt_.op = static_cast<int>(opNo);
   receipt_.number = receiptNumber_ + 1;
   print(std::string(kind == ReceiptKind::Return ? "RETURN " : "RECEIPT ") + std::to_string(receipt_.number));
+  PrintedItem& p = addItem(PrintKind::ReceiptOpen);
+  p.receipt = kind;
+  p.number = receipt_.number;
+  p.op = receipt_.op;
+  p.name = op(receipt_.op).name;
+  p.till = static_cast<int>(till);
+  head(p);
   r.text = std::to_string(receipt_.number);
   return Result::Ok;
 }
@@ -638,6 +716,19 @@ RegisterModel::Result RegisterModel::sale(const std::string& d, bool display, Re
   if (receipt_.lines.size() >= kMaxReceiptLines) return Result::NotAllowed;  // the receipt is full
   receipt_.lines.push_back({static_cast<int>(artNo), qty, line, art.taxGroup});
   print((isVoid ? "VOID " : "") + art.name + " " + money(line));
+  {
+    PrintedItem& p = addItem(PrintKind::Sale);
+    p.number = static_cast<int>(artNo);
+    p.name = art.name;
+    p.qty = qty;
+    p.price = art.price;
+    p.value = isVoid ? -value : value;
+    p.adjustment = isVoid ? -adj : adj;
+    p.percent = hasPercent ? percent : 0;
+    p.amount = line;
+    p.taxGroup = art.taxGroup;
+    p.flag = isVoid;
+  }
   if (display) {
     showText(0, art.name);
     std::string amt = money(line);
@@ -664,9 +755,18 @@ RegisterModel::Result RegisterModel::subtotal(const std::string& d, Reply& r) {
   if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
   if (receipt_.paying) return Result::NotAllowed;
   int64_t sub = receipt_.total();
+  const int64_t pct = percent ? adj : 0;
   if (percent) adj = (sub * adj + (sub * adj >= 0 ? 5000 : -5000)) / 10000;
   if (sub + adj < 0) return Result::NotAllowed;
   receipt_.adjustment += adj;
+  {
+    PrintedItem& p = addItem(PrintKind::Subtotal);
+    p.value = sub;
+    p.adjustment = adj;
+    p.percent = pct;
+    p.amount = sub + adj;
+    p.flag = d[0] == '1';
+  }
   sub += adj;
   if (d[0] == '1') print("SUBTOTAL " + money(sub));
   if (d[1] == '1') {
@@ -691,10 +791,19 @@ RegisterModel::Result RegisterModel::total(const std::string& d, Reply& r) {
   int64_t due = tot - receipt_.paid;
   if (amount < 0) amount = due;
   if (amount > kMaxAmount) return Result::Overflow;
+  const bool first = !receipt_.paying;
   receipt_.paying = true;
   receipt_.paid += amount;
   if (pay == 'P') receipt_.cashPaid += amount;
   print("TOTAL " + money(tot) + " " + pay + money(amount));
+  {
+    PrintedItem& p = addItem(PrintKind::Payment);
+    p.option = pay;
+    p.amount = amount;
+    p.total = tot;
+    p.change = receipt_.paid - tot;
+    p.flag = first;
+  }
   // 'D' and what is still due, or 'R' and the change.
   r.text = receipt_.paid < tot ? "D" + money(tot - receipt_.paid) : "R" + money(receipt_.paid - tot);
   return Result::Ok;
@@ -733,6 +842,18 @@ RegisterModel::Result RegisterModel::closeFiscal(Reply& r) {
   }
   receiptNumber_ = receipt_.number;
   print("END " + std::to_string(receiptNumber_));
+  {
+    PrintedItem& p = addItem(PrintKind::ReceiptClose);
+    p.receipt = receipt_.kind;
+    p.number = receiptNumber_;
+    p.total = tot;
+    p.change = receipt_.paid - tot;
+    p.groups = byGroup;
+    p.rates = rates_;
+    p.serial = serial_;
+    p.fiscal = fiscal_;
+    p.taxNumber = taxNumber_;
+  }
   receipt_ = Receipt{};
   r.text = std::to_string(receiptNumber_) + "," + std::to_string(day_.saleReceipts + day_.returnReceipts);
   return Result::Ok;
@@ -743,6 +864,11 @@ RegisterModel::Result RegisterModel::cancel() {
   if (receipt_.paying && receipt_.paid >= receipt_.total()) return Result::NotAllowed;  // paid: close it
   receiptNumber_ = receipt_.number;
   print("CANCELLED " + std::to_string(receiptNumber_));
+  {
+    PrintedItem& p = addItem(PrintKind::ReceiptCancel);
+    p.receipt = receipt_.kind;
+    p.number = receiptNumber_;
+  }
   receipt_ = Receipt{};
   return Result::Ok;
 }
@@ -770,9 +896,18 @@ RegisterModel::Result RegisterModel::dailyReport(const std::string& d, Reply& r)
     returns += day_.returns[i];
   }
   r.printing = true;
+  auto report = [&](int number) {
+    PrintedItem& p = addItem(PrintKind::DailyReport);
+    p.flag = z;
+    p.number = number;
+    p.day = day_;
+    p.rates = rates_;
+    head(p);
+  };
   if (!z) {
     ++xReports_;
     print("X REPORT " + money(sales) + " " + money(returns));
+    report(0);
     r.text = std::to_string(zCount_ + 1) + "," + money(sales) + "," + money(returns);
     return Result::Ok;
   }
@@ -785,6 +920,7 @@ RegisterModel::Result RegisterModel::dailyReport(const std::string& d, Reply& r)
   if (zReports_.size() >= kZReportsKept) zReports_.erase(zReports_.begin());
   zReports_.push_back(z_);
   print("Z REPORT " + std::to_string(z_.number) + " " + money(sales) + " " + money(returns));
+  report(z_.number);
   day_ = DayTotals{};
   for (auto& [n, a] : articles_) {
     a.soldQty = 0;
@@ -808,6 +944,10 @@ RegisterModel::Result RegisterModel::serviceCash(const std::string& d, Reply& r)
     if (amount > 0) day_.cashIn += amount;
     else day_.cashOut -= amount;
     print((amount > 0 ? "CASH IN " : "CASH OUT ") + money(amount < 0 ? -amount : amount));
+    PrintedItem& p = addItem(PrintKind::CashInOut);
+    p.amount = amount;
+    p.total = day_.cash();
+    head(p);
   }
   r.text = "P," + money(day_.cash()) + "," + money(day_.cashIn) + "," + money(day_.cashOut);
   return Result::Ok;
@@ -846,17 +986,48 @@ RegisterModel::Result RegisterModel::taxSetting(const std::string& d, Reply& r) 
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::periodicByNumber(const std::string& d) {
+void RegisterModel::periodicReport(bool full, bool byDate, const std::string& from, const std::string& to,
+                                   const std::function<bool(const ZRecord&)>& inRange) {
+  {
+    PrintedItem& p = addItem(PrintKind::PeriodicReport);
+    p.flag = full;
+    p.option = byDate ? 'D' : 'N';
+    p.from = from;
+    p.to = to;
+    head(p);
+  }
+  int count = 0;
+  int64_t sales = 0, returns = 0;
+  for (const auto& z : zReports_) {
+    if (!inRange(z)) continue;
+    ++count;
+    sales += z.sales;
+    returns += z.returns;
+    if (!full) continue;
+    PrintedItem& p = addItem(PrintKind::PeriodicLine);
+    p.number = z.number;
+    p.date = z.date;
+    p.sales = z.sales;
+    p.returns = z.returns;
+  }
+  PrintedItem& p = addItem(PrintKind::PeriodicEnd);
+  p.count = count;
+  p.sales = sales;
+  p.returns = returns;
+}
+
+RegisterModel::Result RegisterModel::periodicByNumber(const std::string& d, bool full) {
   auto f = split(d);
   long long first = 0, last = 0;
   if (f.size() != 3 || !parseInt(f[1], first, 1, 9999) || !parseInt(f[2], last, 1, 9999) || first > last)
     return Result::Syntax;
   if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
   print("PERIODIC " + f[1] + "-" + f[2]);
+  periodicReport(full, false, f[1], f[2], [&](const ZRecord& z) { return z.number >= first && z.number <= last; });
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::periodicByDate(const std::string& d) {
+RegisterModel::Result RegisterModel::periodicByDate(const std::string& d, bool full) {
   auto f = split(d);
   std::tm a{}, b{};
   if (f.size() != 3 || !parseDate(trimLeft(f[1]), a, false) || !parseDate(trimLeft(f[2]), b, false))
@@ -864,6 +1035,9 @@ RegisterModel::Result RegisterModel::periodicByDate(const std::string& d) {
   if (timegm(&a) > timegm(&b)) return Result::Syntax;
   if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
   print("PERIODIC " + f[1] + "-" + f[2]);
+  auto day = [](const std::tm& t) { return (t.tm_year * 12 + t.tm_mon) * 31 + t.tm_mday; };
+  periodicReport(full, true, trimLeft(f[1]), trimLeft(f[2]),
+                 [&](const ZRecord& z) { return day(z.date) >= day(a) && day(z.date) <= day(b); });
   return Result::Ok;
 }
 
@@ -873,6 +1047,46 @@ RegisterModel::Result RegisterModel::articleReport(const std::string& d) {
   if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
   for (const auto& [n, a] : articles_)
     if (f[1] != "S" || a.soldQty != 0) print(std::to_string(n) + " " + a.name + " " + money(a.soldSum));
+  const char kind = f[1][0];
+  {
+    PrintedItem& p = addItem(PrintKind::ArticleReport);
+    p.option = kind;
+    head(p);
+  }
+  int lines = 0;
+  if (kind == 'G') {
+    std::map<int, std::pair<int64_t, int64_t>> byGroup;  // group: quantity, sum sold
+    for (const auto& [n, a] : articles_) {
+      auto& g = byGroup[a.group];
+      g.first += a.soldQty;
+      g.second += a.soldSum;
+    }
+    for (const auto& [group, sold] : byGroup) {
+      PrintedItem& p = addItem(PrintKind::ArticleLine);
+      p.option = kind;
+      p.number = p.group = group;
+      p.qty = sold.first;
+      p.amount = sold.second;
+      ++lines;
+    }
+  } else {
+    for (const auto& [n, a] : articles_) {
+      if (kind == 'S' && a.soldQty == 0) continue;
+      PrintedItem& p = addItem(PrintKind::ArticleLine);
+      p.option = kind;
+      p.number = n;
+      p.name = a.name;
+      p.group = a.group;
+      p.taxGroup = a.taxGroup;
+      p.price = a.price;
+      p.qty = a.soldQty;
+      p.amount = a.soldSum;
+      ++lines;
+    }
+  }
+  PrintedItem& end = addItem(PrintKind::ArticleReportEnd);
+  end.option = kind;
+  end.count = lines;
   return Result::Ok;
 }
 
@@ -997,7 +1211,15 @@ RegisterModel::Result RegisterModel::modemReport(const std::string& d, Reply& r)
   }
   // state, first undelivered document (date, time), personalisation (date, time)
   std::tm t = clock();
-  r.text = hex(modemState_, 2) + "," + dateText(t) + "," + two(t.tm_hour) + ":" + two(t.tm_min) + ",01-03-25,12:00";
+  if (d == "1") {
+    PrintedItem& p = addItem(PrintKind::ModemReport);
+    p.number = modemState_;
+    p.text = dateText(t) + " " + two(t.tm_hour) + ":" + two(t.tm_min);
+    p.name = std::string(kPersonalisedDate) + " " + kPersonalisedTime;
+    p.value = deviceId_;
+  }
+  r.text = hex(modemState_, 2) + "," + dateText(t) + "," + two(t.tm_hour) + ":" + two(t.tm_min) + "," +
+           kPersonalisedDate + "," + kPersonalisedTime;
   return Result::Ok;
 }
 

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ inline constexpr size_t kMaxReceiptTexts = 500;  // text lines a receipt keeps (
 inline constexpr size_t kMaxArticles = 10000;    // programmed articles; a new number beyond is not allowed
 inline constexpr size_t kZReportsKept = 1000;    // latest Z reports kept; their numbers keep counting
 inline constexpr size_t kPrintoutKept = 5000;    // printed lines kept
+inline constexpr size_t kPrintedItemsKept = 2000;  // printed items and display changes kept (a ring)
 
 struct Reply {
   std::string text;     // answer data text, CP1251
@@ -95,6 +97,60 @@ struct ZRecord {
   int64_t returns = 0;
 };
 
+// What the register printed, item by item, and each change of its customer
+// display, as the model saw them; sim/paper.h lays them out on paper. Texts
+// are CP1251, the display rows UTF-8 (as displayLine gives them). Amounts in
+// hundredths, quantities in thousandths, percentages in hundredths of a
+// percent. The fields each kind fills:
+enum class PrintKind {
+  ReceiptOpen,       // receipt, number, op, name (the operator's), till, the document head
+  ReceiptText,       // text, a line printed in a non-fiscal or fiscal receipt
+  Sale,              // number (article), name, qty, price, value (qty x price), adjustment,
+                     // percent (0: the adjustment is an amount), amount (the line), taxGroup, flag: a void
+  Subtotal,          // value (before), adjustment, percent, amount (after), flag: printed
+  Payment,           // option (P, N, C, D), amount, total, change (< 0: still due), flag: the first payment
+  ReceiptClose,      // receipt, number, total, change, groups (amounts by tax group), rates, the head's ids
+  ReceiptCancel,     // receipt, number
+  CashInOut,         // amount (> 0 in, < 0 out), total (cash in the drawer), the head
+  DailyReport,       // flag: a Z report, number (the Z report's), day, rates, the head
+  ArticleReport,     // option (S sold, P programmed, G groups), the head
+  ArticleLine,       // option, number (article; G: group), name, group, taxGroup, price, qty (sold),
+                     // amount (sold)
+  ArticleReportEnd,  // option, count (lines)
+  PeriodicReport,    // flag: full, option ('N' by number, 'D' by date), from, to (as sent), the head
+  PeriodicLine,      // full reports, one per Z report in the range: number, date, sales, returns
+  PeriodicEnd,       // count (Z reports), sales, returns
+  Diagnostic,        // name (firmware version, date and time), text (switches), flag: fiscal memory
+                     // module present, rates, groups, the head's ids
+  ModemReport,       // number (state), text (first undelivered document), name (personalisation), value (device id)
+  Cut,
+  Feed,              // count (lines)
+  Display,           // rows (upper, lower)
+};
+
+struct PrintedItem {
+  PrintKind kind = PrintKind::Cut;
+  uint64_t id = 0;  // 1 for the first item since the model was made
+  std::tm time{};   // the register's clock
+  ReceiptKind receipt = ReceiptKind::None;
+  int number = 0, op = 0, till = 0, group = 0, taxGroup = 0, count = 0;
+  char option = 0;
+  bool flag = false;
+  int64_t qty = 0, price = 0, value = 0, adjustment = 0, percent = 0, amount = 0, total = 0, change = 0;
+  int64_t sales = 0, returns = 0;
+  std::string name, text, from, to;
+  std::tm date{};
+  // The document head: the programmed header lines that are not empty, and
+  // the register's numbers.
+  std::vector<std::string> header;
+  std::string serial, fiscal, taxNumber;
+  std::array<int64_t, 5> groups{};
+  std::array<int64_t, 4> rates{};
+  std::string enabledGroups;
+  DayTotals day;
+  std::array<std::string, 2> rows;
+};
+
 struct NetworkSettings {
   bool dhcp = true;
   std::array<uint32_t, 4> address{0xC0A80064u, 0xFFFFFF00u, 0xC0A80001u, 0x0A000005u};  // ip, mask, gateway, destination
@@ -123,6 +179,8 @@ class RegisterModel {
   // ---- injectable conditions and status bits
   void setPaperOut(bool on) { paperOut_ = on; }
   void setCoverOpen(bool on) { coverOpen_ = on; }
+  bool paperOut() const { return paperOut_; }
+  bool coverOpen() const { return coverOpen_; }
   void setPrinterFault(bool on) { printerFault_ = on; }
   void setDisplayConnected(bool on) { displayConnected_ = on; }
   // Extra bits OR-ed into status byte i (0..5) of every answer.
@@ -149,6 +207,9 @@ class RegisterModel {
   std::string diagnosticText() const;  // the answer text of 0x5A
 
   // ---- clock
+  // The PC clock the register's clock runs on (std::time unless set; tests
+  // fix it).
+  void setPcClock(std::function<std::time_t()> now) { pcClock_ = std::move(now); }
   // The register's clock as "DD-MM-YY HH:MM:SS"; it runs from the last setting.
   std::string clockText() const;
   std::tm clock() const;
@@ -199,6 +260,12 @@ class RegisterModel {
   // What was printed, one entry per line (CP1251), oldest first: at most the
   // last kPrintoutKept lines.
   const std::vector<std::string>& printout() const { return printout_; }
+  // The printed items and display changes after item `after` (0: all kept),
+  // oldest first, at most the last kPrintedItemsKept; *missed is set to the
+  // number of those after `after` that are no longer kept.
+  std::vector<PrintedItem> printedSince(uint64_t after, uint64_t* missed = nullptr) const;
+  // The id of the last item (0: none yet).
+  uint64_t printedCount() const { return printedCount_; }
 
   // ---- network module
   NetworkSettings& network() { return network_; }
@@ -217,6 +284,9 @@ class RegisterModel {
   Result run(uint8_t cmd, const std::string& data, Reply& r);
   bool canPrint() const { return !paperOut_ && !coverOpen_ && !printerFault_; }
   void print(const std::string& line);
+  PrintedItem& addItem(PrintKind kind);  // a new item in the ring, valid until the next one
+  void head(PrintedItem& p) const;    // fills the document head
+  std::time_t pcNow() const { return pcClock_ ? pcClock_() : std::time(nullptr); }
 
   Result setHeader(const std::string& d);
   Result openFiscal(const std::string& d, ReceiptKind kind, Reply& r);
@@ -230,8 +300,10 @@ class RegisterModel {
   Result serviceCash(const std::string& d, Reply& r);
   Result taxSetting(const std::string& d, Reply& r);
   void informationAnswer(uint8_t cmd, Reply& r) const;  // a replaced answer text, if any
-  Result periodicByNumber(const std::string& d);
-  Result periodicByDate(const std::string& d);
+  Result periodicByNumber(const std::string& d, bool full);
+  Result periodicByDate(const std::string& d, bool full);
+  void periodicReport(bool full, bool byDate, const std::string& from, const std::string& to,
+                      const std::function<bool(const ZRecord&)>& inRange);
   Result articleReport(const std::string& d);
   Result articles(const std::string& d, Reply& r);
   Result setPassword(const std::string& d);
@@ -260,6 +332,7 @@ class RegisterModel {
   char taxKind_ = '0';
 
   long long clockOffset_ = 0;  // seconds between the register's clock and the PC's local time
+  std::function<std::time_t()> pcClock_;
 
   int decimals_ = 2;
   std::array<int64_t, 4> rates_{2000, 0, 0, 0};
@@ -287,6 +360,10 @@ class RegisterModel {
   bool glyphGe_ = false, glyphYe_ = false;
   int drawerOpenings_ = 0, lastPulse_ = 0, beeps_ = 0, cuts_ = 0, linesFed_ = 0;
   std::vector<std::string> printout_;
+  std::vector<PrintedItem> printed_;  // a ring once full: printedNext_ is the oldest slot
+  size_t printedNext_ = 0;
+  uint64_t printedCount_ = 0;
+  std::array<std::array<std::string, 20>, 2> shown_;  // the display as the last Display item had it
 
   NetworkSettings network_;
   uint8_t modemState_ = 0x78;

@@ -55,7 +55,7 @@ struct Simulator::Impl {
   std::mutex modelMu;
   RegisterModel model;
 
-  std::mutex faultMu;
+  mutable std::mutex faultMu;
   std::vector<FaultSpec> faults;
 
   // The journal is a ring: once full, each new frame takes the slot of the
@@ -479,6 +479,17 @@ void Simulator::addFault(const FaultSpec& spec) {
 void Simulator::clearFaults() {
   std::lock_guard<std::mutex> l(impl_->faultMu);
   impl_->faults.clear();
+}
+
+int Simulator::faultsWaiting(Fault fault) const {
+  std::lock_guard<std::mutex> l(impl_->faultMu);
+  int n = 0;
+  for (const auto& f : impl_->faults) {
+    if (f.fault != fault) continue;
+    if (f.count < 0) return -1;
+    n += f.count;
+  }
+  return n;
 }
 
 std::vector<JournalEntry> Simulator::journal() const {

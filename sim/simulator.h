@@ -89,6 +89,9 @@ class Simulator {
   // only the answers it applies to.
   void addFault(const FaultSpec& spec);
   void clearFaults();
+  // How many answers the waiting faults of this kind still apply to (-1: one
+  // of them applies until cleared).
+  int faultsWaiting(Fault fault) const;
 
   // The journal: the last Options::journalLimit host frames received, oldest
   // first. A test that reads it clears it first.
