@@ -14,13 +14,13 @@ namespace {
 // bit, shortened.
 const ErrorMessage kStateNames[] = {
     {kFlagReturnReceipt, "чек возврата"},
-    {kFlagFiscalOpen, "открыт фиск. чек"},
-    {kFlagNonFiscalOpen, "открыт нефиск. чек"},
-    {kFlagCoverOpen, "открыта крышка"},
-    {kFlagNumbersProgrammed, "номера запрограммированы"},
-    {kFlagFmFormatted, "ФП сформатирована"},
+    {kFlagFiscalOpen, "фиск. чек"},
+    {kFlagNonFiscalOpen, "нефиск. чек"},
+    {kFlagCoverOpen, "крышка открыта"},
+    {kFlagNumbersProgrammed, "номера заданы"},
+    {kFlagFmFormatted, "ФП сформ."},
     {kFlagFiscalized, "фискализирован"},
-    {kFlagTaxRatesDefined, "ставки определены"},
+    {kFlagTaxRatesDefined, "ставки заданы"},
 };
 
 // A pause between two received bytes that starts a new line of the bytes.

@@ -96,7 +96,7 @@ TEST_F(TraceTest, AnswerAfterSynBytesRowByRow) {
   const Seen& s = seen[0];
   EXPECT_EQ(Masked(s.row),
             "T | →← | 21 | 2A Печать нефискального текста | \"Я\\x05\" | "
-            "ответ \"А,\\x05\\x10\\\"\\\\\" | Нет бумаги, открыт фиск. чек | D мс");
+            "ответ \"А,\\x05\\x10\\\"\\\\\" | Нет бумаги, фиск. чек | D мс");
   EXPECT_NEAR(static_cast<double>(s.sentAtMs), static_cast<double>(before), 1000.0);
   EXPECT_EQ(s.row.time, km_text::TraceTime(s.sentAtMs));
   EXPECT_GE(s.row.durationMs, 110);
