@@ -106,10 +106,7 @@ QByteArray TraceModel::text() const {
     const km_text::TraceRow& r = row(i);
     out += km_text::TraceRowLine(r);
     out += '\n';
-    for (const std::string& line : r.hex) {
-      out += line;
-      out += '\n';
-    }
+    out += r.hex;
   }
   return out;
 }
@@ -277,8 +274,8 @@ void TraceWindow::ShowSelectedBytes() {
     return;
   }
   const km_text::TraceRow& r = model_->row(i);
-  QString text = QString::fromStdString(km_text::TraceRowLine(r));
-  for (const std::string& line : r.hex) text += QLatin1Char('\n') + QString::fromStdString(line);
+  QString text = QString::fromStdString(km_text::TraceRowLine(r) + "\n" + r.hex);
+  text.chop(1);  // the last line end
   bytes_->setPlainText(text);
 }
 

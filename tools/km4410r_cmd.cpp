@@ -62,8 +62,7 @@ bool IsError(uint32_t flags) { return FirstError(flags) != nullptr; }
 void PrintTrace(const ExchangeTrace& trace, void* context) {
   const km_text::TraceRow row = km_text::MakeTraceRow(trace);
   fprintf(stderr, "%s\n", km_text::TraceRowLine(row).c_str());
-  if (context)
-    for (const std::string& line : row.hex) fprintf(stderr, "%s\n", line.c_str());
+  if (context) fputs(row.hex.c_str(), stderr);
   fflush(stderr);
 }
 

@@ -40,12 +40,11 @@ void AppendHexBytes(std::string& out, const uint8_t* bytes, int n) {
   }
 }
 
-std::vector<std::string> HexLines(const ExchangeTrace& t) {
-  std::vector<std::string> lines;
-  std::string sent = t.written ? "    →" : "    ×";
-  AppendHexBytes(sent, t.frame, t.frame ? t.frameLength : 0);
-  if (!t.written) sent += "  (не отправлен)";
-  lines.push_back(sent);
+std::string HexLines(const ExchangeTrace& t) {
+  std::string lines = t.written ? "    →" : "    ×";
+  AppendHexBytes(lines, t.frame, t.frame ? t.frameLength : 0);
+  if (!t.written) lines += "  (не отправлен)";
+  lines += '\n';
 
   const int kept = t.received ? t.receivedLength : 0;
   for (int i = 0; i < kept;) {
@@ -53,18 +52,18 @@ std::vector<std::string> HexLines(const ExchangeTrace& t) {
     while (end < kept && end - i < kBytesPerLine &&
            t.receivedAtMs[end] - t.receivedAtMs[end - 1] < kRunGapMs)
       ++end;
-    std::string line = "    ← +" + std::to_string(t.receivedAtMs[i]) + " мс:";
-    AppendHexBytes(line, t.received + i, end - i);
-    lines.push_back(line);
+    lines += "    ← +" + std::to_string(t.receivedAtMs[i]) + " мс:";
+    AppendHexBytes(lines, t.received + i, end - i);
+    lines += '\n';
     i = end;
   }
   if (t.receivedTotal > kept) {
-    lines.push_back("    ← ещё " + std::to_string(t.receivedTotal - kept) +
-                    " байт не сохранено (всего " + std::to_string(t.receivedTotal) + ")");
+    lines += "    ← ещё " + std::to_string(t.receivedTotal - kept) + " байт не сохранено (всего " +
+             std::to_string(t.receivedTotal) + ")\n";
   }
   char flags[32];
-  snprintf(flags, sizeof flags, "    флаги 0x%08X", t.answer ? t.answer->ErrorFlags : 0u);
-  lines.push_back(flags);
+  snprintf(flags, sizeof flags, "    флаги 0x%08X\n", t.answer ? t.answer->ErrorFlags : 0u);
+  lines += flags;
   return lines;
 }
 

@@ -26,7 +26,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "driver/trace.h"
 
@@ -41,7 +40,9 @@ struct TraceRow {
   std::string answer;     // verdict, then the quoted answer when there is one
   std::string flags;      // names joined by ", "; empty when none is set
   int durationMs = 0;
-  std::vector<std::string> hex;  // the raw-byte lines, indented
+  // The raw-byte lines, each indented and ended by '\n' (one text, not a
+  // text per line: a busy register's SYN makes many short lines).
+  std::string hex;
 };
 
 TraceRow MakeTraceRow(const ExchangeTrace& trace);

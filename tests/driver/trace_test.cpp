@@ -23,6 +23,7 @@ namespace {
 // What one exchange's trace held, copied out during the call.
 struct Seen {
   km_text::TraceRow row;
+  std::vector<std::string> hex;  // row.hex, line by line
   std::vector<uint8_t> received;
   std::vector<uint32_t> at;
   int total = 0;
@@ -33,6 +34,9 @@ struct Seen {
 void Keep(const ExchangeTrace& t, void* context) {
   Seen s;
   s.row = km_text::MakeTraceRow(t);
+  for (size_t at = 0, end; (end = s.row.hex.find('\n', at)) != std::string::npos; at = end + 1)
+    s.hex.push_back(s.row.hex.substr(at, end - at));
+  EXPECT_EQ(s.row.hex.back(), '\n');
   s.received.assign(t.received, t.received + t.receivedLength);
   s.at.assign(t.receivedAtMs, t.receivedAtMs + t.receivedLength);
   s.total = t.receivedTotal;
@@ -107,14 +111,14 @@ TEST_F(TraceTest, AnswerAfterSynBytesRowByRow) {
   received.insert(received.end(), answer.begin(), answer.end());
   EXPECT_EQ(s.received, received);
   EXPECT_EQ(s.total, static_cast<int>(received.size()));
-  ASSERT_EQ(s.row.hex.size(), 5u);
+  ASSERT_EQ(s.hex.size(), 5u);
   auto frames = peer.frames();
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(s.row.hex[0], "    →" + Hex(frames[0].raw));
-  EXPECT_EQ(s.row.hex[0], "    → 01 26 21 2A 9F 05 05 30 31 31 3A 03");  // translated, no escaping on the line
+  EXPECT_EQ(s.hex[0], "    →" + Hex(frames[0].raw));
+  EXPECT_EQ(s.hex[0], "    → 01 26 21 2A 9F 05 05 30 31 31 3A 03");  // translated, no escaping on the line
   std::smatch m[3];
   const std::regex run("    ← \\+(\\d+) мс:(.*)");
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(std::regex_match(s.row.hex[1 + i], m[i], run)) << s.row.hex[1 + i];
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(std::regex_match(s.hex[1 + i], m[i], run)) << s.hex[1 + i];
   EXPECT_EQ(m[0][2].str(), " 16");
   EXPECT_EQ(m[1][2].str(), " 16");
   EXPECT_EQ(m[2][2].str(), Hex(answer));
@@ -123,7 +127,7 @@ TEST_F(TraceTest, AnswerAfterSynBytesRowByRow) {
   EXPECT_GE(t1 - t0, 55);
   EXPECT_GE(t2 - t1, 55);
   EXPECT_EQ(static_cast<int>(s.at.front()), t0);
-  EXPECT_EQ(s.row.hex[4], "    флаги 0x00000600");
+  EXPECT_EQ(s.hex[4], "    флаги 0x00000600");
 }
 
 TEST_F(TraceTest, ChecksumErrorNakSilenceAndNotSent) {
@@ -161,9 +165,9 @@ TEST_F(TraceTest, ChecksumErrorNakSilenceAndNotSent) {
   // Silence: three reads of 100 ms, nothing received.
   EXPECT_EQ(seen[2].verdict, kTraceSilence);
   EXPECT_GE(seen[2].row.durationMs, 250);
-  EXPECT_EQ(seen[2].row.hex,
+  EXPECT_EQ(seen[2].hex,
             (std::vector<std::string>{"    → 01 24 23 3E 05 30 30 38 3A 03", "    флаги 0x04000000"}));
-  EXPECT_EQ(seen[3].row.hex.front(), "    × 01 25 24 4A 57 05 30 30 3E 3F 03  (не отправлен)");
+  EXPECT_EQ(seen[3].hex.front(), "    × 01 25 24 4A 57 05 30 30 3E 3F 03  (не отправлен)");
 }
 
 TEST_F(TraceTest, EndlessNoiseKeepsTheFirstBytesAndCountsTheRest) {
@@ -175,7 +179,7 @@ TEST_F(TraceTest, EndlessNoiseKeepsTheFirstBytesAndCountsTheRest) {
   EXPECT_EQ(seen[0].verdict, kTraceAnswer);
   EXPECT_EQ(seen[0].received.size(), static_cast<size_t>(kTraceMaxReceived));
   EXPECT_EQ(seen[0].total, 5000 + 17);
-  const auto& hex = seen[0].row.hex;
+  const auto& hex = seen[0].hex;
   ASSERT_GE(hex.size(), 2u);
   EXPECT_EQ(hex[hex.size() - 2], "    ← ещё 921 байт не сохранено (всего 5017)");
 }
