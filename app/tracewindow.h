@@ -87,7 +87,6 @@ class TraceWindow : public QWidget {
   QPushButton* showBytes_;
   QLabel* count_;
   QTimer flushTimer_;
-  bool paused_ = false;
   ExchangeObserver previous_ = nullptr;
   void* previousContext_ = nullptr;
 };
