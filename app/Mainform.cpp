@@ -9,6 +9,7 @@
 
 #include "app/Unit5.h"
 #include "app/controls.h"
+#include "app/tracewindow.h"
 #include "driver/error_messages.h"
 
 TForm1* Form1 = nullptr;
@@ -79,6 +80,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(ui.Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
   connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(ui.Button38, &QPushButton::clicked, this, &TForm1::Button38Click);
   connect(ui.PageControl1, &PageControl::currentChanged, this, &TForm1::PageControl1Change);
 
   SetUpDisplayPage();
@@ -291,5 +293,12 @@ void TForm1::Button25Click() {
 }
 
 void TForm1::Button1Click() { close(); }
+
+void TForm1::Button38Click() {
+  if (!traceWindow_) traceWindow_ = new TraceWindow(this);
+  traceWindow_->show();
+  traceWindow_->raise();
+  traceWindow_->activateWindow();
+}
 
 

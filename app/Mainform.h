@@ -24,6 +24,7 @@
 #include "ui_TabSheet9.h"
 
 class QShowEvent;
+class TraceWindow;
 
 class TForm1 : public QWidget, public ui::Activatable {
   Q_OBJECT
@@ -71,6 +72,10 @@ class TForm1 : public QWidget, public ui::Activatable {
   void Button25Click();
   void Button1Click();
   void PageControl1Change();
+  // Opens the exchange trace window (Button38, Ctrl+T); it is made at the
+  // first press and then kept, recording, until the main window goes.
+  void Button38Click();
+  TraceWindow* traceWindow() const { return traceWindow_; }
 
   // The register test page (TabSheet1): Start, Stop, Clear, Save.
   void Button3Click();
@@ -171,6 +176,7 @@ class TForm1 : public QWidget, public ui::Activatable {
   std::array<QWidget*, 12> sheets_{};
   bool shownOnce_ = false;
   bool defaultsRestored_ = false;
+  TraceWindow* traceWindow_ = nullptr;
 };
 
 // Holds the busy mark of an operation for its duration. An operation started

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <string>
@@ -12,6 +14,7 @@
 #include "app/Status.h"
 #include "app/Unit5.h"
 #include "app/program.h"
+#include "app/tracewindow.h"
 #include "app/uifakes.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
@@ -84,6 +87,10 @@ int main(int argc, char** argv) {
   }
   ok = save(*Form1, out, QStringLiteral("main-window.png")) && ok;
 
+  // The exchange trace, open from here on, records the pages and the test run.
+  Form1->Button38Click();
+  TraceWindow* trace = Form1->traceWindow();
+
   PageControl* pages = Form1->ui.PageControl1;
   for (int i = 0; i < pages->count(); ++i) {
     pages->setCurrentIndex(i);
@@ -101,6 +108,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   ok = save(*Form1, out, QStringLiteral("main-TabSheet1-run.png")) && ok;
+
+  // The trace after the run, with the bytes of one exchange of its end.
+  trace->flush();
+  auto* table = trace->findChild<QTableView*>(QStringLiteral("TraceTable"));
+  table->selectRow(trace->model()->rowCount() - 4);
+  trace->findChild<QPushButton*>(QStringLiteral("TraceBytes"))->setChecked(true);
+  trace->BytesClick();
+  settle();
+  ok = save(*trace, out, QStringLiteral("trace-window.png")) && ok;
 
   auto grabDialog = [&](const QString& file) {
     return [&, file](QDialog& dialog) {

@@ -370,6 +370,11 @@ void SetExchangeObserver(ExchangeObserver observer, void* context) {
   gObserverContext = context;
 }
 
+ExchangeObserver GetExchangeObserver(void** context) {
+  if (context) *context = gObserverContext;
+  return gObserver;
+}
+
 namespace {
 
 int64_t WallClockMs() {

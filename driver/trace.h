@@ -43,3 +43,6 @@ using ExchangeObserver = void (*)(const ExchangeTrace& trace, void* context);
 
 // Sets the observer (null clears it). `context` is passed back unchanged.
 void SetExchangeObserver(ExchangeObserver observer, void* context);
+// The observer set now (null: none) and its context, so that a second user
+// of the trace can pass every exchange on to the first and put it back.
+ExchangeObserver GetExchangeObserver(void** context);

@@ -17,6 +17,8 @@ QByteArray LogFileBytes(const QStringList& lines);
 // Writes `lines` to `path`, replacing an existing file. False with a reason
 // in Russian when it could not be done; the old file is then as it was.
 bool SaveLogFile(const QString& path, const QStringList& lines, QString* reason);
+// The same safe write for bytes of any kind (the exchange trace's UTF-8 text).
+bool SaveFileBytes(const QString& path, const QByteArray& bytes, QString* reason);
 
 // The write(2) the saver uses; tests put in one that fails (nullptr: back to
 // the real one).

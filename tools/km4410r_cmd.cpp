@@ -1,11 +1,13 @@
 // km4410r-cmd: sends one command to the register and prints the decoded answer.
 //
-//   km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate] CMD [DATA]
+//   km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate]
+//               [--trace [--hex]] CMD [DATA]
 //
 // CMD is the command code in hex (0x4A) or decimal (74; "074" is refused, not
 // read as octal); DATA is the data text in the terminal's UTF-8. Without
 // --translate/--no-translate the register's switches decide, as in the main
-// window (a diagnostic request first).
+// window (a diagnostic request first). --trace prints a row per exchange on
+// stderr (driver/text/tracerow.h), --hex adds the bytes as on the line.
 // Exit status: 0 an answer without error flags, 1 a register or link error,
 // 2 bad usage.
 #include <stdio.h>
@@ -16,7 +18,9 @@
 
 #include "driver/error_messages.h"
 #include "driver/printer.h"
+#include "driver/text/tracerow.h"
 #include "driver/text/utf8.h"
+#include "driver/trace.h"
 
 namespace {
 
@@ -53,13 +57,25 @@ const char* const kBits[6][7] = {
 
 bool IsError(uint32_t flags) { return FirstError(flags) != nullptr; }
 
+// --trace: one row per exchange on stderr; `context` says whether the raw
+// bytes follow.
+void PrintTrace(const ExchangeTrace& trace, void* context) {
+  const km_text::TraceRow row = km_text::MakeTraceRow(trace);
+  fprintf(stderr, "%s\n", km_text::TraceRowLine(row).c_str());
+  if (context) fputs(row.hex.c_str(), stderr);
+  fflush(stderr);
+}
+
 // The highest COM number: OpenPort takes an int and ResolveComPort sets no
 // bound of its own beyond that.
 constexpr unsigned long kMaxComPort = std::numeric_limits<int>::max();
 
 void Usage() {
-  printf("usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate] CMD [DATA]\n"
+  printf("usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate]\n"
+         "                   [--trace [--hex]] CMD [DATA]\n"
          "  --port COM<n> (1..%lu) or a device path; --baud 9600, 19200, 57600 or 115200\n"
+         "  --trace  a row per exchange on stderr (time, direction, SEQ, command, data,\n"
+         "           verdict and answer, flags, ms); --hex adds the bytes as on the line\n"
          "  CMD   command code 0x21..0xFF: hex (0x4A) or decimal without leading zeros (74)\n"
          "  DATA  data text (UTF-8; sent in the register's code page)\n"
          "exit status: 0 answer without error flags, 1 register or link error, 2 bad usage\n",
@@ -142,6 +158,8 @@ int main(int argc, char** argv) {
   std::string port = "COM1";
   unsigned long baud = 19200;
   int translate = -1;  // -1: as the register's switches say
+  bool trace = false;
+  bool hex = false;
   const char* positional[2] = {nullptr, nullptr};
   int npos = 0;
   for (int i = 1; i < argc; ++i) {
@@ -165,6 +183,10 @@ int main(int argc, char** argv) {
       translate = 1;
     } else if (!strcmp(a, "--no-translate")) {
       translate = 0;
+    } else if (!strcmp(a, "--trace")) {
+      trace = true;
+    } else if (!strcmp(a, "--hex")) {
+      hex = true;
     } else if (a[0] == '-' && a[1] == '-') {
       fprintf(stderr, "km4410r-cmd: unknown option '%s' (see --help)\n", a);
       return 2;
@@ -174,6 +196,10 @@ int main(int argc, char** argv) {
       fprintf(stderr, "km4410r-cmd: too many arguments at '%s' (quote DATA that has blanks)\n", a);
       return 2;
     }
+  }
+  if (hex && !trace) {
+    fprintf(stderr, "km4410r-cmd: option --hex needs --trace\n");
+    return 2;
   }
   if (!positional[0]) {
     fprintf(stderr, "km4410r-cmd: CMD missing (see --help)\n");
@@ -209,6 +235,8 @@ int main(int argc, char** argv) {
             GetLastPortErrorText());
     return 1;
   }
+
+  if (trace) SetExchangeObserver(PrintTrace, hex ? &hex : nullptr);
 
   if (translate < 0) {
     // The register's switches (field 4 of the diagnostic answer) decide.

@@ -300,16 +300,16 @@ void TestRegisterTest::refusalsAtTheStart() {
 
   RegTest t;
   t.s.main().AppendLog(QStringLiteral("earlier line"));
-  for (const QString& passes : {"0", "-3", "abc", "", "1.5", "99999999999"}) {
+  for (const char* passes : {"0", "-3", "abc", "", "1.5", "99999999999"}) {
     t.s.clearFrames();
     t.s.ui.messages.clear();
     t.start(passes);
-    QVERIFY2(t.s.ui.messages == QStringList{"Неверное количество циклов теста"}, qPrintable(passes));
+    QVERIFY2(t.s.ui.messages == QStringList{"Неверное количество циклов теста"}, passes);
     QCOMPARE(t.sent(), QStringList{Frame("5A", "1")});
     QCOMPARE(t.s.main().BusyMark, 0);
     QVERIFY(t.page().Button3->isEnabled());
   }
-  for (const QString& pause : {"-1", "x", "1e3"}) {
+  for (const char* pause : {"-1", "x", "1e3"}) {
     t.s.clearFrames();
     t.s.ui.messages.clear();
     typeInto(t.page().Edit1, pause);

@@ -3,10 +3,14 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "sim/simulator.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;
@@ -67,6 +71,7 @@ TEST(CmdTool, ArgumentsAreReadStrictly) {
       {"0x4A --port", "--port needs a value"},
       {"0x4A --baud", "--baud needs a value"},
       {"--bogus 0x4A", "'--bogus'"},
+      {"--hex 0x4A", "--hex needs --trace"},
   };
   for (const auto& c : refusals) {
     CmdRun r = CmdStderr(c.args);
@@ -141,6 +146,58 @@ TEST(CmdTool, SwitchesDecideTheTranslation) {
     EXPECT_EQ(frames[1].data(), plain ? std::string("\xDF") : std::string("\x9F")) << sw;
     EXPECT_TRUE(Has(r, plain ? "\"Ђ\"" : "\"А\"")) << r.out;
   }
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST(CmdTool, TracePrintsARowPerExchangeOnStderr) {
+  km4410r::sim::Options options;
+  options.baud = 0;
+  km4410r::sim::Simulator sim(options);
+  ASSERT_TRUE(sim.start());
+  const std::string port = "--port " + sim.slavePath() + " ";
+
+  // What stdout says does not change with the trace.
+  const CmdRun plain = Cmd(port + "0x4A W", "2>/dev/null");
+  const CmdRun traced = Cmd(port + "--trace 0x4A W", "2>/dev/null");
+  EXPECT_EQ(plain.status, 0) << plain.out;
+  EXPECT_EQ(traced.out, plain.out);
+
+  // The switch probe and the command: a row each, nothing else.
+  const CmdRun rows = CmdStderr(port + "--trace 0x4A W");
+  EXPECT_EQ(rows.status, 0);
+  const std::vector<std::string> lines = Lines(rows.out);
+  ASSERT_EQ(lines.size(), 2u) << rows.out;
+  const std::string t = "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\| →← \\| ";
+  EXPECT_TRUE(std::regex_search(lines[0], std::regex(t + "21 \\| 5A Запрос диагностической информации \\| \"1\" \\| ответ \".+\" \\| .+ \\| \\d+ мс$")))
+      << lines[0];
+  EXPECT_TRUE(std::regex_search(lines[1], std::regex(t + "22 \\| 4A Получить состояние регистратора \\| \"W\" \\| ответ \".*\" \\| .+ \\| \\d+ мс$")))
+      << lines[1];
+
+  // --hex: the frame exactly as the register got it, the answer after it.
+  sim.clearJournal();
+  const CmdRun hex = CmdStderr(port + "--trace --hex --translate 0x2A 'Я \"ё\"'");
+  EXPECT_EQ(hex.status, 1);  // no receipt open: not allowed
+  const std::vector<std::string> h = Lines(hex.out);
+  const auto journal = sim.journal();
+  ASSERT_EQ(journal.size(), 1u);
+  std::string frame = "    →";
+  char b[4];
+  for (uint8_t c : journal[0].raw) {
+    snprintf(b, sizeof b, " %02X", c);
+    frame += b;
+  }
+  ASSERT_GE(h.size(), 4u) << hex.out;
+  EXPECT_NE(h[0].find(" | 2A Печать нефискального текста | \"Я \\\"ё\\\"\" | ответ \"\" | Команда не разрешена, "), std::string::npos) << h[0];
+  EXPECT_EQ(h[1], frame);
+  EXPECT_EQ(h[1].rfind("    → 01 29 21 2A 9F 20 22 A5 22 05 ", 0), 0u) << h[1];
+  EXPECT_EQ(h[2].rfind("    ← +", 0), 0u) << h[2];
+  EXPECT_TRUE(std::regex_match(h.back(), std::regex("    флаги 0x[0-9A-F]{8}"))) << h.back();
 }
 
 }  // namespace

@@ -1,0 +1,166 @@
+#include "driver/text/tracerow.h"
+
+#include <stdio.h>
+#include <time.h>
+
+#include "driver/error_messages.h"
+#include "driver/text/utf8.h"
+
+namespace km_text {
+
+namespace {
+
+// The register's state, not errors: what the status viewer says of the
+// bit, shortened.
+const ErrorMessage kStateNames[] = {
+    {kFlagReturnReceipt, "чек возврата"},
+    {kFlagFiscalOpen, "фиск. чек"},
+    {kFlagNonFiscalOpen, "нефиск. чек"},
+    {kFlagCoverOpen, "крышка открыта"},
+    {kFlagNumbersProgrammed, "номера заданы"},
+    {kFlagFmFormatted, "ФП сформ."},
+    {kFlagFiscalized, "фискализирован"},
+    {kFlagTaxRatesDefined, "ставки заданы"},
+};
+
+// A pause between two received bytes that starts a new line of the bytes.
+constexpr uint32_t kRunGapMs = 10;
+constexpr int kBytesPerLine = 24;
+
+std::string Hex2(unsigned value) {
+  char b[4];
+  snprintf(b, sizeof b, "%02X", value & 0xFF);
+  return b;
+}
+
+void AppendHexBytes(std::string& out, const uint8_t* bytes, int n) {
+  for (int i = 0; i < n; ++i) {
+    out += ' ';
+    out += Hex2(bytes[i]);
+  }
+}
+
+std::string HexLines(const ExchangeTrace& t) {
+  std::string lines = t.written ? "    →" : "    ×";
+  AppendHexBytes(lines, t.frame, t.frame ? t.frameLength : 0);
+  if (!t.written) lines += "  (не отправлен)";
+  lines += '\n';
+
+  const int kept = t.received ? t.receivedLength : 0;
+  for (int i = 0; i < kept;) {
+    int end = i + 1;
+    while (end < kept && end - i < kBytesPerLine &&
+           t.receivedAtMs[end] - t.receivedAtMs[end - 1] < kRunGapMs)
+      ++end;
+    lines += "    ← +" + std::to_string(t.receivedAtMs[i]) + " мс:";
+    AppendHexBytes(lines, t.received + i, end - i);
+    lines += '\n';
+    i = end;
+  }
+  if (t.receivedTotal > kept) {
+    lines += "    ← ещё " + std::to_string(t.receivedTotal - kept) + " байт не сохранено (всего " +
+             std::to_string(t.receivedTotal) + ")\n";
+  }
+  char flags[32];
+  snprintf(flags, sizeof flags, "    флаги 0x%08X\n", t.answer ? t.answer->ErrorFlags : 0u);
+  lines += flags;
+  return lines;
+}
+
+}  // namespace
+
+std::string TraceTime(int64_t msSince1970) {
+  const time_t seconds = static_cast<time_t>(msSince1970 / 1000);
+  struct tm local {};
+  localtime_r(&seconds, &local);
+  char b[16];
+  snprintf(b, sizeof b, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+           static_cast<int>(msSince1970 % 1000));
+  return b;
+}
+
+const char* TraceVerdictText(TraceVerdict verdict) {
+  switch (verdict) {
+    case kTraceAnswer: return "ответ";
+    case kTraceChecksum: return "ошибка КС";
+    case kTraceRefused: return "NAK";
+    default: return "тишина";
+  }
+}
+
+std::string TraceFlagNames(uint32_t flags) {
+  std::string out;
+  uint32_t named = 0;
+  auto add = [&out](const char* name) {
+    if (!out.empty()) out += ", ";
+    out += name;
+  };
+  // Two flags share "Обнуление ОЗУ": it is named once.
+  const char* last = nullptr;
+  for (const ErrorMessage& e : kErrorMessages) {
+    named |= e.flag;
+    if (!(flags & e.flag)) continue;
+    if (!last || std::string(last) != e.text) add(e.text);
+    last = e.text;
+  }
+  for (const ErrorMessage& s : kStateNames) {
+    named |= s.flag;
+    if (flags & s.flag) add(s.text);
+  }
+  for (uint32_t bit = 1; bit; bit <<= 1) {
+    if ((flags & bit) && !(named & bit)) {
+      char b[16];
+      snprintf(b, sizeof b, "0x%08X", bit);
+      add(b);
+    }
+  }
+  return out;
+}
+
+std::string TraceVisibleText(const char* cp1251) {
+  std::string out = "\"";
+  for (const char* p = cp1251 ? cp1251 : ""; *p; ++p) {
+    const uint8_t c = static_cast<uint8_t>(*p);
+    // Control bytes, DEL, the unassigned 0x98, the no-break blank and the
+    // soft hyphen would not be seen (or would break the line).
+    if (c < 0x20 || c == 0x7F || c == 0x98 || c == 0xA0 || c == 0xAD) {
+      out += "\\x" + Hex2(c);
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else {
+      out += Cp1251CharToUtf8(c);
+    }
+  }
+  out += '"';
+  return out;
+}
+
+TraceRow MakeTraceRow(const ExchangeTrace& t) {
+  TraceRow row;
+  row.time = TraceTime(t.sentAtMs);
+  row.direction = !t.written ? "×" : t.verdict == kTraceSilence ? "→" : "→←";
+  row.seq = Hex2(t.seq);
+  row.command = Hex2(static_cast<unsigned>(t.command));
+  const RetData* rd = t.answer;
+  if (rd && rd->CommandName) row.command += " " + Cp1251ToUtf8(rd->CommandName);
+  row.sent = TraceVisibleText(rd ? rd->SentData : nullptr);
+  row.answer = TraceVerdictText(t.verdict);
+  const char* answer = rd ? rd->AnswerText : nullptr;
+  // A complete frame always has its text, empty or not; after a NAK or
+  // silence only what came of a frame is shown.
+  if (t.verdict == kTraceAnswer || t.verdict == kTraceChecksum || (answer && *answer))
+    row.answer += " " + TraceVisibleText(answer);
+  row.flags = TraceFlagNames(rd ? rd->ErrorFlags : 0);
+  row.durationMs = t.durationMs;
+  row.hex = HexLines(t);
+  return row;
+}
+
+std::string TraceRowLine(const TraceRow& row) {
+  return row.time + " | " + row.direction + " | " + row.seq + " | " + row.command + " | " +
+         row.sent + " | " + row.answer + " | " + (row.flags.empty() ? "—" : row.flags) + " | " +
+         std::to_string(row.durationMs) + " мс";
+}
+
+}  // namespace km_text
