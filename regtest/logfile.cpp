@@ -51,7 +51,20 @@ QByteArray LogFileBytes(const QStringList& lines) {
   return bytes;
 }
 
+QByteArray LogFileBytesUtf8(const QStringList& lines) {
+  QByteArray bytes;
+  for (const QString& line : lines) {
+    bytes += line.toUtf8();
+    bytes += "\r\n";
+  }
+  return bytes;
+}
+
 bool SaveLogFile(const QString& path, const QStringList& lines, QString* reason) {
+  return SaveFileBytes(path, LogFileBytes(lines), reason);
+}
+
+bool SaveFileBytes(const QString& path, const QByteArray& bytes, QString* reason) {
   const auto fail = [reason](int error) {
     if (reason) *reason = Reason(error);
     return false;
@@ -63,7 +76,6 @@ bool SaveLogFile(const QString& path, const QStringList& lines, QString* reason)
   if (info.isSymLink() && info.exists()) target = info.canonicalFilePath();
   if (QFileInfo(target).isDir()) return fail(EISDIR);
 
-  const QByteArray bytes = LogFileBytes(lines);
   const QByteArray finalName = QFile::encodeName(target);
   QByteArray tempName = finalName + ".XXXXXX";
   const int fd = ::mkstemp(tempName.data());
