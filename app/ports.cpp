@@ -226,7 +226,7 @@ int RunPorts(const RunOptions& o, const QString& program) {
                                         .arg(o.passes)
                                   : QStringLiteral("-"),
                         hasRecord ? QString::number(r.value(QStringLiteral("errors")).toInt()) : QStringLiteral("-"),
-                        QStringLiteral("%1 s").arg(c.durationMs / 1000.0, 0, 'f', 1),
+                        QStringLiteral("%1s").arg(c.durationMs / 1000.0, 0, 'f', 1),
                         c.logPath.isEmpty() ? QStringLiteral("-") : c.logPath,
                         verdict,
                         clock};
