@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -650,6 +651,9 @@ int RunOne(const RunOptions& o) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A reader of stdout that goes away (| head) must not end the test before
+  // its log and record are written.
+  signal(SIGPIPE, SIG_IGN);
 
   HeadlessServices services;
   ui::Services* previous = ui::install(&services);
@@ -670,12 +674,29 @@ int RunOne(const RunOptions& o) {
   for (int i = 0; i < 4; ++i)
     if (kSpeeds[i] == o.baud) speedIndex = i;
   Form1->ui.ComboBox3->setCurrentIndex(speedIndex);
-  Form1->Button2Click();
-  recorder.device_ = QFile::decodeName(GetLastPortDevice());
-
   QString verdict;
   int status = kExitPassed;
-  if (!Form1->isConnected()) {
+  // In the window an exception that escapes a handler is shown and the
+  // program goes on; here it ends the test as failed, with its files.
+  const auto guarded = [&](const std::function<void()>& handler) {
+    try {
+      handler();
+      return true;
+    } catch (const std::exception& e) {
+      PrintErr(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+      PrintErr(QStringLiteral("unknown error"));
+    }
+    verdict = QStringLiteral("failed");
+    status = kExitFailed;
+    return false;
+  };
+  const bool connected = guarded([] { Form1->Button2Click(); });
+  recorder.device_ = QFile::decodeName(GetLastPortDevice());
+
+  if (!connected) {
+    // verdict and status set by the guard
+  } else if (!Form1->isConnected()) {
     verdict = QStringLiteral("port not opened");
     status = kExitNotReady;
   } else if (Form1->ErrorCounter > 0) {
@@ -694,9 +715,9 @@ int RunOne(const RunOptions& o) {
     passwords.Edit23->setText(o.reportsPassword);
 
     regtest::RunObserver* previousObserver = regtest::SetRunObserver(&recorder);
-    Form1->Button3Click();
+    const bool ran = guarded([] { Form1->Button3Click(); });
     regtest::SetRunObserver(previousObserver);
-    Judge(recorder.end_, recorder.errors_, &verdict, &status);
+    if (ran) Judge(recorder.end_, recorder.errors_, &verdict, &status);
   }
   SetExchangeObserver(nullptr, nullptr);
   recorder.ended_ = QDateTime::currentDateTime();

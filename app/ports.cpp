@@ -151,6 +151,8 @@ int RunPorts(const RunOptions& o, const QString& program) {
     if (!o.log.isEmpty()) c.logPath = PerPortFile(o.log, c.port);
     c.recordPath = o.record.isEmpty() ? PerPortFile(records.path() + QStringLiteral("/record.json"), c.port)
                                       : PerPortFile(o.record, c.port);
+    // A record of an earlier run must not stand in for one this run failed to write.
+    QFile::remove(c.recordPath);
   }
 
   Display display(children);
