@@ -51,6 +51,15 @@ QByteArray LogFileBytes(const QStringList& lines) {
   return bytes;
 }
 
+QByteArray LogFileBytesUtf8(const QStringList& lines) {
+  QByteArray bytes;
+  for (const QString& line : lines) {
+    bytes += line.toUtf8();
+    bytes += "\r\n";
+  }
+  return bytes;
+}
+
 bool SaveLogFile(const QString& path, const QStringList& lines, QString* reason) {
   return SaveFileBytes(path, LogFileBytes(lines), reason);
 }

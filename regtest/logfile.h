@@ -14,10 +14,14 @@ namespace regtest {
 // lacks) followed by CR LF; no lines, no bytes.
 QByteArray LogFileBytes(const QStringList& lines);
 
+// The same lines in UTF-8, CR LF after every line.
+QByteArray LogFileBytesUtf8(const QStringList& lines);
+
 // Writes `lines` to `path`, replacing an existing file. False with a reason
 // in Russian when it could not be done; the old file is then as it was.
 bool SaveLogFile(const QString& path, const QStringList& lines, QString* reason);
-// The same safe write for bytes of any kind (the exchange trace's UTF-8 text).
+// The same safe write for bytes already encoded (the record of a run, a UTF-8
+// log, the exchange trace).
 bool SaveFileBytes(const QString& path, const QByteArray& bytes, QString* reason);
 
 // The write(2) the saver uses; tests put in one that fails (nullptr: back to

@@ -25,6 +25,8 @@ constexpr uint32_t kTill = 1;
 constexpr int kDisplayWindows = 120;
 constexpr int kDisplaySendsPerWindow = 20;
 constexpr int kTimerWaitMs = 60 * 1000;
+int gTimerWaitMs = kTimerWaitMs;
+RunObserver* gObserver = nullptr;
 
 const char* kArticleName() {
   static const QByteArray name = toCp1251(QStringLiteral("Кулебяка"));
@@ -69,6 +71,36 @@ QString HeaderLine(int line) {
   }
 }
 
+bool ReadPasses(const QString& text, int* passes, QString* message) {
+  int value = 0;
+  if (StrToInt(text, &value) && value >= 1) {
+    *passes = value;
+    return true;
+  }
+  if (message) *message = QStringLiteral("Неверное количество циклов теста");
+  return false;
+}
+
+bool ReadPause(const QString& text, int* pause, QString* message) {
+  int value = 0;
+  if (StrToInt(text, &value) && value >= 0) {
+    *pause = value;
+    return true;
+  }
+  if (message) *message = QStringLiteral("Неверная величина задержки \n   между командами");
+  return false;
+}
+
+void SetTimerWaitForTests(int ms) { gTimerWaitMs = ms > 0 ? ms : kTimerWaitMs; }
+
+RunObserver* SetRunObserver(RunObserver* observer) {
+  RunObserver* previous = gObserver;
+  gObserver = observer;
+  return previous;
+}
+
+RunObserver* CurrentRunObserver() { return gObserver; }
+
 // ---- the log -----------------------------------------------------------------
 
 void Run::Log(const QString& line) { f_.AppendLog(line); }
@@ -86,6 +118,11 @@ void Run::Progress(const QString& title) {
                                      .arg(passes_)
                                      .arg(title)
                                      .arg(f_.RunErrorTotal));
+  if (gObserver) gObserver->StepStarted(pass_, passes_, title);
+}
+
+void Run::Ended(RunEnd end) {
+  if (gObserver) gObserver->RunEnded(end, f_.RunErrorTotal);
 }
 
 // ---- the pieces of every step -------------------------------------------------
@@ -107,6 +144,7 @@ bool Run::StopCheck() {
   f_.StopFlag = 0;
   f_.BusyMark = 0;
   f_.tab1.LabelProgress->setText(QStringLiteral("Тест остановлен"));
+  Ended(RunEnd::Stopped);
   return false;
 }
 
@@ -115,6 +153,7 @@ bool Run::Abort() {
   // The buttons stay as during the run until Stop is pressed.
   f_.BusyMark = 0;
   f_.tab1.LabelProgress->setText(QStringLiteral("Тест прерван. Ошибок: %1").arg(f_.RunErrorTotal));
+  Ended(RunEnd::Aborted);
   return false;
 }
 
@@ -154,6 +193,7 @@ void Run::Start() {
   if (!Command([] { return GetDiagnosticInfo(nullptr, PrinterResults, 0, 1); })) {
     ui::showMessage(QStringLiteral("Ошибка получения информации"));
     f_.BusyMark = 0;
+    Ended(RunEnd::NoInformation);
     return;
   }
   const char* switches = f_.LastAnswer.FieldCount > 4 ? f_.LastAnswer.Fields[4] : nullptr;
@@ -166,19 +206,18 @@ void Run::Start() {
     // The dialog tells the user why; the run is refused (the log stays).
     if (Form4) Form4->ShowModal();
     Refuse();
+    Ended(RunEnd::NotReady);
     return;
   }
 
   int passes = 0;
-  if (!StrToInt(f_.tab1.ComboBox2->currentText(), &passes) || passes < 1) {
-    ui::showMessage(QStringLiteral("Неверное количество циклов теста"));
-    f_.BusyMark = 0;
-    return;
-  }
   int pause = 0;
-  if (!StrToInt(f_.tab1.Edit1->text(), &pause) || pause < 0) {
-    ui::showMessage(QStringLiteral("Неверная величина задержки \n   между командами"));
+  QString message;
+  if (!ReadPasses(f_.tab1.ComboBox2->currentText(), &passes, &message) ||
+      !ReadPause(f_.tab1.Edit1->text(), &pause, &message)) {
+    ui::showMessage(message);
     f_.BusyMark = 0;
+    Ended(RunEnd::BadInput);
     return;
   }
   passes_ = passes;
@@ -197,6 +236,7 @@ void Run::Start() {
       Log(QStringLiteral("Ошибка программирования заголовка чека"));
       Refuse();
       f_.tab1.LabelProgress->setText(QStringLiteral("Тест не начат: заголовок чека не запрограммирован"));
+      Ended(RunEnd::HeaderRefused);
       return;
     }
   }
@@ -474,7 +514,7 @@ bool Run::TimerCheck() {
     }
   };
   reading();
-  ui::sleep(kTimerWaitMs);
+  ui::sleep(gTimerWaitMs);
   if (!StopCheck()) return false;
   reading();
   Pause();
@@ -490,6 +530,7 @@ void Run::Summary() {
   Log(QStringLiteral("Общее количество ошибок: %1").arg(f_.RunErrorTotal));
   f_.tab1.LabelProgress->setText(
       QStringLiteral("Тест завершён: проходов %1, ошибок %2").arg(passes_).arg(f_.RunErrorTotal));
+  Ended(RunEnd::Completed);
   f_.RunErrorTotal = 0;
   Log(kStepSeparator);
   f_.tab1.Button3->setEnabled(true);

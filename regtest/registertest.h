@@ -28,6 +28,44 @@ QString DateTimeText(const QDateTime& when);
 // The lines of the receipt header programmed at every start (0 to 7).
 QString HeaderLine(int line);
 
+// The page's rules for its inputs: the number of passes (a whole number, at
+// least 1) and the pause in ms (a whole number, at least 0). False with the
+// page's own message when the text breaks them.
+bool ReadPasses(const QString& text, int* passes, QString* message);
+bool ReadPause(const QString& text, int* pause, QString* message);
+
+// The timer check's wait between its two clock readings (60 s). Tests and
+// benchmarks shorten it; ms <= 0 restores the minute.
+void SetTimerWaitForTests(int ms);
+
+// How a run ended.
+enum class RunEnd {
+  Completed,      // the summary was written
+  Stopped,        // Stop was seen at a stop check
+  Aborted,        // a receipt could not be completed
+  NoInformation,  // the first diagnostic request failed; nothing ran
+  NotReady,       // the register's state forbids the test; nothing ran
+  BadInput,       // the number of passes or the pause broke the page's rules
+  HeaderRefused,  // a receipt header line was refused; no pass ran
+};
+
+// A watcher of the register test (the run without a screen sets one): every
+// line as it is appended to the log, each step as it starts, and the end of
+// the run with the run's error total at that moment. The window does not
+// depend on it; without one nothing is reported.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  virtual void LogLine(const QString& line) = 0;
+  // pass 1..passes; the title as the page's progress line shows it.
+  virtual void StepStarted(int pass, int passes, const QString& title) = 0;
+  virtual void RunEnded(RunEnd end, int errors) = 0;
+};
+// Sets the watcher (nullptr: none); returns the previous one.
+RunObserver* SetRunObserver(RunObserver* observer);
+// The watcher set, or nullptr.
+RunObserver* CurrentRunObserver();
+
 class Run {
  public:
   explicit Run(TForm1& form) : f_(form) {}
@@ -77,6 +115,7 @@ class Run {
   bool Abort();
   void Refuse();
   void Progress(const QString& title);
+  void Ended(RunEnd end);
 
   TForm1& f_;
   int passes_ = 0;

@@ -31,6 +31,7 @@ void TForm1::Button5Click() {
 void TForm1::AppendLog(const QString& line) {
   tab1.RichEdit1->appendPlainText(line);
   ScrollLogToEnd();
+  if (regtest::RunObserver* observer = regtest::CurrentRunObserver()) observer->LogLine(line);
 }
 
 void TForm1::ScrollLogToEnd() {

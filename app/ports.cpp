@@ -1,0 +1,255 @@
+// `km4410r --ports`: one `km4410r --run-test` per port at once, a progress
+// line per port while they run, and a summary table when all have ended.
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "app/headless.h"
+
+namespace headless {
+
+namespace {
+
+volatile sig_atomic_t gTerminate = 0;
+void OnTerminate(int) { gTerminate = 1; }
+
+struct Child {
+  QString port;
+  QString logPath;     // empty: no log asked for
+  QString recordPath;  // always: the parent reads it
+  std::unique_ptr<QProcess> process;
+  QElapsedTimer timer;
+  qint64 durationMs = 0;
+  QByteArray pending;  // stderr not yet a whole line
+  int pass = 0, passes = 0, errors = 0;
+  QString step;
+  bool finished = false;
+  int exitCode = -1;
+  bool crashed = false;
+};
+
+QString ProgressLine(const Child& c) {
+  if (c.finished)
+    return QStringLiteral("%1: ended, exit status %2").arg(c.port).arg(c.crashed ? QStringLiteral("(crashed)") : QString::number(c.exitCode));
+  if (c.pass == 0) return QStringLiteral("%1: connecting").arg(c.port);
+  return QStringLiteral("%1: pass %2 of %3, %4, errors %5").arg(c.port).arg(c.pass).arg(c.passes).arg(c.step).arg(c.errors);
+}
+
+// Progress on stderr: on a terminal a block of one line per port, redrawn in
+// place; otherwise a line whenever a port's progress changes.
+class Display {
+ public:
+  explicit Display(std::vector<Child>& children) : children_(children), tty_(isatty(2)) {}
+  void changed(const Child& c) {
+    if (tty_) {
+      redraw();
+    } else {
+      fprintf(stderr, "%s\n", ProgressLine(c).toUtf8().constData());
+      fflush(stderr);
+    }
+  }
+  // A message of a child, above the block.
+  void message(const QString& text) {
+    if (tty_ && drawn_) fprintf(stderr, "\033[%dA\033[J", drawn_);
+    fprintf(stderr, "%s\n", text.toUtf8().constData());
+    drawn_ = 0;
+    if (tty_) redraw();
+    fflush(stderr);
+  }
+  void redraw() {
+    if (!tty_) return;
+    if (drawn_) fprintf(stderr, "\033[%dA", drawn_);
+    for (const Child& c : children_) fprintf(stderr, "\r\033[K%s\n", ProgressLine(c).toUtf8().constData());
+    drawn_ = static_cast<int>(children_.size());
+    fflush(stderr);
+  }
+
+ private:
+  std::vector<Child>& children_;
+  bool tty_;
+  int drawn_ = 0;
+};
+
+void TakeLines(Child& c, Display& display) {
+  c.pending += c.process->readAllStandardError();
+  qsizetype nl;
+  while ((nl = c.pending.indexOf('\n')) >= 0) {
+    const QString line = QString::fromUtf8(c.pending.left(nl));
+    c.pending.remove(0, nl + 1);
+    if (line.startsWith(QLatin1String("@progress "))) {
+      const QStringList parts = line.split(QLatin1Char(' '));
+      if (parts.size() >= 5) {
+        c.pass = parts[1].toInt();
+        c.passes = parts[2].toInt();
+        c.errors = parts[3].toInt();
+        c.step = parts.mid(4).join(QLatin1Char(' '));
+        display.changed(c);
+      }
+      continue;
+    }
+    QString text = line;
+    if (text.startsWith(QLatin1String("km4410r: "))) text = text.mid(9);
+    display.message(QStringLiteral("%1: %2").arg(c.port, text));
+  }
+}
+
+QStringList ChildArguments(const RunOptions& o, const Child& c) {
+  QStringList a = {QStringLiteral("--run-test"), QStringLiteral("--port"), c.port,
+                   QStringLiteral("--baud"), QString::number(o.baud),
+                   QStringLiteral("--passes"), o.passesText,
+                   QStringLiteral("--pause-ms"), o.pauseText,
+                   QStringLiteral("--record"), c.recordPath,
+                   QStringLiteral("--cashier"), QString::number(o.cashier),
+                   QStringLiteral("--cashier-password"), o.cashierPassword,
+                   QStringLiteral("--programming-password"), o.programmingPassword,
+                   QStringLiteral("--reports-password"), o.reportsPassword,
+                   QStringLiteral("--progress")};
+  if (o.fiscal) a << QStringLiteral("--fiscal");
+  if (!c.logPath.isEmpty()) a << QStringLiteral("--log") << c.logPath;
+  if (o.logUtf8) a << QStringLiteral("--log-utf8");
+  return a;
+}
+
+QString Padded(const QString& text, int width) { return text + QString(width - text.size(), QLatin1Char(' ')); }
+
+}  // namespace
+
+int RunPorts(const RunOptions& o, const QString& program) {
+  // A terminal's Ctrl-C reaches the children by itself (the same process
+  // group); a SIGTERM to this process is passed on to them. Either way the
+  // children end their tests at the next stop check and the table follows.
+  struct sigaction sa {};
+  sa.sa_handler = OnTerminate;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  struct sigaction interrupt {};
+  interrupt.sa_handler = [](int) {};
+  sigemptyset(&interrupt.sa_mask);
+  sigaction(SIGINT, &interrupt, nullptr);
+
+  QTemporaryDir records;
+  if (o.record.isEmpty() && !records.isValid()) {
+    fprintf(stderr, "km4410r: no temporary folder for the records\n");
+    return kExitFailed;
+  }
+  std::vector<Child> children(static_cast<size_t>(o.ports.size()));
+  for (qsizetype i = 0; i < o.ports.size(); ++i) {
+    Child& c = children[static_cast<size_t>(i)];
+    c.port = o.ports[i];
+    if (!o.log.isEmpty()) c.logPath = PerPortFile(o.log, c.port);
+    c.recordPath = o.record.isEmpty() ? PerPortFile(records.path() + QStringLiteral("/record.json"), c.port)
+                                      : PerPortFile(o.record, c.port);
+    // A record of an earlier run must not stand in for one this run failed to write.
+    QFile::remove(c.recordPath);
+  }
+
+  Display display(children);
+  QEventLoop loop;
+  int running = 0;
+  for (Child& c : children) {
+    c.process = std::make_unique<QProcess>();
+    c.process->setProgram(program);
+    c.process->setArguments(ChildArguments(o, c));
+    c.process->setStandardOutputFile(QProcess::nullDevice());
+    QObject::connect(c.process.get(), &QProcess::readyReadStandardError, [&c, &display] { TakeLines(c, display); });
+    QObject::connect(c.process.get(), &QProcess::finished, [&, ptr = &c](int code, QProcess::ExitStatus st) {
+      Child& ch = *ptr;
+      TakeLines(ch, display);
+      ch.durationMs = ch.timer.elapsed();
+      ch.finished = true;
+      ch.exitCode = code;
+      ch.crashed = st != QProcess::NormalExit;
+      display.changed(ch);
+      if (--running == 0) loop.quit();
+    });
+    QObject::connect(c.process.get(), &QProcess::errorOccurred, [&, ptr = &c](QProcess::ProcessError e) {
+      if (e != QProcess::FailedToStart) return;
+      Child& ch = *ptr;
+      ch.finished = true;
+      ch.crashed = true;
+      display.message(QStringLiteral("%1: the test could not be started: %2").arg(ch.port, ch.process->errorString()));
+      if (--running == 0) loop.quit();
+    });
+    c.timer.start();
+    ++running;
+    c.process->start();
+  }
+  display.redraw();
+  QTimer poll;
+  bool passedOn = false;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!gTerminate || passedOn) return;
+    passedOn = true;
+    for (Child& c : children)
+      if (!c.finished) c.process->terminate();
+  });
+  poll.start(100);
+  if (running > 0) loop.exec();
+  poll.stop();
+
+  // The summary, from each child's record.
+  const QStringList head = {QStringLiteral("port"), QStringLiteral("passes"), QStringLiteral("errors"),
+                            QStringLiteral("duration"), QStringLiteral("log"), QStringLiteral("verdict"),
+                            QStringLiteral("clock s/day")};
+  QList<QStringList> rows;
+  bool allPassed = true;
+  for (const Child& c : children) {
+    QFile file(c.recordPath);
+    QJsonObject r;
+    if (file.open(QIODevice::ReadOnly)) r = QJsonDocument::fromJson(file.readAll()).object();
+    const bool hasRecord = !r.isEmpty();
+    QString verdict = hasRecord ? r.value(QStringLiteral("verdict")).toString()
+                                : (c.crashed ? QStringLiteral("crashed") : QStringLiteral("no record"));
+    const bool passed = !c.crashed && c.exitCode == kExitPassed && verdict == QLatin1String("passed");
+    if (!passed) allPassed = false;
+    if (passed != (verdict == QLatin1String("passed")))
+      verdict += QStringLiteral(" (exit %1)").arg(c.exitCode);
+    QString clock = QStringLiteral("-");
+    const QJsonObject cl = r.value(QStringLiteral("clock")).toObject();
+    if (cl.contains(QStringLiteral("rate_s_per_day")))
+      clock = QStringLiteral("%1 ±%2")
+                  .arg(cl.value(QStringLiteral("rate_s_per_day")).toDouble(), 0, 'f', 0)
+                  .arg(cl.value(QStringLiteral("resolution_s_per_day")).toDouble(), 0, 'f', 0);
+    rows << QStringList{c.port,
+                        hasRecord ? QStringLiteral("%1/%2")
+                                        .arg(r.value(QStringLiteral("passes_done")).toInt())
+                                        .arg(o.passes)
+                                  : QStringLiteral("-"),
+                        hasRecord ? QString::number(r.value(QStringLiteral("errors")).toInt()) : QStringLiteral("-"),
+                        QStringLiteral("%1s").arg(c.durationMs / 1000.0, 0, 'f', 1),
+                        c.logPath.isEmpty() ? QStringLiteral("-") : c.logPath,
+                        verdict,
+                        clock};
+  }
+  std::vector<int> width(static_cast<size_t>(head.size()));
+  for (qsizetype i = 0; i < head.size(); ++i) {
+    width[static_cast<size_t>(i)] = static_cast<int>(head[i].size());
+    for (const QStringList& row : rows)
+      width[static_cast<size_t>(i)] = std::max(width[static_cast<size_t>(i)], static_cast<int>(row[i].size()));
+  }
+  const auto print = [&](const QStringList& row) {
+    QString line;
+    for (qsizetype i = 0; i < row.size(); ++i)
+      line += (i ? QStringLiteral("  ") : QString()) +
+              (i + 1 < row.size() ? Padded(row[i], width[static_cast<size_t>(i)]) : row[i]);
+    printf("%s\n", line.toUtf8().constData());
+  };
+  print(head);
+  for (const QStringList& row : rows) print(row);
+  fflush(stdout);
+  return allPassed ? kExitPassed : kExitFailed;
+}
+
+}  // namespace headless

@@ -1,0 +1,232 @@
+// km4410r --run-test and --ports end to end: the built program as a child
+// process against simulators on ptys registered as COM numbers: its exit
+// statuses, its log file against its own log lines, the record of a faulty
+// run, and the summary of several registers of which one fails.
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "regtest/logfile.h"
+#include "sim/register_model.h"
+#include "sim/simulator.h"
+
+namespace sim = km4410r::sim;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  QStringList out;  // stdout, line by line
+  QString err;
+};
+
+// The program with a short timer check (the minute is not what is tested).
+Result Run(const QStringList& args) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("KM4410R_TEST_TIMER_MS"), QStringLiteral("300"));
+  p.setProcessEnvironment(env);
+  p.start(QStringLiteral(KM_APP_PATH), args);
+  Result r;
+  if (!p.waitForFinished(120000)) {
+    p.kill();
+    p.waitForFinished();
+    return r;
+  }
+  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  QString out = QString::fromUtf8(p.readAllStandardOutput());
+  if (out.endsWith(QLatin1Char('\n'))) out.chop(1);
+  r.out = out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+std::unique_ptr<sim::Simulator> Register(int com) {
+  sim::Options o;
+  o.baud = 0;
+  auto s = std::make_unique<sim::Simulator>(o);
+  std::string error;
+  if (!s->start(&error) || !s->registerCom(com, &error)) qFatal("simulator: %s", error.c_str());
+  return s;
+}
+
+// The diagnostic printout refused in every pass: one failed step a pass.
+void RefusePrintDiagnostics(sim::Simulator& s) {
+  sim::FaultSpec f;
+  f.fault = sim::Fault::Refuse;
+  f.onlyCommand = 0x47;
+  f.count = -1;
+  s.addFault(f);
+}
+
+QByteArray Read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QJsonObject Json(const QString& path) { return QJsonDocument::fromJson(Read(path)).object(); }
+
+const QStringList kQuick = {QStringLiteral("--pause-ms"), QStringLiteral("0")};
+
+}  // namespace
+
+class TestHeadless : public QObject {
+  Q_OBJECT
+ private Q_SLOTS:
+  void refusedBeforeAnythingIsSent();
+  void cleanRunWritesTheLogAsSaveDoes();
+  void faultyRunIsRecordedStepByStep();
+  void portsSumUpEveryRegister();
+};
+
+void TestHeadless::refusedBeforeAnythingIsSent() {
+  auto reg = Register(1);
+  const struct {
+    QStringList args;
+    QString message;
+  } usage[] = {
+      {{"--run-test", "--port", "COM1", "--passes", "0"}, "km4410r: Неверное количество циклов теста\n"},
+      {{"--run-test", "--port", "COM1", "--passes", "abc"}, "km4410r: Неверное количество циклов теста\n"},
+      {{"--run-test", "--port", "COM1", "--passes", "2", "--pause-ms", "-1"},
+       "km4410r: Неверная величина задержки между командами\n"},
+      {{"--ports", "COM1,COM2", "--passes", "-3"}, "km4410r: Неверное количество циклов теста\n"},
+      {{"--ports", "COM1,COM1", "--passes", "1"}, "km4410r: --ports: COM1 is given twice\n"},
+      {{"--run-test", "--port", "COM1", "--passes", "1", "--bogus"}, "km4410r: unknown argument '--bogus' (see --help)\n"},
+      {{"--run-test", "--port", "COM1", "--passes"}, "km4410r: --passes needs a value\n"},
+  };
+  for (const auto& c : usage) {
+    const Result r = Run(c.args);
+    QCOMPARE(r.status, 2);
+    QCOMPARE(r.err, c.message);
+    QVERIFY(r.out.isEmpty());
+  }
+  QCOMPARE(reg->journalCount(), size_t(0));
+
+  // No register at COM9: the window's own message.
+  Result r = Run(QStringList{"--run-test", "--port", "COM9", "--passes", "1"} + kQuick);
+  QCOMPARE(r.status, 3);
+  QVERIFY2(r.err.startsWith(QStringLiteral("km4410r: Невозможно подключить порт ")), qPrintable(r.err));
+
+  // A register with a non-fiscal receipt open: the invalid-state dialog's
+  // text, no header line programmed, no log line.
+  reg->withModel([](sim::RegisterModel& m) { m.execute(0x26, ""); });
+  r = Run(QStringList{"--run-test", "--port", "COM1", "--passes", "1"} + kQuick);
+  QCOMPARE(r.status, 3);
+  QVERIFY2(r.err.contains(QStringLiteral("Некорректное состояние Vantor KM4410R: Открыт нефискальный чек")),
+           qPrintable(r.err));
+  QVERIFY(r.out.isEmpty());
+  for (const sim::JournalEntry& e : reg->journal()) QCOMPARE(e.cmd, uint8_t(0x5A));
+}
+
+void TestHeadless::cleanRunWritesTheLogAsSaveDoes() {
+  auto reg = Register(1);
+  QTemporaryDir dir;
+  const QString log = dir.filePath(QStringLiteral("run.log"));
+  const QString record = dir.filePath(QStringLiteral("run.json"));
+  const Result r = Run(QStringList{"--run-test", "--port", "COM1", "--passes", "2", "--fiscal", "--log", log,
+                                   "--record", record} +
+                       kQuick);
+  QCOMPARE(r.status, 0);
+  QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+  QVERIFY(r.out.contains(QStringLiteral("Номер прохода теста - 2")));
+  QVERIFY(r.out.contains(QStringLiteral("Фискальный чек - успешно")));  // the second phase ran
+  QCOMPARE(r.out.value(r.out.size() - 2), QStringLiteral("Общее количество ошибок: 0"));
+  // The file holds the lines shown, as Сохранить writes them: CP1251, CR LF.
+  const QByteArray bytes = Read(log);
+  QCOMPARE(bytes, regtest::LogFileBytes(r.out));
+  QVERIFY(bytes.startsWith("\xD2\xE5\xF1\xF2 Vantor KM4410R\r\n"));
+
+  const QJsonObject rec = Json(record);
+  QCOMPARE(rec.value("verdict").toString(), QStringLiteral("passed"));
+  QCOMPARE(rec.value("errors").toInt(), 0);
+  QCOMPARE(rec.value("passes_done").toInt(), 2);
+  std::string serial;
+  reg->withModel([&](sim::RegisterModel& m) { serial = m.serialNumber(); });
+  QCOMPARE(rec.value("register").toObject().value("serial_number").toString(), QString::fromStdString(serial));
+  // The simulator's clock keeps the PC's time: a rate within the resolution.
+  const QJsonObject clock = rec.value("clock").toObject();
+  QCOMPARE(clock.value("passes_measured").toInt(), 2);
+  const double rate = clock.value("rate_s_per_day").toDouble();
+  const double resolution = clock.value("resolution_s_per_day").toDouble();
+  QVERIFY2(resolution > 86400 && resolution < 86400 / 0.3, qPrintable(QString::number(resolution)));
+  QVERIFY2(qAbs(rate) <= resolution, qPrintable(QString::number(rate)));
+}
+
+void TestHeadless::faultyRunIsRecordedStepByStep() {
+  auto reg = Register(1);
+  RefusePrintDiagnostics(*reg);
+  // A stopped clock: every reading the same.
+  reg->withModel([](sim::RegisterModel& m) { m.setInformationAnswer(0x3E, "05-11-26 14:07:00"); });
+  QTemporaryDir dir;
+  const QString log = dir.filePath(QStringLiteral("run.log"));
+  const QString record = dir.filePath(QStringLiteral("run.json"));
+  const Result r = Run(QStringList{"--run-test", "--port", "COM1", "--passes", "1", "--log", log,
+                                   "--log-utf8", "--record", record} +
+                       kQuick);
+  QCOMPARE(r.status, 1);
+  QCOMPARE(r.err, QStringLiteral("km4410r: Команда не разрешена\n"));
+  QVERIFY(r.out.contains(QStringLiteral("Ошибка печати диагностической информации")));
+  QCOMPARE(Read(log), regtest::LogFileBytesUtf8(r.out));
+
+  const QJsonObject rec = Json(record);
+  QCOMPARE(rec.value("verdict").toString(), QStringLiteral("failed"));
+  QCOMPARE(rec.value("errors").toInt(), 1);
+  const QJsonArray steps = rec.value("passes").toArray().at(0).toObject().value("steps").toArray();
+  QStringList failed;
+  for (const QJsonValue& v : steps)
+    if (v.toObject().value("outcome").toString() != QLatin1String("ok")) failed << v.toObject().value("title").toString();
+  QCOMPARE(failed, QStringList{QStringLiteral("Печать диагностической информации")});
+  for (const QJsonValue& v : steps) {
+    const QJsonObject step = v.toObject();
+    if (step.value("title").toString() != failed.value(0)) continue;
+    const QJsonArray commands = step.value("commands").toArray();
+    QCOMPARE(commands.size(), 1);
+    const QJsonObject c = commands.at(0).toObject();
+    QCOMPARE(c.value("code").toInt(), 0x47);
+    QVERIFY(c.value("flags").toInteger() & 0x20);
+    QVERIFY(c.value("flag_names").toArray().contains(QStringLiteral("command_not_allowed")));
+    QCOMPARE(c.value("error").toString(), QStringLiteral("Команда не разрешена"));
+  }
+  // A stopped clock loses a day a day.
+  const QJsonObject clock = rec.value("clock").toObject();
+  QCOMPARE(clock.value("passes_measured").toInt(), 1);
+  QCOMPARE(clock.value("rate_s_per_day").toDouble(), -86400.0);
+}
+
+void TestHeadless::portsSumUpEveryRegister() {
+  auto a = Register(1);
+  auto b = Register(2);
+  auto c = Register(3);
+  RefusePrintDiagnostics(*b);
+  QTemporaryDir dir;
+  const QString log = dir.filePath(QStringLiteral("run.log"));
+  const Result r = Run(QStringList{"--ports", "COM1,COM2,COM3", "--passes", "1", "--log", log} + kQuick);
+  QCOMPARE(r.status, 1);
+  // A heading and one row per port: port, passes, errors, duration, log, verdict, clock.
+  QCOMPARE(r.out.size(), 4);
+  const auto row = [&](int i) { return r.out[i].split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+  const QString logOf[] = {dir.filePath("run-COM1.log"), dir.filePath("run-COM2.log"), dir.filePath("run-COM3.log")};
+  const char* verdicts[] = {"passed", "failed", "passed"};
+  for (int i = 0; i < 3; ++i) {
+    const QStringList cells = row(i + 1);
+    QVERIFY2(cells.size() >= 7, qPrintable(r.out[i + 1]));
+    QCOMPARE(cells[0], QStringLiteral("COM%1").arg(i + 1));
+    QCOMPARE(cells[1], QStringLiteral("1/1"));
+    QCOMPARE(cells[2], i == 1 ? QStringLiteral("1") : QStringLiteral("0"));
+    QCOMPARE(cells[4], logOf[i]);
+    QCOMPARE(cells[5], QString::fromLatin1(verdicts[i]));
+    QVERIFY(Read(logOf[i]).contains("\xCE\xE1\xF9\xE5\xE5 \xEA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE"));  // Общее количество
+  }
+  QVERIFY2(r.err.contains(QStringLiteral("COM2: Команда не разрешена")), qPrintable(r.err));
+  QVERIFY2(r.err.contains(QStringLiteral("COM3: pass 1 of 1, Тест таймера")), qPrintable(r.err));
+  // Each register had its own test.
+  for (auto* s : {a.get(), b.get(), c.get()}) QVERIFY(s->journalCount() > 250);
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "test_headless.moc"
