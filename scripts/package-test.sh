@@ -16,13 +16,8 @@ START=$(date +%s)
 fail() { echo "package-test: FAIL: $*" >&2; exit 1; }
 step() { echo "--- package-test: $* ($(($(date +%s) - START)) s)"; }
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-if ! command -v desktop-file-validate >/dev/null; then
-  step "installing desktop-file-utils"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends desktop-file-utils >/dev/null
-fi
+source "$ROOT/scripts/packages.sh"
+km_install_packages desktop-file-utils
 
 rm -rf "$WORK"
 mkdir -p "$WORK"

@@ -23,17 +23,8 @@ step() { echo "--- wine-test: $* ($(($(date +%s) - START)) s)"; }
 
 # ---- packages ------------------------------------------------------------------
 PACKAGES=(wine64 g++-mingw-w64-x86-64-posix)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  step "installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+source "$ROOT/scripts/packages.sh"
+km_install_packages "${PACKAGES[@]}"
 WINE64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
 WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 [ -x "$WINE64" ] && [ -x "$WINESERVER" ] || fail "wine64 or wineserver not found after installing wine64"
@@ -116,6 +107,10 @@ out=$(wine 60 "$CMD_EXE" --port COM1 0x5A 1) || fail "km4410r-cmd.exe 0x5A 1: st
 grep -q '^  \[4\] "00101100"$' <<<"$out" || fail "the diagnostic answer decoded wrongly: $out"
 out=$(wine 60 "$CMD_EXE" --port COM1 0x4A W) || fail "km4410r-cmd.exe 0x4A W: status $?: $out"
 grep -q '^command     0x4A ' <<<"$out" && grep -q '^flags       0x' <<<"$out" || fail "0x4A decoded wrongly: $out"
+err=$(wine 60 "$CMD_EXE" --port COM1 --trace --hex 0x4A W 2>&1 >/dev/null) ||
+  fail "km4410r-cmd.exe --trace --hex 0x4A W: status $?: $err"
+grep -q '| →← | .. | 4A .*| ответ ' <<<"$err" && grep -q '^    → 01 25 .. 4A 57 05 ' <<<"$err" ||
+  fail "the trace of 0x4A under Wine: $err"
 
 # Another program holds COM1: refused as busy; once it is killed, COM1 works again.
 timeout -k 5 60 "$WINE64" "$TEST_EXE" --hold 1 40 >"$WORK/hold.log" 2>&1 &
