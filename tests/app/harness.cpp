@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
+#include "app/cp1251text.h"
 #include "app/program.h"
 #include "app/shape.h"
 #include "app/stringgrid.h"
@@ -201,5 +202,33 @@ QList<QStringList> gridTexts(const StringGrid* grid) {
 }
 
 unsigned indicatorColour() { return Form1->ui.Shape1->brushColor().rgb() & 0xFFFFFFu; }
+
+QStringList sent(const Session& s) {
+  QStringList out;
+  for (const auto& f : s.frames())
+    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
+  return out;
+}
+
+void forget(Session& s) {
+  s.clearFrames();
+  s.ui.messages.clear();
+}
+
+void openPage(Session& s, int page) {
+  QVERIFY(s.connect());
+  clickTab(s.form().PageControl1, page);
+  QCOMPARE(s.form().PageControl1->currentIndex(), page);
+  forget(s);
+}
+
+sim::FaultSpec refusal(int command, int count, int skip) {
+  sim::FaultSpec f;
+  f.fault = sim::Fault::Refuse;
+  f.onlyCommand = command;
+  f.count = count;
+  f.skip = skip;
+  return f;
+}
 
 }  // namespace km::test

@@ -122,6 +122,19 @@ QList<QStringList> gridTexts(const StringGrid* grid);
 // The colour of the connection indicator as 0xRRGGBB.
 unsigned indicatorColour();
 
+// ---- the pages' tests ------------------------------------------------------
+
+// The frames the simulator received since the last clearFrames(), each as
+// "CC[data]" (code in hex, data decoded from CP1251).
+QStringList sent(const Session& s);
+// Forgets the frames received and the messages shown so far.
+void forget(Session& s);
+// Connects, opens page `page` of the main window and forgets what that sent
+// and showed.
+void openPage(Session& s, int page);
+// The register refuses `count` answers to `command` after `skip` of them.
+sim::FaultSpec refusal(int command, int count = 1, int skip = 0);
+
 }  // namespace km::test
 
 #define KM_WINDOW_TEST_MAIN(TestClass)                                        \

@@ -25,26 +25,6 @@ constexpr int kClockPage = 10;
 const QString kTimeError = QStringLiteral("Ошибка установки времени -\n повторите !");
 const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 
-QStringList sent(const Session& s) {
-  QStringList out;
-  for (const auto& f : s.frames())
-    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
-  return out;
-}
-
-void openPage(Session& s) {
-  QVERIFY(s.connect());
-  clickTab(s.form().PageControl1, kClockPage);
-  QCOMPARE(s.form().PageControl1->currentIndex(), kClockPage);
-  s.clearFrames();
-  s.ui.messages.clear();
-}
-
-void restart(Session& s) {
-  s.clearFrames();
-  s.ui.messages.clear();
-}
-
 // The marks as "date,time".
 QString marks(Session& s) {
   return QStringLiteral("%1,%2").arg(s.main().DateChosenMark).arg(s.main().TimeEditedMark);
@@ -152,7 +132,7 @@ void TestClocktaxes::pageAtStart() {
   QCOMPARE(t.StringGrid1->FixedCols(), 1);
 
   // The date is not typed.
-  openPage(s);
+  openPage(s, kClockPage);
   s.main().activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&s.main()));
   t.DateEdit3->setFocus();
@@ -164,7 +144,7 @@ void TestClocktaxes::pageAtStart() {
 void TestClocktaxes::editsFollowTheClock() {
   Session s;
   Ui::TabSheet11& t = s.main().tab11;
-  openPage(s);
+  openPage(s, kClockPage);
 
   // Each second the clock shows the PC time and the edits follow it; the
   // program's own refills mark nothing.
@@ -229,7 +209,7 @@ void TestClocktaxes::setTime() {
   QFETCH(QString, clockAfter);
   Session s;
   Ui::TabSheet11& t = s.main().tab11;
-  openPage(s);
+  openPage(s, kClockPage);
   if (date.isValid()) emit t.DateEdit3->calendarWidget()->clicked(date);
   if (!time.isNull()) typeInto(t.Edit39, time);
   QStringList buttonsDuringBox;
@@ -278,7 +258,7 @@ void TestClocktaxes::setTimeFailures() {
   QFETCH(QStringList, messages);
   Session s;
   Ui::TabSheet11& t = s.main().tab11;
-  openPage(s);
+  openPage(s, kClockPage);
   emit t.DateEdit3->calendarWidget()->clicked(QDate(2027, 1, 2));
   typeInto(t.Edit39, time);
   if (refused) s.simulator->injectFault({.fault = Fault::Refuse, .onlyCommand = refused});
@@ -304,7 +284,7 @@ void TestClocktaxes::setTimeFailures() {
 void TestClocktaxes::readTime() {
   Session s;
   Ui::TabSheet11& t = s.main().tab11;
-  openPage(s);
+  openPage(s, kClockPage);
   setRegisterClock(s, 2025, 3, 7, 9, 5, 10);
   QStringList buttonsDuringBox;
   s.ui.onMessage = [&](const QString&) {
@@ -327,7 +307,7 @@ void TestClocktaxes::readTime() {
   QCOMPARE(shown(t.Edit39), QString("09:05"));
 
   // Setting it sends what is shown.
-  restart(s);
+  forget(s);
   click(t.Button31);
   QCOMPARE(sent(s), (QStringList{"4A[W]", "3D[07-03-25 09:05]"}));
 }
@@ -348,7 +328,7 @@ void TestClocktaxes::readTimeFailures() {
   QFETCH(QStringList, messages);
   Session s;
   Ui::TabSheet11& t = s.main().tab11;
-  openPage(s);
+  openPage(s, kClockPage);
   if (answer.isNull())
     s.simulator->injectFault({.fault = Fault::Refuse, .onlyCommand = 0x3E});
   else
@@ -365,7 +345,7 @@ void TestClocktaxes::readTimeFailures() {
 void TestClocktaxes::taxGridCells() {
   Session s;
   StringGrid* grid = s.main().tab11.StringGrid1;
-  openPage(s);
+  openPage(s, kClockPage);
   s.main().activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&s.main()));
 
@@ -449,7 +429,7 @@ void TestClocktaxes::setTaxes() {
   QFETCH(QString, data);
   QFETCH(QStringList, messages);
   Session s;
-  openPage(s);
+  openPage(s, kClockPage);
   fillGrid(s.main().tab11.StringGrid1, rates, actions);
   s.main().tab8.Edit22->setText(password);
   s.main().tab8.Edit23->setText("0000");  // the reports password plays no part
@@ -492,7 +472,7 @@ void TestClocktaxes::setTaxesRefusedBeforeSending() {
   QFETCH(QStringList, rates);
   QFETCH(QString, message);
   Session s;
-  openPage(s);
+  openPage(s, kClockPage);
   fillGrid(s.main().tab11.StringGrid1, rates, QStringList(4, "Разрешён"));
   click(s.main().tab11.Button33);
   QCOMPARE(s.ui.messages, QStringList{message});
@@ -507,7 +487,7 @@ void TestClocktaxes::setTaxesInCommaDecimalLocale() {
   QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
   {
     Session s;
-    openPage(s);
+    openPage(s, kClockPage);
     StringGrid* grid = s.main().tab11.StringGrid1;
     fillGrid(grid, {"20.00", "7.50", "0.5", "00.00"}, QStringList(4, "Разрешён"));
     click(s.main().tab11.Button33);
@@ -515,14 +495,14 @@ void TestClocktaxes::setTaxesInCommaDecimalLocale() {
     QCOMPARE(s.ui.messages, QStringList{"Успешно!"});
 
     // A rate written the PC's way has no point.
-    restart(s);
+    forget(s);
     grid->setCells(2, 2, "7,50");
     click(s.main().tab11.Button33);
     QCOMPARE(s.ui.messages, QStringList{"Десятичная точка отсутствует!"});
     QVERIFY(s.frames().empty());
 
     // Reading writes the rates as the register sends them.
-    restart(s);
+    forget(s);
     click(s.main().tab11.Button36);
     QCOMPARE(taxRows(grid), (QStringList{"20.00|Разрешён", "7.50|Разрешён", "0.50|Разрешён",
                                          "0.00|Разрешён", "UnTaxed|Разрешён"}));
@@ -556,7 +536,7 @@ void TestClocktaxes::readTaxes() {
   QFETCH(QStringList, rows);
   QFETCH(QStringList, messages);
   Session s;
-  openPage(s);
+  openPage(s, kClockPage);
   StringGrid* grid = s.main().tab11.StringGrid1;
   s.model([](RegisterModel& m) { m.setTaxRates({750, 0, 1250, 2}, "1100"); });
   if (answer == "!")
@@ -574,7 +554,7 @@ void TestClocktaxes::readTaxes() {
 void TestClocktaxes::zReport() {
   Session s;
   Ui::TabSheet11& t = s.main().tab11;
-  openPage(s);
+  openPage(s, kClockPage);
   s.main().tab8.Edit22->setText("0000");  // the programming password plays no part
   const int processed = s.ui.processed;
   click(t.Button35);
@@ -586,7 +566,7 @@ void TestClocktaxes::zReport() {
   QCOMPARE(zReports, 1);
   QCOMPARE(s.main().BusyMark, 0);
 
-  restart(s);
+  forget(s);
   s.main().tab8.Edit23->setText("1111");
   click(t.Button35);
   QCOMPARE(sent(s), QStringList{"45[1111,0]"});

@@ -33,27 +33,10 @@ const QString kFailure = QStringLiteral("Ошибка теста индикат�
 const QString kStopped = QStringLiteral("Тест остановлен");
 const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 
-// The frames the simulator received as "CC[data]".
-QStringList sent(const Session& s) {
-  QStringList out;
-  for (const auto& f : s.frames())
-    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
-  return out;
-}
-
 QStringList commands(const Session& s) {
   QStringList out;
   for (const auto& f : s.frames()) out << QString::asprintf("%02X", f.cmd);
   return out;
-}
-
-FaultSpec refusal(int command, int count, int skip = 0) {
-  FaultSpec f;
-  f.fault = Fault::Refuse;
-  f.onlyCommand = command;
-  f.count = count;
-  f.skip = skip;
-  return f;
 }
 
 void later(std::function<void()> action) {
@@ -64,11 +47,7 @@ void later(std::function<void()> action) {
 // nothing recorded yet.
 void openPage(Session& s, const std::string& switches = "00101100") {
   s.model([&](km4410r::sim::RegisterModel& m) { m.setSwitches(switches); });
-  QVERIFY(s.connect());
-  clickTab(s.form().PageControl1, kDisplayPage);
-  QCOMPARE(s.form().PageControl1->currentIndex(), kDisplayPage);
-  s.clearFrames();
-  s.ui.messages.clear();
+  km::test::openPage(s, kDisplayPage);
 }
 
 // Both rows as a person reads them: "upper|lower".

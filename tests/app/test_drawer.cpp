@@ -37,33 +37,6 @@ const QString kCashOk = QStringLiteral("Служебный внос/вынос -
 const QString kDeleteOk = QStringLiteral("Удаление артикулов - успешно");
 const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 
-// The frames the simulator received as "CC[data]".
-QStringList sent(const Session& s) {
-  QStringList out;
-  for (const auto& f : s.frames())
-    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
-  return out;
-}
-
-void forget(Session& s) {
-  s.clearFrames();
-  s.ui.messages.clear();
-}
-
-void openPage(Session& s) {
-  QVERIFY(s.connect());
-  clickTab(s.form().PageControl1, kDrawerPage);
-  QCOMPARE(s.form().PageControl1->currentIndex(), kDrawerPage);
-  forget(s);
-}
-
-FaultSpec refusal(int command) {
-  FaultSpec f;
-  f.fault = Fault::Refuse;
-  f.onlyCommand = command;
-  return f;
-}
-
 QString buddyText(const QWidget* control) {
   for (QLabel* l : control->window()->findChildren<QLabel*>())
     if (l->buddy() == control) return l->text();
@@ -98,7 +71,7 @@ void TestDrawer::pageAtStart() {
   QStringList groups;
   for (QGroupBox* g : s.main().TabSheet(3)->findChildren<QGroupBox*>()) groups << g->title();
   QCOMPARE(groups, (QStringList{"Открыть денежный ящик", "Служебный внос/вынос", "Обнуление артикулов"}));
-  openPage(s);
+  openPage(s, kDrawerPage);
   for (QWidget* w : std::initializer_list<QWidget*>{t.Edit9, t.Button10, t.ComboBox6, t.Edit17,
                                                     t.Button20, t.Button21, t.Edit18})
     QVERIFY2(w->isVisible() && w->isEnabled(), qPrintable(w->objectName()));
@@ -107,7 +80,7 @@ void TestDrawer::pageAtStart() {
 void TestDrawer::dataTextsOfTheOperations() {
   Session s;
   Ui::TabSheet3& t = s.main().tab3;
-  openPage(s);
+  openPage(s, kDrawerPage);
   s.model([](RegisterModel& m) {
     m.programArticle(7, {});
     m.programArticle(8, {});
@@ -163,7 +136,7 @@ void TestDrawer::dataTextsOfTheOperations() {
 void TestDrawer::badInputIsRefusedBeforeSending() {
   Session s;
   Ui::TabSheet3& t = s.main().tab3;
-  openPage(s);
+  openPage(s, kDrawerPage);
   for (const char* pulse : {"4", "151", "80.5", "", "abc", "-20", "0x14", "99999999999"}) {
     forget(s);
     typeInto(t.Edit9, QString::fromLatin1(pulse));
@@ -199,7 +172,7 @@ void TestDrawer::registerRefusalsAndSilence() {
   o.silenceReads = 1;
   Session s(o);
   Ui::TabSheet3& t = s.main().tab3;
-  openPage(s);
+  openPage(s, kDrawerPage);
 
   s.simulator->injectFault(refusal(0x6A));
   click(t.Button10);
@@ -246,7 +219,7 @@ void TestDrawer::registerRefusalsAndSilence() {
 void TestDrawer::busyMarkWhileRunning() {
   Session s;
   Ui::TabSheet3& t = s.main().tab3;
-  openPage(s);
+  openPage(s, kDrawerPage);
   QList<int> marks;
   s.ui.onProcess = [&] { marks << s.main().BusyMark; };
   s.ui.onMessage = [&](const QString&) { marks << -s.main().BusyMark; };
@@ -286,7 +259,7 @@ void TestDrawer::amountsUnderACommaDecimalLocale() {
   {
     Session s;
     Ui::TabSheet3& t = s.main().tab3;
-    openPage(s);
+    openPage(s, kDrawerPage);
     typeInto(t.Edit17, "12,5");
     click(t.Button20);
     t.ComboBox6->setCurrentIndex(1);

@@ -18,13 +18,6 @@ namespace {
 constexpr int kInfoPage = 3;
 const QString kInfoError = QStringLiteral("Ошибка получения информации");
 
-QStringList sent(const Session& s) {
-  QStringList out;
-  for (const auto& f : s.frames())
-    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
-  return out;
-}
-
 // Edit12, Edit13, Edit14, Edit15, Edit16, Edit8.
 QStringList edits(Session& s) {
   Ui::TabSheet4& t = s.main().tab4;

@@ -43,27 +43,12 @@ const QString kBadPeriod =
     QStringLiteral("Некорректная величина параметра Периодичность связи. Ошибка!");
 const QString kBadRetry = QStringLiteral("Некорректная величина параметра Повторной попытки. Ошибка!");
 
-QStringList sent(const Session& s) {
-  QStringList out;
-  for (const auto& f : s.frames())
-    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
-  return out;
-}
-
 FaultSpec fault(Fault kind, int command) {
   FaultSpec f;
   f.fault = kind;
   f.onlyCommand = command;
   f.count = 1;
   return f;
-}
-
-void openPage(Session& s, int page) {
-  QVERIFY(s.connect());
-  clickTab(s.form().PageControl1, page);
-  QCOMPARE(s.form().PageControl1->currentIndex(), page);
-  s.clearFrames();
-  s.ui.messages.clear();
 }
 
 // The seven edits of the network page, Edit27 .. Edit34, and the DHCP box.

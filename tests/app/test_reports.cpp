@@ -54,35 +54,6 @@ const QString kShortDone = QStringLiteral("Сокращенный отчет в�
 const QString kFullDone = QStringLiteral("Полный отчет выполнен!");
 const QStringList kZeroReceipt{"30[00001,9162,00001,I]", "33[11]", "35[\tP0.00]", "21[]", "38[]"};
 
-// The frames the simulator received as "CC[data]".
-QStringList sent(const Session& s) {
-  QStringList out;
-  for (const auto& f : s.frames())
-    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
-  return out;
-}
-
-void forget(Session& s) {
-  s.clearFrames();
-  s.ui.messages.clear();
-}
-
-void openPage(Session& s) {
-  QVERIFY(s.connect());
-  clickTab(s.form().PageControl1, kReportsPage);
-  QCOMPARE(s.form().PageControl1->currentIndex(), kReportsPage);
-  forget(s);
-}
-
-FaultSpec refusal(int command, int skip = 0, int count = 1) {
-  FaultSpec f;
-  f.fault = Fault::Refuse;
-  f.onlyCommand = command;
-  f.skip = skip;
-  f.count = count;
-  return f;
-}
-
 FaultSpec silence(int command) {
   FaultSpec f;
   f.fault = Fault::Silence;
@@ -162,7 +133,7 @@ void TestReports::pageAtStart() {
   QVERIFY(!t.Edit3->accessibleName().isEmpty());
   QVERIFY(!t.Edit7->accessibleName().isEmpty());
 
-  openPage(s);
+  openPage(s, kReportsPage);
   QVERIFY(t.CheckBox6->isHidden());
   QCOMPARE(rangeShown(t), QStringList());
   QVERIFY(t.Button24->isVisible() && !t.Button24->isEnabled());
@@ -174,7 +145,7 @@ void TestReports::pageAtStart() {
 void TestReports::dataTextsOfTheOperations() {
   Session s;
   Ui::TabSheet5& t = s.main().tab5;
-  openPage(s);
+  openPage(s, kReportsPage);
   Ui::TabSheet8& pw = s.main().tab8;
   s.model([](RegisterModel& m) {
     m.op(3).password = "3333";
@@ -257,7 +228,7 @@ void TestReports::dataTextsOfTheOperations() {
 void TestReports::printTestFlows() {
   Session s;
   Ui::TabSheet5& t = s.main().tab5;
-  openPage(s);
+  openPage(s, kReportsPage);
 
   // No character or no number of lines: nothing is sent.
   typeInto(t.Edit3, "");
@@ -279,7 +250,7 @@ void TestReports::printTestFlows() {
   const QString line(35, 'Z');
   forget(s);
   typeInto(t.Edit7, "3");
-  s.simulator->injectFault(refusal(0x2A, 1));
+  s.simulator->injectFault(refusal(0x2A, 1, 1));
   click(t.Button12);
   QCOMPARE(sent(s), (QStringList{"26[]", "2A[" + line + "]", "2A[" + line + "]", "27[]"}));
   QCOMPARE(s.ui.messages,
@@ -307,7 +278,7 @@ void TestReports::zeroReceiptFlows() {
   Session s;
   Ui::TabSheet5& t = s.main().tab5;
   Ui::TabSheet8& pw = s.main().tab8;
-  openPage(s);
+  openPage(s, kReportsPage);
 
   // No cashier chosen in the list: operator number 0, which the register refuses.
   pw.ComboBox8->setEditText("nobody");  // typed over on its page
@@ -349,7 +320,7 @@ void TestReports::zeroReceiptFlows() {
 void TestReports::reportsAndArticleDeletion() {
   Session s;
   Ui::TabSheet5& t = s.main().tab5;
-  openPage(s);
+  openPage(s, kReportsPage);
   s.model([](RegisterModel& m) { m.programArticle(7, {}); });
 
   // The check box is offered for the Z report alone.
@@ -405,7 +376,7 @@ void TestReports::cancellationFlows() {
   o.silenceReads = 1;
   Session s(o);
   Ui::TabSheet5& t = s.main().tab5;
-  openPage(s);
+  openPage(s, kReportsPage);
 
   // A non-fiscal receipt is closed, never cancelled.
   s.model([](RegisterModel& m) { m.execute(0x26, ""); });
@@ -481,7 +452,7 @@ void TestReports::cancellationFlows() {
 void TestReports::periodicReportRangeControls() {
   Session s;
   Ui::TabSheet5& t = s.main().tab5;
-  openPage(s);
+  openPage(s, kReportsPage);
   click(t.RadioGroup3Item1);
   QVERIFY(t.Button24->isEnabled());
   QCOMPARE(rangeShown(t), (QStringList{"Label38", "Label39", "DateEdit1", "DateEdit2"}));
@@ -512,7 +483,7 @@ void TestReports::periodicReportRangeControls() {
 void TestReports::periodicReportFailures() {
   Session s;
   Ui::TabSheet5& t = s.main().tab5;
-  openPage(s);
+  openPage(s, kReportsPage);
   click(t.RadioGroup3Item0);
   for (const char* number : {"abc", "", "1.5"}) {
     forget(s);
@@ -550,7 +521,7 @@ void TestReports::periodicReportFailures() {
 void TestReports::busyMark() {
   Session s;
   Ui::TabSheet5& t = s.main().tab5;
-  openPage(s);
+  openPage(s, kReportsPage);
   QList<int> marks;
   s.ui.onMessage = [&](const QString&) { marks << s.main().BusyMark; };
   click(t.Button12);
@@ -583,7 +554,7 @@ void TestReports::zeroReceiptUnderACommaDecimalLocale() {
     QSKIP("no comma-decimal locale on this machine");
   {
     Session s;
-    openPage(s);
+    openPage(s, kReportsPage);
     click(s.main().tab5.Button13);
     QCOMPARE(sent(s), kZeroReceipt);
     QCOMPARE(s.ui.messages, QStringList{kZeroOk});

@@ -36,31 +36,9 @@ constexpr int kCutPage = 6, kPasswordsPage = 7, kCashiersPage = 11;
 const QString kBadPause = QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
 const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 
-// The frames the simulator received as "CC[data]", the command in hex and
-// the data as the register model read it.
-QStringList sent(const Session& s) {
-  QStringList out;
-  for (const auto& f : s.frames())
-    out << QString::asprintf("%02X", f.cmd) + "[" + fromCp1251(f.hostData.c_str()) + "]";
-  return out;
-}
-
-FaultSpec refusal(int command, int count, int skip = 0) {
-  FaultSpec f;
-  f.fault = Fault::Refuse;
-  f.onlyCommand = command;
-  f.count = count;
-  f.skip = skip;
-  return f;
-}
-
 // Connected, on page `page`, nothing recorded yet.
-void openPage(Session& s, int page) {
-  QVERIFY(s.connect());
-  clickTab(s.form().PageControl1, page);
-  QCOMPARE(s.form().PageControl1->currentIndex(), page);
-  s.clearFrames();
-  s.ui.messages.clear();
+void openStressPage(Session& s, int page) {
+  openPage(s, page);
   s.ui.sleeps.clear();
 }
 
@@ -117,7 +95,7 @@ void TestStressPages::cutAndBeepPageAtStart() {
   QCOMPARE(t.ComboBox5->currentIndex(), -1);
   QCOMPARE(shown(t.Edit10), QString("1500"));
   QCOMPARE(shown(t.Edit11), QString("1500"));
-  openPage(s, kCutPage);
+  openStressPage(s, kCutPage);
   for (QWidget* w : std::initializer_list<QWidget*>{t.Button16, t.Button17, t.Button18, t.Button19,
                                                     t.Edit10, t.ComboBox4, t.Edit11, t.ComboBox5})
     QVERIFY2(w->isVisible() && w->isEnabled(), qPrintable(w->objectName()));
@@ -132,7 +110,7 @@ void TestStressPages::cutAndBeepPageAtStart() {
 void TestStressPages::singleCutAndBeep() {
   Session s;
   Ui::TabSheet7& t = s.main().tab7;
-  openPage(s, kCutPage);
+  openStressPage(s, kCutPage);
   click(t.Button16);
   QCOMPARE(sent(s), QStringList{"2D[]"});
   QCOMPARE(shown(t.Label16), QString("Тест отрезки чека - успешно"));
@@ -174,7 +152,7 @@ void TestStressPages::singleCutAndBeep() {
 void TestStressPages::cutLoopCountsFailedPassesAndPauses() {
   Session s;
   Ui::TabSheet7& t = s.main().tab7;
-  openPage(s, kCutPage);
+  openStressPage(s, kCutPage);
 
   // No pass count chosen: no pass at all, and no failure either.
   click(t.Button17);
@@ -240,7 +218,7 @@ void TestStressPages::cutLoopCountsFailedPassesAndPauses() {
 void TestStressPages::loopLocksItsControlsWhileRunning() {
   Session s;
   Ui::TabSheet7& t = s.main().tab7;
-  openPage(s, kCutPage);
+  openStressPage(s, kCutPage);
 
   // What the page looks like in every pause and every processing of
   // messages while the loop runs.
@@ -306,7 +284,7 @@ void TestStressPages::loopLocksItsControlsWhileRunning() {
 void TestStressPages::loopRefusesABadPause() {
   Session s;
   Ui::TabSheet7& t = s.main().tab7;
-  openPage(s, kCutPage);
+  openStressPage(s, kCutPage);
   t.ComboBox5->setCurrentIndex(2);
   click(t.Button18);  // a finished loop's texts, to see them cleared
   QCOMPARE(shown(t.Label22), QString("Тест звукового сигнала - успешно"));
@@ -374,7 +352,7 @@ void TestStressPages::passwordsPage() {
   QCOMPARE(shown(p.Button22), QString("Выполнить"));
   QCOMPARE(shown(p.Button23), QString("Обнулить пароль кассира (9162)"));
 
-  openPage(s, kPasswordsPage);
+  openStressPage(s, kPasswordsPage);
   QVERIFY(!p.Button22->isEnabled());
   QVERIFY(!p.Button23->isEnabled());
 
@@ -454,7 +432,7 @@ void TestStressPages::cashiersWriting() {
   Session s;
   Ui::TabSheet12& c = s.main().tab12;
   StringGrid* grid = c.StringGrid2;
-  openPage(s, kCashiersPage);
+  openStressPage(s, kCashiersPage);
 
   // Every row switched to "не выполнять" by a click: nothing to write.
   for (int r = 1; r <= 13; ++r) clickCell(grid, 3, r);
@@ -509,7 +487,7 @@ void TestStressPages::cashiersReading() {
     m.op(7).name = "";
     m.op(13).name = cp1251("Сидоров");
   });
-  openPage(s, kCashiersPage);
+  openStressPage(s, kCashiersPage);
   click(c.Button34);
   QStringList reads;
   for (int r = 1; r <= 13; ++r) reads << QStringLiteral("70[%1]").arg(r);
@@ -541,7 +519,7 @@ void TestStressPages::cashiersReading() {
 void TestStressPages::cashierGridClicksAndTyping() {
   Session s;
   StringGrid* grid = s.main().tab12.StringGrid2;
-  openPage(s, kCashiersPage);
+  openStressPage(s, kCashiersPage);
   s.main().activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&s.main()));
 
