@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "driver/printer.h"
 #include "driver/text/utf8.h"
@@ -44,6 +47,46 @@ std::string describe(const std::string& text) {
 
 void setError(std::string* error, const std::string& what) {
   if (error) *error = what;
+}
+
+}  // namespace
+
+namespace {
+
+// The COM links this process made, with the pty each points at. A process
+// that ends by exit() without destroying its simulators (the window's
+// toolkit does that when the display goes away) removes them there too, so
+// that no link is left to point at a pty that a later program gets.
+std::mutex gLinksMu;
+std::vector<std::pair<std::string, std::string>> gLinks;
+
+bool LinkPointsAt(const std::string& link, const std::string& slave) {
+  char target[4096];
+  ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  if (n < 0) return false;
+  target[n] = 0;
+  return slave == target;
+}
+
+void RemoveLinksAtExit() {
+  std::lock_guard<std::mutex> l(gLinksMu);
+  for (const auto& [link, slave] : gLinks)
+    if (LinkPointsAt(link, slave)) unlink(link.c_str());
+  gLinks.clear();
+}
+
+void RememberLink(const std::string& link, const std::string& slave) {
+  static const bool registered = std::atexit(RemoveLinksAtExit) == 0;
+  (void)registered;
+  std::lock_guard<std::mutex> l(gLinksMu);
+  gLinks.emplace_back(link, slave);
+}
+
+void ForgetLink(const std::string& link) {
+  std::lock_guard<std::mutex> l(gLinksMu);
+  gLinks.erase(std::remove_if(gLinks.begin(), gLinks.end(),
+                              [&](const auto& entry) { return entry.first == link; }),
+               gLinks.end());
 }
 
 }  // namespace
@@ -331,12 +374,8 @@ struct Simulator::Impl {
 
   void removeLink() {
     if (link.empty()) return;
-    char target[4096];
-    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n >= 0) {
-      target[n] = 0;
-      if (slave == target) unlink(link.c_str());
-    }
+    if (LinkPointsAt(link, slave)) unlink(link.c_str());
+    ForgetLink(link);
     link.clear();
   }
 };
@@ -455,6 +494,7 @@ bool Simulator::linkAt(const std::string& path, std::string* error) {
   }
   s.removeLink();
   s.link = path;
+  RememberLink(path, s.slave);
   return true;
 }
 

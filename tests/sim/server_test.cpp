@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -418,6 +419,33 @@ TEST(SimLineTest, LinksInThePortFolderComeAndGo) {
   if (old) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
   else unsetenv("XDG_RUNTIME_DIR");
   rmdir((std::string(tmpl) + "/km4410r").c_str());
+  rmdir(tmpl);
+}
+
+// The windowed simulator's toolkit calls exit() when its display goes away,
+// with the simulator still running: its link must not outlive it, or a later
+// pty of the same number would look like a device in use.
+Simulator* gKeptByTheChild = nullptr;
+
+TEST(SimLineTest, LinkIsRemovedWhenTheProcessExitsWithTheSimulatorRunning) {
+  char tmpl[] = "/tmp/km4410r-simexit-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string link = std::string(tmpl) + "/COM1";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    gKeptByTheChild = new Simulator;
+    std::string error;
+    const bool linked = gKeptByTheChild->start() && gKeptByTheChild->linkAt(link, &error);
+    std::exit(linked ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  struct stat ls{};
+  EXPECT_NE(lstat(link.c_str(), &ls), 0) << link << " left behind";
+  unlink(link.c_str());
   rmdir(tmpl);
 }
 
