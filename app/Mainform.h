@@ -26,6 +26,15 @@
 class QShowEvent;
 class TraceWindow;
 
+// The busy mark's codes: which long operation runs (0 none).
+enum BusyCode : int32_t {
+  kBusyNone = 0,
+  kBusyRegisterTest = 1,
+  kBusyLoop = 2,          // the customer display test, the cut and beep loops
+  kBusyDrawer = 3,        // cash drawer and service cash
+  kBusyReports = 5,       // print test, reports and cancellation
+};
+
 class TForm1 : public QWidget, public ui::Activatable {
   Q_OBJECT
  public:

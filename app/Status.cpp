@@ -2,6 +2,7 @@
 
 
 #include "app/Mainform.h"
+#include "regtest/scenario.h"
 
 TForm4* Form4 = nullptr;
 
@@ -39,16 +40,7 @@ void TForm4::FormActivate() {
     ui::showMessage(QStringLiteral("Ошибка получения информации"));
     return;
   }
-  const uint32_t flags = LastAnswer.ErrorFlags;
-  QStringList lines;
-  if (!(flags & kFlagTaxRatesDefined)) lines << QStringLiteral("Заводской номер не задан");
-  if (!(flags & kFlagFmFormatted)) lines << QStringLiteral("Фискальная память не форматирована");
-  if (!(flags & kFlagNumbersProgrammed)) lines << QStringLiteral("Фискальный номер не задан");
-  if ((flags & kFlagFiscalOpen) && !(flags & kFlagReturnReceipt))
-    lines << QStringLiteral("Открыт фискальный чек");
-  if ((flags & kFlagFiscalOpen) && (flags & kFlagReturnReceipt))
-    lines << QStringLiteral("Открыт чек возврата");
-  if (flags & kFlagNonFiscalOpen) lines << QStringLiteral("Открыт нефискальный чек");
+  const QStringList lines = regtest::ReadinessProblems(LastAnswer.ErrorFlags);
   for (const QString& line : lines) ui.Memo1->appendPlainText(line);
 }
 

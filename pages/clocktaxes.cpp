@@ -16,7 +16,7 @@
 #include <functional>
 
 #include "app/Mainform.h"
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 // pressed; the other two operations show one fixed text on both rows.
 #include "app/Mainform.h"
 #include "app/controls.h"
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
+#include "regtest/scenario.h"
 
 namespace {
 
@@ -18,24 +19,12 @@ const QString kNoCharacter = QStringLiteral("Введите символ для 
 
 constexpr int kLineChars = 20;  // characters of one display row
 constexpr int kWindows = 120;   // windows of the sample shown on each row per pass
-constexpr int kBusyDisplayTest = 2;
 
 using LineCommand = int (*)(WindowHandle, ResultHandler, int, const char*);
 
-// The display sample: the 120-character alphabet twice, in CP1251.
-const QByteArray& Sample() {
-  static const QByteArray sample = [] {
-    const QString alphabet = QStringLiteral(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-        "АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩьЫЪЭЮЯЄЇ"
-        "абвгдежзийклмнопрстуфхцчшщьыъэюяєї");
-    return toCp1251(alphabet + alphabet);
-  }();
-  return sample;
-}
-
-// Window k of the sample: its 20 characters from position k.
-QByteArray SampleWindow(int k) { return Sample().mid(k, kLineChars); }
+// Window k of the display sample (the register test's own): its 20
+// characters from position k, in CP1251.
+QByteArray SampleWindow(int k) { return toCp1251(regtest::DisplayWindow(k)); }
 
 // Shows a text on one row. While the port is closed (the user disconnected
 // during the test, which also asks it to stop) nothing can go out, and the
@@ -75,7 +64,7 @@ void TForm1::Button7Click() {
   tab2.GroupBox2->setEnabled(false);
   tab2.GroupBox3->setEnabled(false);
   int testErrors = 0;
-  BusyMark = kBusyDisplayTest;
+  BusyMark = kBusyLoop;
   ClearRows(*this);
 
   auto stopped = [this] {
@@ -87,7 +76,7 @@ void TForm1::Button7Click() {
     tab2.GroupBox1->setEnabled(true);
     tab2.GroupBox2->setEnabled(true);
     tab2.GroupBox3->setEnabled(true);
-    BusyMark = 0;
+    BusyMark = kBusyNone;
   };
 
   for (int pass = 1; pass <= passes; ++pass) {
@@ -123,7 +112,7 @@ void TForm1::Button7Click() {
   tab2.GroupBox1->setEnabled(true);
   tab2.GroupBox2->setEnabled(true);
   tab2.GroupBox3->setEnabled(true);
-  BusyMark = 0;
+  BusyMark = kBusyNone;
   ClearRows(*this);
 }
 
@@ -131,7 +120,7 @@ void TForm1::Button11Click() { StopFlag = 1; }
 
 void TForm1::TabSheet2Enter() {
   // A test still running keeps its buttons as they are.
-  if (BusyMark != 0) return;
+  if (BusyMark != kBusyNone) return;
   tab2.Button11->setEnabled(false);
   tab2.Button7->setEnabled(true);
   tab2.GroupBox1->setEnabled(true);

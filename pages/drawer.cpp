@@ -8,11 +8,10 @@
 
 #include "app/Mainform.h"
 #include "app/controls.h"
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 namespace {
 
-constexpr int32_t kDrawerBusy = 3;  // busy mark of the drawer and the cash operations
 
 // The PC's decimal separator (the user's locale, which the application takes
 // over at start).
@@ -68,7 +67,7 @@ void TForm1::SetUpDrawerPage() {
 
 void TForm1::Button10Click() {
   ErrorCounter = 0;
-  BusyScope busy(*this, kDrawerBusy);
+  BusyScope busy(*this, kBusyDrawer);
   const QString badPulse = QStringLiteral("Некорректная длина импульса \n   исправьте!!!");
   int pulse = 0;
   if (!StrToInt(tab3.Edit9->text(), &pulse)) {
@@ -90,7 +89,7 @@ void TForm1::Button10Click() {
 
 void TForm1::Button20Click() {
   ErrorCounter = 0;
-  BusyScope busy(*this, kDrawerBusy);
+  BusyScope busy(*this, kBusyDrawer);
   double amount = 0;
   if (!ReadPcNumber(tab3.Edit17->text(), &amount)) {
     ui::showMessage(QStringLiteral("Некорректная сумма для вноса/выноса \n   исправьте!!!"));

@@ -4,7 +4,7 @@
 #include <QComboBox>
 
 #include "app/Mainform.h"
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 namespace {
 

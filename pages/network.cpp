@@ -10,7 +10,7 @@
 
 #include "app/Mainform.h"
 #include "app/controls.h"
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // passwords and the names of the 13 cashiers. Operators go to the register by
 // number: the chosen item index plus 1.
 #include "app/Mainform.h"
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 namespace {
 

@@ -12,11 +12,10 @@
 
 #include "app/Mainform.h"
 #include "app/controls.h"
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 namespace {
 
-constexpr int32_t kReportsBusy = 5;  // busy mark of the print test, reports and cancellation
 constexpr int kLineLength = 35;      // characters of a print test line
 
 
@@ -90,7 +89,7 @@ void TForm1::Button12Click() {
   const QByteArray line = toCp1251(character.repeated(kLineLength));
   int printErrors = 0;
   ErrorCounter = 0;
-  BusyScope busy(*this, kReportsBusy);
+  BusyScope busy(*this, kBusyReports);
   int lines = 0;
   if (!StrToInt(tab5.Edit7->text(), &lines)) {
     ui::showMessage(QStringLiteral("Некорректное количество циклов"));
@@ -154,7 +153,7 @@ void TForm1::Button14Click() {
   const QByteArray reportsPassword = toCp1251(tab8.Edit23->text());
   {
     ErrorCounter = 0;
-    BusyScope busy(*this, kReportsBusy);
+    BusyScope busy(*this, kBusyReports);
     ui::processMessages();
     ErrorCounter = 0;
     if (report <= 2) {
@@ -189,7 +188,7 @@ void TForm1::ComboBox10Change() { tab5.CheckBox6->setVisible(tab5.ComboBox10->cu
 
 void TForm1::Button15Click() {
   ErrorCounter = 0;
-  BusyScope busy(*this, kReportsBusy);
+  BusyScope busy(*this, kBusyReports);
   int rc = 0;
   SendChecked([&rc] {
     rc = GetStatus(nullptr, PrinterResultsx, 0, 1);

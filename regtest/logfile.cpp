@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 namespace regtest {
 

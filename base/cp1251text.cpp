@@ -1,4 +1,4 @@
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 
 #include <QList>
 #include <QStringDecoder>

@@ -24,7 +24,7 @@ void TForm1::LoopTest(QLabel* result, QLabel* count, QComboBox* passesBox, QLine
   QWidget* const locked[] = {tab7.Button16, tab7.Button17, tab7.Button18, tab7.Button19,
                              pauseEdit, passesBox};
   for (QWidget* w : locked) w->setEnabled(false);
-  BusyMark = 2;
+  BusyMark = kBusyLoop;
   int failed = 0;
   bool finished = true;
   const QString badPause = QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
@@ -53,7 +53,7 @@ void TForm1::LoopTest(QLabel* result, QLabel* count, QComboBox* passesBox, QLine
     count->setText(QString::number(failed));
   }
   for (QWidget* w : locked) w->setEnabled(true);
-  BusyMark = 0;
+  BusyMark = kBusyNone;
 }
 
 void TForm1::Button16Click() {

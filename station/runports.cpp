@@ -1,33 +1,35 @@
 // `km4410r --ports`: one `km4410r --run-test` per port at once, a progress
 // line per port while they run, and a summary table when all have ended.
-#include <signal.h>
 #include <stdio.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 #include <memory>
 #include <vector>
 
-#include "app/headless.h"
+#include "regtest/logfile.h"
+#include "station/platform.h"
+#include "station/protocol.h"
+#include "station/record.h"
+#include "station/station.h"
 
-namespace headless {
+namespace station {
 
 namespace {
 
-volatile sig_atomic_t gTerminate = 0;
-void OnTerminate(int) { gTerminate = 1; }
-
 struct Child {
   QString port;
-  QString logPath;     // empty: no log asked for
+  QString logPath;     // always: the run folder's or --log's
   QString recordPath;  // always: the parent reads it
   std::unique_ptr<QProcess> process;
   QElapsedTimer timer;
@@ -51,7 +53,7 @@ QString ProgressLine(const Child& c) {
 // place; otherwise a line whenever a port's progress changes.
 class Display {
  public:
-  explicit Display(std::vector<Child>& children) : children_(children), tty_(isatty(2)) {}
+  explicit Display(std::vector<Child>& children) : children_(children), tty_(StderrIsTerminal()) {}
   void changed(const Child& c) {
     if (tty_) {
       redraw();
@@ -88,15 +90,13 @@ void TakeLines(Child& c, Display& display) {
   while ((nl = c.pending.indexOf('\n')) >= 0) {
     const QString line = QString::fromUtf8(c.pending.left(nl));
     c.pending.remove(0, nl + 1);
-    if (line.startsWith(QLatin1String("@progress "))) {
-      const QStringList parts = line.split(QLatin1Char(' '));
-      if (parts.size() >= 5) {
-        c.pass = parts[1].toInt();
-        c.passes = parts[2].toInt();
-        c.errors = parts[3].toInt();
-        c.step = parts.mid(4).join(QLatin1Char(' '));
-        display.changed(c);
-      }
+    Progress p;
+    if (ParseProgressLine(line, &p)) {
+      c.pass = p.pass;
+      c.passes = p.passes;
+      c.errors = p.errors;
+      c.step = p.title;
+      display.changed(c);
       continue;
     }
     QString text = line;
@@ -117,10 +117,28 @@ QStringList ChildArguments(const RunOptions& o, const Child& c) {
                    QStringLiteral("--reports-password"), o.reportsPassword,
                    QStringLiteral("--progress")};
   if (o.fiscal) a << QStringLiteral("--fiscal");
-  if (!c.logPath.isEmpty()) a << QStringLiteral("--log") << c.logPath;
+  a << QStringLiteral("--log") << c.logPath;
   if (o.logUtf8) a << QStringLiteral("--log-utf8");
   return a;
 }
+
+}  // namespace
+
+QString MakeRunFolder(const QString& parent, const QDateTime& when, QString* reason) {
+  const QString base = parent + QStringLiteral("/km4410r-run-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  QDir dir(parent);
+  // Two runs in one second get a folder each.
+  for (int n = 1; n < 100; ++n) {
+    const QString path = n == 1 ? base : QStringLiteral("%1-%2").arg(base).arg(n);
+    if (QFileInfo::exists(path)) continue;
+    if (dir.mkdir(path)) return path;
+    break;
+  }
+  if (reason) *reason = QStringLiteral("cannot make a run folder in %1").arg(QDir::toNativeSeparators(parent));
+  return QString();
+}
+
+namespace {
 
 QString Padded(const QString& text, int width) { return text + QString(width - text.size(), QLatin1Char(' ')); }
 
@@ -128,32 +146,35 @@ QString Padded(const QString& text, int width) { return text + QString(width - t
 
 int RunPorts(const RunOptions& o, const QString& program) {
   // A terminal's Ctrl-C reaches the children by itself (the same process
-  // group); a SIGTERM to this process is passed on to them. Either way the
-  // children end their tests at the next stop check and the table follows.
-  struct sigaction sa {};
-  sa.sa_handler = OnTerminate;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGTERM, &sa, nullptr);
-  struct sigaction interrupt {};
-  interrupt.sa_handler = [](int) {};
-  sigemptyset(&interrupt.sa_mask);
-  sigaction(SIGINT, &interrupt, nullptr);
+  // group); a terminate request to this process is passed on to them. Either
+  // way the children end their tests at the next stop check and the table
+  // follows.
+  InstallParentStopRequest();
 
-  QTemporaryDir records;
-  if (o.record.isEmpty() && !records.isValid()) {
-    fprintf(stderr, "km4410r: no temporary folder for the records\n");
-    return kExitFailed;
+  // Every register's log and record are kept: in the run folder unless
+  // --log and --record name them.
+  QString runFolder;
+  if (o.log.isEmpty() || o.record.isEmpty()) {
+    QString reason;
+    runFolder = MakeRunFolder(QDir::currentPath(), QDateTime::currentDateTime(), &reason);
+    if (runFolder.isEmpty()) {
+      fprintf(stderr, "km4410r: %s\n", reason.toUtf8().constData());
+      return kExitFailed;
+    }
   }
   std::vector<Child> children(static_cast<size_t>(o.ports.size()));
   for (qsizetype i = 0; i < o.ports.size(); ++i) {
     Child& c = children[static_cast<size_t>(i)];
     c.port = o.ports[i];
-    if (!o.log.isEmpty()) c.logPath = PerPortFile(o.log, c.port);
-    c.recordPath = o.record.isEmpty() ? PerPortFile(records.path() + QStringLiteral("/record.json"), c.port)
+    const QString name = PortFileName(c.port);
+    c.logPath = o.log.isEmpty() ? runFolder + QLatin1Char('/') + name + QStringLiteral(".log")
+                                : PerPortFile(o.log, c.port);
+    c.recordPath = o.record.isEmpty() ? runFolder + QLatin1Char('/') + name + QStringLiteral(".json")
                                       : PerPortFile(o.record, c.port);
     // A record of an earlier run must not stand in for one this run failed to write.
     QFile::remove(c.recordPath);
   }
+  if (!runFolder.isEmpty()) fprintf(stderr, "km4410r: run folder %s\n", QDir::toNativeSeparators(runFolder).toUtf8().constData());
 
   Display display(children);
   QEventLoop loop;
@@ -190,7 +211,7 @@ int RunPorts(const RunOptions& o, const QString& program) {
   QTimer poll;
   bool passedOn = false;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!gTerminate || passedOn) return;
+    if (!ParentStopRequested() || passedOn) return;
     passedOn = true;
     for (Child& c : children)
       if (!c.finished) c.process->terminate();
@@ -204,32 +225,40 @@ int RunPorts(const RunOptions& o, const QString& program) {
                             QStringLiteral("duration"), QStringLiteral("log"), QStringLiteral("verdict"),
                             QStringLiteral("clock s/day")};
   QList<QStringList> rows;
+  QList<QJsonObject> records;
   bool allPassed = true;
   for (const Child& c : children) {
     QFile file(c.recordPath);
     QJsonObject r;
     if (file.open(QIODevice::ReadOnly)) r = QJsonDocument::fromJson(file.readAll()).object();
     const bool hasRecord = !r.isEmpty();
-    QString verdict = hasRecord ? r.value(QStringLiteral("verdict")).toString()
+    if (!hasRecord) {
+      // What the JUnit file says of a register whose child left no record.
+      r[K(key::kPort)] = c.port;
+      r[K(key::kVerdict)] = c.crashed ? QStringLiteral("crashed") : QStringLiteral("no record");
+      r[K(key::kMessages)] = QJsonArray{QStringLiteral("exit status %1").arg(c.exitCode)};
+    }
+    records << r;
+    QString verdict = hasRecord ? r.value(K(key::kVerdict)).toString()
                                 : (c.crashed ? QStringLiteral("crashed") : QStringLiteral("no record"));
-    const bool passed = !c.crashed && c.exitCode == kExitPassed && verdict == QLatin1String("passed");
+    const bool passed = !c.crashed && c.exitCode == kExitPassed && verdict == QLatin1String(kPassed);
     if (!passed) allPassed = false;
-    if (passed != (verdict == QLatin1String("passed")))
+    if (passed != (verdict == QLatin1String(kPassed)))
       verdict += QStringLiteral(" (exit %1)").arg(c.exitCode);
     QString clock = QStringLiteral("-");
-    const QJsonObject cl = r.value(QStringLiteral("clock")).toObject();
-    if (cl.contains(QStringLiteral("rate_s_per_day")))
+    const QJsonObject cl = r.value(K(key::kClock)).toObject();
+    if (cl.contains(K(key::kRate)))
       clock = QStringLiteral("%1 ±%2")
-                  .arg(cl.value(QStringLiteral("rate_s_per_day")).toDouble(), 0, 'f', 0)
-                  .arg(cl.value(QStringLiteral("resolution_s_per_day")).toDouble(), 0, 'f', 0);
+                  .arg(cl.value(K(key::kRate)).toDouble(), 0, 'f', 0)
+                  .arg(cl.value(K(key::kResolution)).toDouble(), 0, 'f', 0);
     rows << QStringList{c.port,
                         hasRecord ? QStringLiteral("%1/%2")
-                                        .arg(r.value(QStringLiteral("passes_done")).toInt())
+                                        .arg(r.value(K(key::kPassesDone)).toInt())
                                         .arg(o.passes)
                                   : QStringLiteral("-"),
-                        hasRecord ? QString::number(r.value(QStringLiteral("errors")).toInt()) : QStringLiteral("-"),
+                        hasRecord ? QString::number(r.value(K(key::kErrors)).toInt()) : QStringLiteral("-"),
                         QStringLiteral("%1s").arg(c.durationMs / 1000.0, 0, 'f', 1),
-                        c.logPath.isEmpty() ? QStringLiteral("-") : c.logPath,
+                        QDir::toNativeSeparators(c.logPath),
                         verdict,
                         clock};
   }
@@ -249,7 +278,14 @@ int RunPorts(const RunOptions& o, const QString& program) {
   print(head);
   for (const QStringList& row : rows) print(row);
   fflush(stdout);
+  if (!o.junit.isEmpty()) {
+    QString reason;
+    if (!regtest::SaveFileBytes(o.junit, JUnitXml(records), &reason)) {
+      fprintf(stderr, "km4410r: %s: %s\n", o.junit.toUtf8().constData(), reason.toUtf8().constData());
+      allPassed = false;
+    }
+  }
   return allPassed ? kExitPassed : kExitFailed;
 }
 
-}  // namespace headless
+}  // namespace station

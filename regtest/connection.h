@@ -1,0 +1,18 @@
+// Connecting to the register, as the main window's "Подключить" does and the
+// run without a screen does the same way: the port opened by its name, the
+// failure told in the window's words.
+#pragma once
+#include <QString>
+
+namespace regtest {
+
+// Opens the port named as the user gives it: "COMn" or a device path.
+// The port handle, or -1 (the reason in the driver's last port error).
+int OpenNamedPort(const QString& name, int baud);
+
+// The message for a port that did not open: "Невозможно подключить порт",
+// the device and the reason. `typed` names a typed text that is no port name
+// (null otherwise).
+QString PortOpenFailure(const QString& typed = QString());
+
+}  // namespace regtest

@@ -1,0 +1,35 @@
+#include <stdio.h>
+
+#include <QCoreApplication>
+
+#include "regtest/scenario.h"
+#include "station/protocol.h"
+#include "station/station.h"
+
+namespace station {
+
+int Main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("km4410r"));
+  app.setApplicationVersion(QStringLiteral(KM_VERSION));
+  QStringList args = QCoreApplication::arguments();
+  args.removeFirst();
+  RunOptions o;
+  QString error;
+  if (!ParseOptions(args, &o, &error)) {
+    fprintf(stderr, "km4410r: %s\n", OneLine(error).toUtf8().constData());
+    return kExitUsage;
+  }
+  if (o.help) {
+    fputs(HelpText().toUtf8().constData(), stdout);
+    return kExitPassed;
+  }
+  if (!o.ports.isEmpty()) return RunPorts(o, QCoreApplication::applicationFilePath());
+  // Tests and benchmarks shorten the timer check's minute.
+  bool ok = false;
+  const int timerMs = qEnvironmentVariableIntValue("KM4410R_TEST_TIMER_MS", &ok);
+  if (ok && timerMs > 0) regtest::SetTimerWaitForTests(timerMs);
+  return RunOne(o);
+}
+
+}  // namespace station

@@ -1,0 +1,22 @@
+// What the run without a screen needs of the operating system, one source
+// per platform: the stop request from the console, the terminal test.
+#pragma once
+
+namespace station {
+
+// A run's stop request: SIGINT or SIGTERM (Ctrl+C, Ctrl+Break or the
+// console closing on Windows) sets it; the test sees it at its next stop
+// check. A closed standard output does not end the program.
+void InstallStopRequest();
+bool StopRequested();
+
+// The --ports parent: a terminate request sets the flag (the children are
+// then asked to stop); an interrupt from the terminal reaches the children
+// by itself and leaves the parent to write its table.
+void InstallParentStopRequest();
+bool ParentStopRequested();
+
+// True when standard error is a terminal (progress redrawn in place).
+bool StderrIsTerminal();
+
+}  // namespace station

@@ -1,0 +1,485 @@
+#include "station/record.h"
+
+#include <QDate>
+#include <QSysInfo>
+#include <QTime>
+#include <QXmlStreamWriter>
+
+#include "base/cp1251text.h"
+#include "driver/error_messages.h"
+#include "station/protocol.h"
+
+namespace station {
+
+namespace {
+
+struct FlagName {
+  uint32_t flag;
+  const char* name;
+};
+const FlagName kFlagNames[] = {
+    {kFlagSyntax, "syntax_error"},
+    {kFlagBadCommand, "invalid_command"},
+    {kFlagDateTime, "date_time_invalid"},
+    {kFlagPrinter, "print_error"},
+    {kFlagOverflow, "arithmetic_overflow"},
+    {kFlagNotAllowed, "command_not_allowed"},
+    {kFlagRamReset, "ram_reset"},
+    {kFlagReturnReceipt, "return_receipt"},
+    {kFlagRamDestroyed, "ram_destroyed"},
+    {kFlagNoPaper, "no_paper"},
+    {kFlagFiscalOpen, "fiscal_receipt_open"},
+    {kFlagNonFiscalOpen, "non_fiscal_receipt_open"},
+    {kFlagCoverOpen, "cover_open"},
+    {kFlagNoFiscalModule, "no_fiscal_memory_module"},
+    {kFlagNumbersProgrammed, "numbers_programmed"},
+    {kFlagFmWriteError, "fiscal_memory_write_error"},
+    {kFlagFmFull, "fiscal_memory_full"},
+    {kFlagFmReadOnly, "fiscal_memory_read_only"},
+    {kFlagLastZError, "last_z_report_error"},
+    {kFlagFmLittleRoom, "fiscal_memory_little_room"},
+    {kFlagFmFormatted, "fiscal_memory_formatted"},
+    {kFlagFiscalized, "fiscalized"},
+    {kFlagTaxRatesDefined, "tax_rates_defined"},
+    {kFlagChecksum, "checksum_error"},
+    {kFlagNak, "refused"},
+    {kFlagTimeout, "timeout"},
+    {kFlagGeneral, "general_error"},
+    {kFlagFmGeneral, "fiscal_memory_general_error"},
+};
+
+QJsonArray FlagNames(uint32_t flags) {
+  QJsonArray names;
+  for (const FlagName& f : kFlagNames)
+    if (flags & f.flag) names.append(QLatin1String(f.name));
+  return names;
+}
+
+// ISO 8601 with the offset written out (+00:00 rather than Z).
+QString Iso(const QDateTime& t) {
+  const int offset = t.offsetFromUtc();
+  const int minutes = (offset < 0 ? -offset : offset) / 60;
+  return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+         QStringLiteral("%1%2:%3")
+             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+             .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+             .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString Hex(uint32_t v, int digits) {
+  return QStringLiteral("0x") + QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+}  // namespace
+
+ClockRate RateOf(long long registerSeconds, double pcSeconds) {
+  ClockRate r;
+  if (!(pcSeconds > 0)) return r;
+  r.valid = true;
+  r.rate = (static_cast<double>(registerSeconds) - pcSeconds) / pcSeconds * 86400.0;
+  r.resolution = 1.0 / pcSeconds * 86400.0;
+  return r;
+}
+
+bool RegisterSeconds(const QString& text, long long* secs) {
+  const QStringList parts = text.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  if (parts.size() != 2) return false;
+  const QDate date = QDate::fromString(parts[0], QStringLiteral("dd-MM-yy"));
+  const QTime time = QTime::fromString(parts[1], QStringLiteral("HH:mm:ss"));
+  if (!date.isValid() || !time.isValid()) return false;
+  *secs = date.toJulianDay() * 86400LL + time.msecsSinceStartOfDay() / 1000;
+  return true;
+}
+
+const char* StepKindName(regtest::StepKind kind) {
+  using regtest::StepKind;
+  switch (kind) {
+    case StepKind::Status: return "status";
+    case StepKind::SetTime: return "set_time";
+    case StepKind::PrintDiagnostics: return "print_diagnostics";
+    case StepKind::GetDiagnostics: return "get_diagnostics";
+    case StepKind::GetDateTime: return "get_date_time";
+    case StepKind::GetTaxNumber: return "get_tax_number";
+    case StepKind::XReport: return "x_report";
+    case StepKind::NonFiscalReceipt: return "non_fiscal_receipt";
+    case StepKind::DisplayLowerRow: return "display_lower_row";
+    case StepKind::DisplayUpperRow: return "display_upper_row";
+    case StepKind::ZReport: return "z_report";
+    case StepKind::ServiceCashIn: return "service_cash_in";
+    case StepKind::ServiceCashOut: return "service_cash_out";
+    case StepKind::ProgramArticle: return "program_article";
+    case StepKind::FiscalReceipt: return "fiscal_receipt";
+    case StepKind::ReturnReceipt: return "return_receipt";
+    case StepKind::ArticleReport: return "article_report";
+    case StepKind::ZReportClosing: return "z_report_closing";
+    case StepKind::Timer: return "timer";
+  }
+  return "step";
+}
+
+// ---- collecting ---------------------------------------------------------------------
+
+void Recorder::Attach() {
+  if (attached_) return;
+  previous_ = GetExchangeObserver(&previousContext_);
+  SetExchangeObserver(&Recorder::OnExchange, this);
+  attached_ = true;
+}
+
+void Recorder::Detach() {
+  if (!attached_) return;
+  SetExchangeObserver(previous_, previousContext_);
+  attached_ = false;
+}
+
+void Recorder::OnExchange(const ExchangeTrace& t, void* context) {
+  Recorder* r = static_cast<Recorder*>(context);
+  r->Exchange(t);
+  if (r->previous_) r->previous_(t, r->previousContext_);
+}
+
+Recorder::StepRecord* Recorder::OpenStep() {
+  if (passes_.empty() || passes_.back().steps.empty() || passes_.back().steps.back().ended) return nullptr;
+  return &passes_.back().steps.back();
+}
+
+void Recorder::StepBegun(const regtest::StepInfo& step) {
+  if (passes_.empty() || passes_.back().number != step.pass) {
+    if (!passes_.empty()) passes_.back().completed = true;
+    PassRecord p;
+    p.number = step.pass;
+    passes_.push_back(p);
+  }
+  StepRecord s;
+  s.kind = step.kind;
+  s.title = step.title;
+  s.started = SteadyClock::now();
+  s.errorsBefore = step.errorsBefore;
+  passes_.back().steps.push_back(s);
+}
+
+void Recorder::StepEnded(const regtest::StepInfo&, int errorsAfter) {
+  StepRecord* s = OpenStep();
+  if (!s) return;
+  s->durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - s->started).count();
+  s->errorsAfter = errorsAfter;
+  s->ended = true;
+}
+
+void Recorder::RunEnded(regtest::RunEnd end, int errors) {
+  if (end == regtest::RunEnd::Completed && !passes_.empty()) passes_.back().completed = true;
+  end_ = end;
+  errors_ = errors;
+}
+
+void Recorder::Exchange(const ExchangeTrace& t) {
+  CommandRecord c;
+  c.code = t.command;
+  c.flags = t.answer ? t.answer->ErrorFlags : 0;
+  c.durationMs = t.durationMs;
+  StepRecord* step = OpenStep();
+  (step ? step->commands : startCommands_).push_back(c);
+  if (!t.answer) return;
+  const RetData& a = *t.answer;
+  const bool ok = FirstError(a.ErrorFlags) == nullptr;
+  const auto field = [&a](int i) {
+    return i < a.FieldCount && a.Fields[i] ? fromCp1251(a.Fields[i]) : QString();
+  };
+  // The identity comes from the answers the connection and the test ask
+  // for anyway: the first diagnostic answer and the tax number step.
+  if (t.command == 0x5A && ok && !identityDiagnostic_) {
+    identityDiagnostic_ = true;
+    identity_[QStringLiteral("firmware")] = field(0);
+    identity_[QStringLiteral("firmware_date")] = field(1);
+    identity_[QStringLiteral("firmware_time")] = field(2);
+    identity_[QStringLiteral("switches")] = field(4);
+    identity_[QStringLiteral("serial_number")] = field(6);
+    identity_[QStringLiteral("fiscal_number")] = field(7);
+    identity_[QStringLiteral("diagnostic_answer")] = fromCp1251(a.AnswerText);
+  }
+  if (t.command == 0x63 && ok && !identityTax_) {
+    identityTax_ = true;
+    identity_[QStringLiteral("tax_number")] = field(0);
+    identity_[QStringLiteral("tax_number_kind")] = field(1);
+  }
+  if (t.command == 0x3E && step && step->kind == regtest::StepKind::Timer) {
+    Reading r;
+    r.ok = ok;
+    r.text = ok ? fromCp1251(a.AnswerText) : QString();
+    r.parsed = ok && RegisterSeconds(r.text, &r.registerSecs);
+    r.pc = QDateTime::fromMSecsSinceEpoch(t.sentAtMs + t.durationMs);
+    passes_.back().readings.push_back(r);
+  }
+}
+
+QJsonArray Recorder::Commands(const std::vector<CommandRecord>& commands) {
+  QJsonArray out;
+  for (const CommandRecord& c : commands) {
+    QJsonObject o;
+    o[K(key::kCode)] = c.code;
+    o[K(key::kCodeHex)] = Hex(static_cast<uint32_t>(c.code), 2);
+    o[K(key::kName)] = fromCp1251(GetCommandName(c.code));
+    o[K(key::kFlags)] = static_cast<qint64>(c.flags);
+    o[K(key::kFlagsHex)] = Hex(c.flags, 8);
+    o[K(key::kFlagNames)] = FlagNames(c.flags);
+    if (const ErrorMessage* e = FirstError(c.flags)) o[K(key::kError)] = QString::fromUtf8(e->text);
+    o[K(key::kDurationMs)] = c.durationMs;
+    out.append(o);
+  }
+  return out;
+}
+
+QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
+  QJsonObject r;
+  r[K(key::kProgram)] = QStringLiteral("km4410r " KM_VERSION);
+  r[K(key::kPort)] = o_.port;
+  r[K(key::kDevice)] = device_;
+  r[K(key::kSpeed)] = o_.baud;
+  r[K(key::kRegister)] = identity_;
+  r[K(key::kStart)] = Iso(started_);
+  r[K(key::kEnd)] = Iso(ended_.isValid() ? ended_ : QDateTime::currentDateTime());
+  QJsonObject inputs;
+  inputs[K(key::kPasses)] = o_.passes;
+  inputs[K(key::kPauseMs)] = o_.pause;
+  inputs[K(key::kFiscal)] = o_.fiscal;
+  inputs[K(key::kCashier)] = o_.cashier;
+  r[K(key::kInputs)] = inputs;
+  r[K(key::kStartCommands)] = Commands(startCommands_);
+
+  QJsonArray passes;
+  int done = 0;
+  double rateSum = 0, resolutionSum = 0;
+  int measured = 0;
+  for (const PassRecord& p : passes_) {
+    QJsonObject pass;
+    pass[K(key::kPass)] = p.number;
+    pass[K(key::kCompleted)] = p.completed;
+    if (p.completed) ++done;
+    QJsonArray steps;
+    for (const StepRecord& s : p.steps) {
+      // A step still open when the record is written ended with the run.
+      const int after = s.ended ? s.errorsAfter : std::max(s.errorsBefore, errors_);
+      QJsonObject step;
+      step[K(key::kTitle)] = s.title;
+      step[K(key::kStep)] = QLatin1String(StepKindName(s.kind));
+      step[K(key::kOutcome)] = after > s.errorsBefore ? QStringLiteral("failed") : QStringLiteral("ok");
+      step[K(key::kErrors)] = after - s.errorsBefore;
+      step[K(key::kDurationMs)] = s.durationMs;
+      step[K(key::kCommands)] = Commands(s.commands);
+      steps.append(step);
+    }
+    pass[K(key::kSteps)] = steps;
+    QJsonObject clock;
+    QJsonArray readings;
+    for (const Reading& rd : p.readings) {
+      QJsonObject o;
+      o[K(key::kOk)] = rd.ok;
+      o[K(key::kRegister)] = rd.text;
+      o[K(key::kPc)] = Iso(rd.pc);
+      readings.append(o);
+    }
+    clock[K(key::kReadings)] = readings;
+    if (p.readings.size() == 2 && p.readings[0].parsed && p.readings[1].parsed) {
+      const double pcSecs = p.readings[0].pc.msecsTo(p.readings[1].pc) / 1000.0;
+      const ClockRate rate = RateOf(p.readings[1].registerSecs - p.readings[0].registerSecs, pcSecs);
+      if (rate.valid) {
+        clock[K(key::kRegisterSeconds)] =
+            static_cast<double>(p.readings[1].registerSecs - p.readings[0].registerSecs);
+        clock[K(key::kPcSeconds)] = pcSecs;
+        clock[K(key::kRate)] = rate.rate;
+        clock[K(key::kResolution)] = rate.resolution;
+        rateSum += rate.rate;
+        resolutionSum += rate.resolution;
+        ++measured;
+      }
+    }
+    pass[K(key::kClock)] = clock;
+    passes.append(pass);
+  }
+  r[K(key::kPasses)] = passes;
+  r[K(key::kPassesDone)] = done;
+  QJsonObject clock;
+  clock[K(key::kPassesMeasured)] = measured;
+  if (measured > 0) {
+    // The mean of the passes' rates; each reading is whole seconds, so each
+    // rate is known to ±1 s over its interval, and so is their mean.
+    clock[K(key::kRate)] = rateSum / measured;
+    clock[K(key::kResolution)] = resolutionSum / measured;
+  }
+  r[K(key::kClock)] = clock;
+  r[K(key::kVerdict)] = verdict;
+  r[K(key::kErrors)] = errors_;
+  r[K(key::kExitStatus)] = exitStatus;
+  r[K(key::kMessages)] = QJsonArray::fromStringList(messages_);
+  return r;
+}
+
+// ---- JUnit ------------------------------------------------------------------------------
+
+namespace {
+
+QString Seconds(qint64 ms) { return QString::number(ms / 1000.0, 'f', 3); }
+
+// XML 1.0 has no place for most control characters (a register's answer may
+// carry them): each becomes \xNN.
+QString Clean(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0xFFFE || u == 0xFFFF)
+      out += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+    else
+      out += c;
+  }
+  return out;
+}
+
+struct Case {
+  QString name;
+  qint64 ms = 0;
+  bool failed = false;
+  QString message;  // the failure's message
+  QString detail;   // the failure's text
+};
+
+QString FailureOfStep(const QJsonObject& step) {
+  const QJsonArray commands = step.value(K(key::kCommands)).toArray();
+  for (const QJsonValue& v : commands) {
+    const QJsonObject c = v.toObject();
+    if (c.contains(K(key::kError)))
+      return QStringLiteral("%1 %2: %3")
+          .arg(c.value(K(key::kCodeHex)).toString(), c.value(K(key::kName)).toString(),
+               c.value(K(key::kError)).toString());
+  }
+  return QStringLiteral("%1 error(s) in the step").arg(step.value(K(key::kErrors)).toInt());
+}
+
+}  // namespace
+
+QByteArray JUnitXml(const QList<QJsonObject>& records) {
+  QByteArray out;
+  QXmlStreamWriter xml(&out);
+  xml.setAutoFormatting(true);
+  xml.writeStartDocument();
+  int allTests = 0, allFailures = 0;
+  qint64 allMs = 0;
+  QList<QList<Case>> suites;
+  for (const QJsonObject& r : records) {
+    QList<Case> cases;
+    const QJsonArray passes = r.value(K(key::kPasses)).toArray();
+    for (const QJsonValue& pv : passes) {
+      const QJsonObject pass = pv.toObject();
+      const int number = pass.value(K(key::kPass)).toInt();
+      for (const QJsonValue& sv : pass.value(K(key::kSteps)).toArray()) {
+        const QJsonObject step = sv.toObject();
+        Case c;
+        c.name = QStringLiteral("pass %1: %2").arg(number).arg(step.value(K(key::kTitle)).toString());
+        c.ms = step.value(K(key::kDurationMs)).toInteger();
+        c.failed = step.value(K(key::kOutcome)).toString() != QLatin1String("ok");
+        if (c.failed) {
+          c.message = FailureOfStep(step);
+          QStringList lines;
+          for (const QJsonValue& cv : step.value(K(key::kCommands)).toArray()) {
+            const QJsonObject cmd = cv.toObject();
+            lines << QStringLiteral("%1 %2 flags %3 %4")
+                         .arg(cmd.value(K(key::kCodeHex)).toString(), cmd.value(K(key::kName)).toString(),
+                              cmd.value(K(key::kFlagsHex)).toString(),
+                              cmd.value(K(key::kError)).toString());
+          }
+          c.detail = lines.join(QLatin1Char('\n'));
+        }
+        cases << c;
+      }
+    }
+    const QString verdict = r.value(K(key::kVerdict)).toString();
+    if (cases.isEmpty()) {
+      // Nothing of the scenario ran: the connection or the start failed.
+      Case c;
+      c.name = QStringLiteral("connection and start");
+      c.failed = verdict != QLatin1String(kPassed);
+      c.message = verdict;
+      QStringList messages;
+      for (const QJsonValue& m : r.value(K(key::kMessages)).toArray()) messages << m.toString();
+      c.detail = messages.join(QLatin1Char('\n'));
+      cases << c;
+    } else if (verdict != QLatin1String(kPassed)) {
+      // A run that stopped or aborted fails in its last step even when that
+      // step's command had no error of its own.
+      Case& last = cases.last();
+      if (!last.failed) {
+        last.failed = true;
+        last.message = QStringLiteral("the run ended: %1").arg(verdict);
+      }
+    }
+    suites << cases;
+  }
+  for (const QList<Case>& cases : suites)
+    for (const Case& c : cases) {
+      ++allTests;
+      if (c.failed) ++allFailures;
+      allMs += c.ms;
+    }
+
+  xml.writeStartElement(QStringLiteral("testsuites"));
+  xml.writeAttribute(QStringLiteral("name"), QStringLiteral("km4410r register test"));
+  xml.writeAttribute(QStringLiteral("tests"), QString::number(allTests));
+  xml.writeAttribute(QStringLiteral("failures"), QString::number(allFailures));
+  xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+  xml.writeAttribute(QStringLiteral("time"), Seconds(allMs));
+  for (qsizetype i = 0; i < records.size(); ++i) {
+    const QJsonObject& r = records[i];
+    const QList<Case>& cases = suites[i];
+    const QString port = r.value(K(key::kPort)).toString();
+    int failures = 0;
+    qint64 ms = 0;
+    for (const Case& c : cases) {
+      if (c.failed) ++failures;
+      ms += c.ms;
+    }
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    xml.writeAttribute(QStringLiteral("name"), Clean(port));
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(cases.size()));
+    xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("time"), Seconds(ms));
+    const QString start = r.value(K(key::kStart)).toString();
+    xml.writeAttribute(QStringLiteral("timestamp"), start.left(19));
+    xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
+    xml.writeStartElement(QStringLiteral("properties"));
+    const auto property = [&xml](const QString& name, const QString& value) {
+      xml.writeStartElement(QStringLiteral("property"));
+      xml.writeAttribute(QStringLiteral("name"), name);
+      xml.writeAttribute(QStringLiteral("value"), Clean(value));
+      xml.writeEndElement();
+    };
+    property(QStringLiteral("device"), r.value(K(key::kDevice)).toString());
+    property(QStringLiteral("speed"), QString::number(r.value(K(key::kSpeed)).toInt()));
+    property(QStringLiteral("verdict"), r.value(K(key::kVerdict)).toString());
+    const QJsonObject identity = r.value(K(key::kRegister)).toObject();
+    for (auto it = identity.begin(); it != identity.end(); ++it) property(it.key(), it.value().toString());
+    xml.writeEndElement();  // properties
+    const QString classname = QStringLiteral("km4410r.") + port;
+    for (const Case& c : cases) {
+      xml.writeStartElement(QStringLiteral("testcase"));
+      xml.writeAttribute(QStringLiteral("classname"), Clean(classname));
+      xml.writeAttribute(QStringLiteral("name"), Clean(c.name));
+      xml.writeAttribute(QStringLiteral("time"), Seconds(c.ms));
+      if (c.failed) {
+        xml.writeStartElement(QStringLiteral("failure"));
+        xml.writeAttribute(QStringLiteral("message"), Clean(c.message));
+        xml.writeAttribute(QStringLiteral("type"), QStringLiteral("register"));
+        xml.writeCharacters(Clean(c.detail));
+        xml.writeEndElement();
+      }
+      xml.writeEndElement();  // testcase
+    }
+    xml.writeEndElement();  // testsuite
+  }
+  xml.writeEndElement();  // testsuites
+  xml.writeEndDocument();
+  return out;
+}
+
+}  // namespace station
