@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 #include "app/program.h"
 #include "app/shape.h"
 #include "app/stringgrid.h"

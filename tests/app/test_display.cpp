@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 #include "tests/app/harness.h"
 
 using namespace km::test;

@@ -6,7 +6,7 @@
 #include <clocale>
 #include <string>
 
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 #include "tests/app/harness.h"
 
 using namespace km::test;

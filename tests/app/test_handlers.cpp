@@ -1,6 +1,6 @@
 // Result handlers: which answers count as errors, which message each shows,
 // which window they write to; and the CP1251 boundary of the windows.
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 #include "tests/app/harness.h"
 
 using namespace km::test;

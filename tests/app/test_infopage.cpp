@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 #include "tests/app/harness.h"
 
 using namespace km::test;

@@ -10,7 +10,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 #include "regtest/logfile.h"
 #include "tests/app/harness.h"
 

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/cp1251text.h"
+#include "base/cp1251text.h"
 #include "app/stringgrid.h"
 #include "tests/app/harness.h"
 
