@@ -31,7 +31,7 @@ void MainWindowResult(RetData& data, bool showMessage) {
 }  // namespace
 
 QString FirstErrorMessage(uint32_t flags) {
-  const ErrorMessage* e = FirstError(flags);
+  const FlagInfo* e = FirstError(flags);
   return e ? QString::fromUtf8(e->text) : QString();
 }
 
@@ -118,9 +118,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
 void TForm1::SendChecked(const std::function<int()>& send) {
   if (send() != 0) {
-    // Nothing went on the line: the operation fails as with an erroneous answer.
+    // Nothing went on the line: the operation fails as with an erroneous
+    // answer, and the message says why the driver refused.
     ErrorCounter++;
-    ui::showMessage(QStringLiteral("Команда не отправлена: неверные или слишком длинные данные"));
+    const char* why = RefusalMessage(GetLastRefusal());
+    ui::showMessage(QString::fromUtf8(why ? why : RefusalMessage(kRefusalBadData)));
   }
 }
 
@@ -176,59 +178,13 @@ void TForm1::RestoreDefaults() {
   }
 }
 
-namespace {
-
-// Why the virtual port folder is not used, for the connection failure message.
-QString PortFolderProblem(int check) {
-  switch (check) {
-    case kFolderNotADirectory:
-      return QStringLiteral("папка виртуальных портов является ссылкой или не папкой; удалите её");
-    case kFolderNotOwned:
-      return QStringLiteral(
-          "папка виртуальных портов принадлежит другому пользователю; удалите её "
-          "или задайте XDG_RUNTIME_DIR");
-    case kFolderOpenToOthers:
-      return QStringLiteral(
-          "в папку виртуальных портов могут писать другие пользователи; выполните chmod 700");
-    default:
-      return QStringLiteral("папку виртуальных портов нельзя открыть");
-  }
-}
-
-}  // namespace
-
 QString TForm1::PortOpenFailure(const QString& typed) const {
   const QString first = QStringLiteral("Невозможно подключить порт\n");
   // A typed text that is neither an item nor a path is named as typed (the
   // driver knows it only as port 0).
   if (!typed.isNull() && typed.isEmpty()) return first + QStringLiteral("порт не выбран");
-  const int error = GetLastPortError();
   const QString device = typed.isNull() ? QFile::decodeName(GetLastPortDevice()) : typed;
-  QString reason;
-  switch (error) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      reason = QStringLiteral("устройство не найдено");
-      break;
-    case EACCES:
-    case EPERM:
-      reason = QStringLiteral(
-          "нет прав доступа. Добавьте пользователя в группу dialout "
-          "(sudo usermod -aG dialout $USER) и войдите в систему заново");
-      break;
-    case EBUSY:
-    case EWOULDBLOCK:
-      reason = QStringLiteral("порт занят другой программой");
-      break;
-    case kPortErrorFolder:
-      reason = PortFolderProblem(GetLastPortFolderCheck());
-      break;
-    default:
-      reason = QString::fromLocal8Bit(GetLastPortErrorText());
-      break;
-  }
-  return first + QStringLiteral("%1: %2").arg(device, reason);
+  return first + QStringLiteral("%1: %2").arg(device, QString::fromUtf8(GetLastPortErrorText(kPortTextRussian)));
 }
 
 void TForm1::Button2Click() {
@@ -284,8 +240,9 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::CheckSwitches() {
-  const char* switches = LastAnswer.FieldCount > 4 ? LastAnswer.Fields[4] : nullptr;
-  SetNoTranslation(SwitchesMeanNoTranslation(switches) ? 1 : 0);
+  DiagnosticInfo info;
+  ParseDiagnosticInfo(LastAnswer, &info);  // no switch field: "", which never matches
+  SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
 }
 
 void TForm1::Button25Click() {
