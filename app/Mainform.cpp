@@ -4,13 +4,12 @@
 #include <QPalette>
 #include <QShowEvent>
 #include <QTextOption>
-#include <cerrno>
 #include <cstring>
 
 #include "app/Unit5.h"
 #include "app/controls.h"
 #include "app/tracewindow.h"
-#include "driver/error_messages.h"
+#include "regtest/connection.h"
 
 TForm1* Form1 = nullptr;
 
@@ -31,7 +30,7 @@ void MainWindowResult(RetData& data, bool showMessage) {
 }  // namespace
 
 QString FirstErrorMessage(uint32_t flags) {
-  const ErrorMessage* e = FirstError(flags);
+  const FlagInfo* e = FirstError(flags);
   return e ? QString::fromUtf8(e->text) : QString();
 }
 
@@ -118,9 +117,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
 void TForm1::SendChecked(const std::function<int()>& send) {
   if (send() != 0) {
-    // Nothing went on the line: the operation fails as with an erroneous answer.
+    // Nothing went on the line: the operation fails as with an erroneous
+    // answer, and the message says why the driver refused.
     ErrorCounter++;
-    ui::showMessage(QStringLiteral("Команда не отправлена: неверные или слишком длинные данные"));
+    ui::showMessage(regtest::RefusalText());
   }
 }
 
@@ -176,79 +176,21 @@ void TForm1::RestoreDefaults() {
   }
 }
 
-namespace {
-
-// Why the virtual port folder is not used, for the connection failure message.
-QString PortFolderProblem(int check) {
-  switch (check) {
-    case kFolderNotADirectory:
-      return QStringLiteral("папка виртуальных портов является ссылкой или не папкой; удалите её");
-    case kFolderNotOwned:
-      return QStringLiteral(
-          "папка виртуальных портов принадлежит другому пользователю; удалите её "
-          "или задайте XDG_RUNTIME_DIR");
-    case kFolderOpenToOthers:
-      return QStringLiteral(
-          "в папку виртуальных портов могут писать другие пользователи; выполните chmod 700");
-    default:
-      return QStringLiteral("папку виртуальных портов нельзя открыть");
-  }
-}
-
-}  // namespace
-
-QString TForm1::PortOpenFailure(const QString& typed) const {
-  const QString first = QStringLiteral("Невозможно подключить порт\n");
-  // A typed text that is neither an item nor a path is named as typed (the
-  // driver knows it only as port 0).
-  if (!typed.isNull() && typed.isEmpty()) return first + QStringLiteral("порт не выбран");
-  const int error = GetLastPortError();
-  const QString device = typed.isNull() ? QFile::decodeName(GetLastPortDevice()) : typed;
-  QString reason;
-  switch (error) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      reason = QStringLiteral("устройство не найдено");
-      break;
-    case EACCES:
-    case EPERM:
-      reason = QStringLiteral(
-          "нет прав доступа. Добавьте пользователя в группу dialout "
-          "(sudo usermod -aG dialout $USER) и войдите в систему заново");
-      break;
-    case EBUSY:
-    case EWOULDBLOCK:
-      reason = QStringLiteral("порт занят другой программой");
-      break;
-    case kPortErrorFolder:
-      reason = PortFolderProblem(GetLastPortFolderCheck());
-      break;
-    default:
-      reason = QString::fromLocal8Bit(GetLastPortErrorText());
-      break;
-  }
-  return first + QStringLiteral("%1: %2").arg(device, reason);
-}
-
 void TForm1::Button2Click() {
   if (!isConnected()) {
-    static constexpr int kSpeeds[] = {9600, 19200, 57600, 115200};
     const int speedIndex = ui.ComboBox3->currentIndex();
-    if (speedIndex < 0 || speedIndex > 3) return;
-    const int baud = kSpeeds[speedIndex];
+    if (speedIndex < 0 || speedIndex >= kLineSpeedCount) return;
+    const int baud = kLineSpeeds[speedIndex];
 
-    // A typed device path is opened as it stands; otherwise COMn is item n-1.
+    // An item of the list (COM1..COM20) or a port name typed as it stands
+    // (COMn, a device path), by the one rule every port box follows.
     const QString typed = ui.ComboBox1->currentText();
     const int portIndex = ItemIndex(ui.ComboBox1);
-    int opened;
-    if (portIndex < 0 && typed.startsWith(QLatin1Char('/')))
-      opened = OpenPortPath(QFile::encodeName(typed).constData(), baud);
-    else
-      opened = OpenPort(portIndex + 1, baud);
-    if (opened == -1) {
-      const bool typedName = portIndex < 0 && !typed.startsWith(QLatin1Char('/'));
-      ui::showMessage(PortOpenFailure(typedName ? typed : QString()));
+    const QString name = portIndex >= 0 ? ui.ComboBox1->itemText(portIndex) : typed;
+    if (regtest::OpenNamedPort(name, baud) == -1) {
+      // A typed text that is no port name is named as typed.
+      const bool typedName = portIndex < 0 && !ParsePortName(QFile::encodeName(typed).constData(), nullptr);
+      ui::showMessage(regtest::PortOpenFailure(typedName ? typed : QString()));
       return;
     }
 
@@ -284,8 +226,9 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::CheckSwitches() {
-  const char* switches = LastAnswer.FieldCount > 4 ? LastAnswer.Fields[4] : nullptr;
-  SetNoTranslation(SwitchesMeanNoTranslation(switches) ? 1 : 0);
+  DiagnosticInfo info;
+  ParseDiagnosticInfo(LastAnswer, &info);  // no switch field: "", which never matches
+  SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
 }
 
 void TForm1::Button25Click() {

@@ -160,9 +160,6 @@ class TForm1 : public QWidget, public ui::Activatable {
   // The register's switch settings decide whether texts are translated.
   void CheckSwitches();
   void RestoreDefaults();
-  // The message for a port that did not open; `typed` names a typed text
-  // that is no item and no path (null otherwise).
-  QString PortOpenFailure(const QString& typed) const;
 
   // A single cut or beep test, and the looped one with its group's controls.
   void SingleTest(QLabel* result, int (*send)(WindowHandle, ResultHandler, int),

@@ -33,10 +33,9 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   const int count = argc > 1 ? atoi(argv[1]) : 200;
   const int workMs = argc > 2 ? atoi(argv[2]) : 5;
-  const int speeds[] = {9600, 19200, 57600, 115200};
   printf("%-8s %6s %12s %12s %12s %12s %10s\n", "baud", "bytes", "median ms", "line+work ms",
          "overhead ms", "p90 ms", "errors");
-  for (int baud : speeds) {
+  for (int baud : kLineSpeeds) {
     km4410r::sim::Options options;
     options.baud = baud;
     options.workTimeMs = workMs;

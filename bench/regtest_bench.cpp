@@ -36,7 +36,7 @@
 #include "app/Mainform.h"
 #include "app/program.h"
 #include "app/uifakes.h"
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 #include "driver/text/utf8.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"

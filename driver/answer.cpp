@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "driver/cp1251.h"
+#include "driver/flags.h"
 #include "driver/link_internal.h"
 
 namespace {
@@ -102,23 +103,6 @@ const char* const kCommandNames[0x77 - 0x21 + 1] = {
     CP1251(u8"Обнулить операторские пароли"),                       // 0x77
 };
 
-// Status bits that set a flag: status byte, bit, flag.
-struct StatusFlag {
-  uint8_t byte;
-  uint8_t bit;
-  uint32_t flag;
-};
-constexpr StatusFlag kStatusFlags[] = {
-    {0, 0x01, 0x00000001}, {0, 0x02, 0x00000002}, {0, 0x04, 0x00000004},
-    {0, 0x10, 0x00000008}, {0, 0x20, 0x08000000}, {1, 0x01, 0x00000010},
-    {1, 0x02, 0x00000020}, {1, 0x04, 0x00000040}, {1, 0x08, 0x00000080},
-    {1, 0x10, 0x00000100}, {1, 0x20, 0x00001000}, {2, 0x01, 0x00000200},
-    {2, 0x08, 0x00000400}, {2, 0x20, 0x00000800}, {4, 0x01, 0x00010000},
-    {4, 0x04, 0x00002000}, {4, 0x10, 0x00020000}, {4, 0x20, 0x10000000},
-    {5, 0x01, 0x00040000}, {5, 0x02, 0x00200000}, {5, 0x04, 0x00080000},
-    {5, 0x08, 0x00400000}, {5, 0x10, 0x00800000}, {5, 0x20, 0x00004000},
-};
-
 // Inserts a comma after the first character of the answer data.
 void InsertCommaAfterFirst(char* data, size_t length) {
   memmove(data + 2, data + 1, length);  // moves the rest and the terminating zero
@@ -142,20 +126,21 @@ void FinishAnswer() {
   RetData& rd = gRetData;
   const bool complete = s.ready != 0;
 
-  if (complete && s.sum != s.receivedChecksum) s.linkErrors |= 0x01;
+  if (complete && s.sum != s.receivedChecksum) s.linkErrors |= kLinkChecksum;
 
   for (int i = 0; i < 6; ++i) rd.StatusBytes[i] = static_cast<uint8_t>(s.rx.status[i] & 0x7F);
 
   uint32_t flags = 0;
   if (!complete) {
     flags = kFlagTimeout;
-  } else if (s.linkErrors & 0x04) {
+  } else if (s.linkErrors & kLinkNak) {
     flags = kFlagNak;
-  } else if (s.linkErrors & 0x01) {
+  } else if (s.linkErrors & kLinkChecksum) {
     flags = kFlagChecksum;
   } else {
-    for (const StatusFlag& f : kStatusFlags)
-      if (s.rx.status[f.byte] & f.bit) flags |= f.flag;
+    // Each flag's status bit, tested on its own; all that are set count.
+    for (const FlagInfo& f : kFlagTable)
+      if (f.statusByte >= 0 && (s.rx.status[f.statusByte] & f.statusBit)) flags |= f.flag;
   }
 
   // The receive machine keeps the data zero-terminated within its buffer.
@@ -213,3 +198,20 @@ void FinishAnswer() {
 }
 
 }  // namespace km_driver
+
+bool ParseDiagnosticInfo(const RetData& answer, DiagnosticInfo* out) {
+  const bool diagnostic = answer.Command == 0x5A;
+  const int count = diagnostic ? answer.FieldCount : 0;
+  const auto field = [&answer, count](int i) -> const char* {
+    return i < count && i < 20 && answer.Fields[i] ? answer.Fields[i] : "";
+  };
+  if (out) {
+    out->firmware = field(0);
+    out->firmwareDate = field(1);
+    out->firmwareTime = field(2);
+    out->switches = field(4);
+    out->serialNumber = field(6);
+    out->fiscalNumber = field(7);
+  }
+  return diagnostic && count >= 8;
+}

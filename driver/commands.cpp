@@ -1,7 +1,8 @@
 // The register's command functions: each formats the data text of its
 // command, checks its ranges and runs the exchange through SendCommand.
 // Data texts are built on the stack with a bounded writer; a text that does
-// not fit a frame is refused with -1 before anything is sent.
+// not fit a frame, like a parameter out of range, is refused with -1 (bad
+// data) before anything is sent.
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -114,6 +115,7 @@ TextWriter& TextWriter::Fixed(double value, int decimals, int width) {
 }  // namespace km_driver
 
 using km_driver::DataText;
+using km_driver::Refuse;
 
 namespace {
 
@@ -121,7 +123,7 @@ constexpr int kMoneyDecimals = 2;     // decimals of amounts, percents and price
 constexpr int kQuantityDecimals = 3;  // decimals of quantities
 
 int Send(WindowHandle window, ResultHandler handler, int param, int command, const DataText& t) {
-  if (!t.w.ok()) return -1;
+  if (!t.w.ok()) return Refuse(kRefusalBadData);
   return SendCommand(window, handler, param, command, t.buffer);
 }
 
@@ -196,9 +198,9 @@ int OpenReturnReceipt(KM_LEAD, uint32_t op, const char* password, uint32_t till)
 int RegisterSale(KM_LEAD, uint8_t sale, int article, double quantity, double percent,
                  double amount) {
   // Written so that a NaN fails the checks as well.
-  if (percent != 0 && amount != 0) return -1;
-  if (!(quantity >= 0)) return -1;
-  if (!(percent >= -99.99 && percent <= 99.99)) return -1;
+  if (percent != 0 && amount != 0) return Refuse(kRefusalBadData);
+  if (!(quantity >= 0)) return Refuse(kRefusalBadData);
+  if (!(percent >= -99.99 && percent <= 99.99)) return Refuse(kRefusalBadData);
   DataText t;
   if (sale == 0) t.w.Char('-');
   t.w.Int(article);
@@ -209,7 +211,7 @@ int RegisterSale(KM_LEAD, uint8_t sale, int article, double quantity, double per
 }
 
 int Subtotal(KM_LEAD, int first, int second, double percent, double amount) {
-  if (percent != 0 && amount != 0) return -1;
+  if (percent != 0 && amount != 0) return Refuse(kRefusalBadData);
   DataText t;
   t.w.Char(first ? '1' : '0').Char(second ? '1' : '0');
   if (percent != 0) {
@@ -248,11 +250,11 @@ int OpenCashDrawer(KM_LEAD, int pulse) {
 
 int ProgramArticle(KM_LEAD, char taxGroup, int article, int group, double price,
                    const char* password, const char* name) {
-  if (article <= 0) return -1;
+  if (article <= 0) return Refuse(kRefusalBadData);
   auto g = static_cast<unsigned char>(taxGroup);
-  if (!((g >= 0xC0 && g <= 0xC4) || (g >= 0x80 && g <= 0x84))) return -2;
-  if (group < 1 || group > 99) return -3;
-  if (!(price > 0) || !std::isfinite(price)) return -4;
+  if (!((g >= 0xC0 && g <= 0xC4) || (g >= 0x80 && g <= 0x84))) return Refuse(kRefusalBadData, -2);
+  if (group < 1 || group > 99) return Refuse(kRefusalBadData, -3);
+  if (!(price > 0) || !std::isfinite(price)) return Refuse(kRefusalBadData, -4);
   DataText t;
   t.w.Char('P').Char(taxGroup).Int(article).Char(',').Int(group).Char(',');
   t.w.Fixed(price, kMoneyDecimals).Char(',').Text(password).Char(',').Text(name);
@@ -260,7 +262,7 @@ int ProgramArticle(KM_LEAD, char taxGroup, int article, int group, double price,
 }
 
 int DeleteArticles(KM_LEAD, int article, const char* password) {
-  if (article < 0) return -1;
+  if (article < 0) return Refuse(kRefusalBadData);
   DataText t;
   if (article == 0) {
     t.w.Text("DA,").Text(password);
@@ -279,7 +281,7 @@ int PrintDailyReport(KM_LEAD, const char* password, char option) {
 }
 
 int PrintArticleReport(KM_LEAD, const char* password, char kind) {
-  if (kind != 'S' && kind != 'P' && kind != 'G') return -1;
+  if (kind != 'S' && kind != 'P' && kind != 'G') return Refuse(kRefusalBadData);
   DataText t;
   t.w.Text(password).Char(',').Char(kind);
   return Send(KM_PASS, 0x6F, t);
@@ -314,7 +316,7 @@ int SetHeaderFooter(KM_LEAD, int option, const char* text) {
   } else if (option == 'C' || option == 'I' || option == 'J' || option == 'L') {
     code = static_cast<char>(option);
   } else {
-    return -1;
+    return Refuse(kRefusalBadData);
   }
   DataText t;
   t.w.Char(code).Text(text);
@@ -351,7 +353,7 @@ int GetOperatorInfo(KM_LEAD, int op) {
 }
 
 int ResetOperatorPassword(KM_LEAD, int op, const char* password) {
-  if (op < 1 || op > 15) return -1;
+  if (op < 1 || op > 15) return Refuse(kRefusalBadData);
   DataText t;
   t.w.Int(op).Char(',').Text(password);
   return Send(KM_PASS, 0x77, t);

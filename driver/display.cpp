@@ -75,10 +75,11 @@ int DisplayLine(WindowHandle window, ResultHandler handler, int param, int plain
   }
 
   // Every exchange runs even when an earlier one failed; a refusal by the
-  // driver (port not open) is reported.
-  bool refused = false;
+  // driver (port not open) is reported, with the reason of the first.
+  int refusal = kRefusalNone;
   auto send = [&](const char* data) {
-    if (SendCommand(window, handler, param, kDisplayControl, data) == -1) refused = true;
+    if (SendCommand(window, handler, param, kDisplayControl, data) == -1 && refusal == kRefusalNone)
+      refusal = GetLastRefusal();
   };
   if (ghe) send(kGheGlyph);
   if (ye) send(kYeGlyph);
@@ -108,7 +109,8 @@ int DisplayLine(WindowHandle window, ResultHandler handler, int param, int plain
   }
   if (alternate) line.w.Text(kSwitchBack);
   if (line.w.size() > 0) send(line.buffer);
-  return refused ? -1 : 0;
+  if (refusal == kRefusalNone) return 0;
+  return km_driver::Refuse(static_cast<SendRefusal>(refusal));
 }
 
 }  // namespace

@@ -46,15 +46,15 @@ void SetDevice(const char* device) {
 // Receive states; each handles the current byte.
 void State0() {
   gLink.sum = 0;
-  if (gLink.current == 0x01) {
+  if (gLink.current == kSoh) {
     gLink.state = 1;
     gLink.frameEnded = 0;
   }
 }
 
 void State1() {
-  if (gLink.current >= 0x2B) {
-    gLink.dataLength = static_cast<uint8_t>(gLink.current - 0x2B);
+  if (gLink.current >= kMinAnswerLen) {
+    gLink.dataLength = static_cast<uint8_t>(gLink.current - kMinAnswerLen);
     gLink.sum += gLink.current;
     gLink.state = 2;
   } else {
@@ -63,8 +63,8 @@ void State1() {
 }
 
 void State2() {
-  if (gLink.current >= 0x20) {
-    gLink.rx.seq = static_cast<uint8_t>(gLink.current - 0x20);
+  if (gLink.current >= kHeaderOffset) {
+    gLink.rx.seq = static_cast<uint8_t>(gLink.current - kHeaderOffset);
     gLink.sum += gLink.current;
     gLink.state = 3;
   } else {
@@ -91,7 +91,7 @@ void State4() {
 }
 
 void State5() {
-  if (gLink.current == 0x04) {
+  if (gLink.current == kSeparator) {
     gLink.index = 0;
     gLink.sum += gLink.current;
     gLink.state = 6;
@@ -110,7 +110,7 @@ void State6() {
 }
 
 void State7() {
-  if (gLink.current == 0x05) {
+  if (gLink.current == kPostamble) {
     gLink.index = 0;
     gLink.receivedChecksum = 0;
     gLink.sum += gLink.current;
@@ -122,14 +122,14 @@ void State7() {
 
 void State8() {
   if (gLink.index < 4) {
-    gLink.receivedChecksum = gLink.receivedChecksum * 16u + (gLink.current - 0x30u);
+    gLink.receivedChecksum = gLink.receivedChecksum * 16u + (gLink.current - uint32_t{kDigitBase});
     gLink.index++;
   }
   if (gLink.index >= 4) gLink.state = 9;
 }
 
 void State9() {
-  if (gLink.current == 0x03) {
+  if (gLink.current == kEtx) {
     gLink.ready = 1;
     gLink.frameEnded = 1;
   }
@@ -155,22 +155,25 @@ void RunState() {
 // returns its length.
 int BuildFrame(uint8_t* frame, uint8_t seq, uint8_t cmd, const uint8_t* data, int n) {
   int p = 0;
-  frame[p++] = 0x01;
-  frame[p++] = static_cast<uint8_t>(n + 4 + 0x20);
+  frame[p++] = kSoh;
+  // LEN counts itself, SEQ, CMD, the data and the postamble.
+  frame[p++] = static_cast<uint8_t>(n + 4 + kHeaderOffset);
   frame[p++] = seq;
   frame[p++] = cmd;
   memcpy(frame + p, data, static_cast<size_t>(n));
   p += n;
-  frame[p++] = 0x05;
+  frame[p++] = kPostamble;
   uint32_t sum = 0;
   for (int i = 1; i < p; ++i) sum += frame[i];
-  for (int shift = 12; shift >= 0; shift -= 4) frame[p++] = static_cast<uint8_t>(0x30 + ((sum >> shift) & 0x0F));
-  frame[p++] = 0x03;
+  for (int shift = 12; shift >= 0; shift -= 4)
+    frame[p++] = static_cast<uint8_t>(kDigitBase + ((sum >> shift) & 0x0F));
+  frame[p++] = kEtx;
   return p;
 }
 
 bool AnswerToThisRequest(uint8_t seq, uint8_t cmd) {
-  return gLink.frameEnded && gLink.rx.seq == static_cast<uint8_t>(seq - 0x20) && gLink.rx.cmd == cmd;
+  return gLink.frameEnded && gLink.rx.seq == static_cast<uint8_t>(seq - kHeaderOffset) &&
+         gLink.rx.cmd == cmd;
 }
 
 }  // namespace
@@ -180,17 +183,21 @@ bool AnswerToThisRequest(uint8_t seq, uint8_t cmd) {
 void FeedByte(uint8_t byte) {
   gLink.emptyReads = 0;
   gLink.current = byte;
-  if (byte >= 0x20) {
+  // A start byte always starts a new frame and an end byte always ends the
+  // answer, wherever they come; a NAK ends it as a refusal. Every other byte
+  // (printable ones, the separator and the postamble too) goes to the
+  // handler of the current state.
+  if (byte >= kHeaderOffset) {
     RunState();
-  } else if (byte == 0x01) {
+  } else if (byte == kSoh) {
     gLink.state = 0;
     State0();
-  } else if (byte == 0x03) {
+  } else if (byte == kEtx) {
     gLink.state = 9;
     State9();
-  } else if (byte == 0x15) {
+  } else if (byte == kNak) {
     gLink.state = 0;
-    gLink.linkErrors |= 0x04;
+    gLink.linkErrors |= kLinkNak;
     gLink.ready = 1;
   } else {
     RunState();
@@ -243,6 +250,16 @@ void BeginAnswer(int command) {
 
 bool AnswerComplete() { return gLink.ready != 0; }
 
+const char* AnswerBuffer(size_t* size) {
+  if (size) *size = sizeof gLink.rx.data;
+  return gLink.rx.data;
+}
+
+int Refuse(SendRefusal reason, int result) {
+  gLink.refusal = reason;
+  return result;
+}
+
 uint8_t SequenceCounter() { return gLink.sequence; }
 
 void SetExchangeLimitForTests(int ms) { gExchangeLimitMs = ms; }
@@ -270,51 +287,71 @@ using namespace km_driver;
 
 // ---- port --------------------------------------------------------------
 
-const char* PortFolderProblemText(int check) {
-  switch (check) {
-    case kFolderUsable: return "usable";
-    case kFolderAbsent: return "does not exist";
-    case kFolderNotADirectory: return "is a link or not a folder: remove it";
-    case kFolderNotOwned: return "belongs to another user: remove it or set XDG_RUNTIME_DIR";
-    case kFolderOpenToOthers: return "is writable by other users: chmod 700 it";
-    default: return "cannot be created";
-  }
-}
+namespace {
 
-int OpenPortPath(const char* path, int baud) {
-  // The ready flag is set even when opening fails: an exchange then ends at
-  // once as a timeout.
+// Every open starts by closing the port opened before. The ready flag is set
+// even when opening fails (nothing runs on the port then: a command is
+// refused as long as no port is open).
+void BeginOpen(const char* device) {
   gLink.ready = 1;
   if (gLink.handle >= 0) {
     serial::Close(gLink.handle);
     gLink.handle = -1;
   }
-  SetDevice(path);
+  SetDevice(device);
   gLastError = 0;
+}
+
+int OpenDevice(const char* path, int baud) {
+  if (!IsLineSpeed(baud)) {
+    gLastError = kPortErrorSpeed;
+    return -1;
+  }
   if (!path || !path[0]) {
     gLastError = ENOENT;
     return -1;
   }
-  int fd = serial::Open(path, baud);
-  if (fd < 0) {
+  int handle = serial::Open(path, baud);
+  if (handle < 0) {
     gLastError = errno;
     return -1;
   }
-  gLink.handle = fd;
-  return fd;
+  // The receive code stays in memory while the port is open, so that no
+  // page fault holds up a byte (where the system offers that).
+  serial::LockInMemory(reinterpret_cast<const void*>(&ReceiveByte), 8192);
+  gLink.handle = handle;
+  return handle;
+}
+
+}  // namespace
+
+int OpenPortPath(const char* path, int baud) {
+  BeginOpen(path);
+  return OpenDevice(path, baud);
 }
 
 int OpenPort(int port, int baud) {
   char device[256];
   if (ResolveComPort(port, device, sizeof device)) return OpenPortPath(device, baud);
-  OpenPortPath("", baud);  // no such device: closes any open port, keeps ENOENT
+  BeginOpen("");
   if (GetLastPortFolderCheck() < 0) {
     gLastError = kPortErrorFolder;
     VirtualPortFolder(gLastDevice, sizeof gLastDevice);
   } else {
+    gLastError = ENOENT;  // no such port
     snprintf(gLastDevice, sizeof gLastDevice, "COM%d", port);
   }
   return -1;
+}
+
+int OpenPortByName(const char* name, int baud) {
+  int com = 0;
+  if (!ParsePortName(name, &com)) {
+    BeginOpen(name);
+    gLastError = kPortErrorName;
+    return -1;
+  }
+  return com > 0 ? OpenPort(com, baud) : OpenPortPath(name, baud);
 }
 
 int ClosePort() {
@@ -329,23 +366,10 @@ int ClosePort() {
 int GetLastPortError() { return gLastError; }
 const char* GetLastPortDevice() { return gLastDevice; }
 
-const char* GetLastPortErrorText() {
-  switch (gLastError) {
-    case 0: return "no error";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO: return "no such device";
-    case EACCES:
-    case EPERM: return "permission denied: add the user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
-    case EBUSY:
-    case EWOULDBLOCK: return "the port is in use by another program";
-    case ENOTTY: return "not a serial port";
-    case EINVAL: return "unsupported speed or settings";
-    case EIO: return "the device stopped answering (unplugged?)";
-    case ETIMEDOUT: return "the line takes no data (output stopped: check the cable and the flow control)";
-    case kPortErrorFolder: return PortFolderProblemText(GetLastPortFolderCheck());
-    default: return strerror(gLastError);
-  }
+const char* GetLastPortErrorText(PortTextLanguage lang) {
+  const int check = GetLastPortFolderCheck();
+  const int key = gLastError == kPortErrorFolder && check < 0 ? PortFolderError(check) : gLastError;
+  return PortErrorText(key, lang);
 }
 
 void SetNoTranslation(uint8_t flag) { gLink.noTranslation = flag; }
@@ -363,6 +387,7 @@ bool SwitchesMeanNoTranslation(const char* switches) {
   return strcmp(buffer, "XX1011XX") == 0;
 }
 uint8_t GetNoTranslation() { return gLink.noTranslation; }
+int GetLastRefusal() { return gLink.refusal; }
 void SetMessagePoster(MessagePoster poster) { gPoster = poster; }
 
 void SetExchangeObserver(ExchangeObserver observer, void* context) {
@@ -411,10 +436,12 @@ void ReportExchange(int64_t sentAtMs, uint8_t seq, bool written, const uint8_t* 
 
 int SendCommand(WindowHandle window, ResultHandler handler, int param, int command,
                 const char* data) {
-  if (!gLink.ready) return -1;
+  if (gLink.handle < 0) return Refuse(kRefusalPortClosed);
+  if (!gLink.ready) return Refuse(kRefusalBusy);
   if (!data) data = "";
   size_t n = strnlen(data, kMaxDataText + 1);
-  if (n > static_cast<size_t>(kMaxDataText)) return -1;  // does not fit a frame
+  if (n > static_cast<size_t>(kMaxDataText)) return Refuse(kRefusalBadData);  // does not fit a frame
+  gLink.refusal = kRefusalNone;
 
   memcpy(gLink.sentData, data, n + 1);
   RetData& rd = DriverRetData();
@@ -430,7 +457,8 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
     uint8_t b = static_cast<uint8_t>(data[i]);
     payload[i] = gLink.noTranslation ? b : kHostToRegister[b];
   }
-  const uint8_t seq = static_cast<uint8_t>(gLink.sequence % 95 + 0x20);
+  // SEQ runs 0x20..0x7E: the counter modulo 95 above the header offset.
+  const uint8_t seq = static_cast<uint8_t>(gLink.sequence % 95 + kHeaderOffset);
   const uint8_t cmd = static_cast<uint8_t>(command);
   uint8_t frame[200];
   int length = BuildFrame(frame, seq, cmd, payload, static_cast<int>(n));
@@ -447,13 +475,13 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
 
   // A line that takes no bytes (output stopped, a hung adapter) ends the
   // exchange like a silent register once the deadline of the drain or of the
-  // write has passed. A port that failed to open has nothing to write to; its
-  // reads fail at once, and that too ends as no answer.
+  // write has passed. A device that went away fails the write and then
+  // every read at once, and that too ends as no answer.
   bool sent = serial::Drain(gLink.handle);
   serial::Purge(gLink.handle);
   if (sent) sent = serial::Write(gLink.handle, frame, length);
   const bool stalled = !sent && errno == ETIMEDOUT;
-  if (!sent && gLink.handle >= 0) gLastError = errno;
+  if (!sent) gLastError = errno;
 
   // Receive until the answer to this request is complete, or until the first
   // empty read after any other completion, or 5 s of silence.

@@ -1,9 +1,11 @@
-// Driver internals shared by its own sources, its tests and the fuzz target.
+// Driver internals shared by its own sources and its own tests. Tests of
+// other parts, benchmarks and fuzz targets use driver/testing.h.
 #pragma once
 #include <array>
 #include <cstdint>
 
 #include "driver/printer.h"
+#include "driver/testing.h"
 
 namespace km_driver {
 
@@ -16,33 +18,33 @@ constexpr int kMaxDataText = 189;
 
 // Reads one byte through the receive machine; 1 when a byte came, else 0.
 int ReceiveByte();
-// Judges the exchange and fills RetData.
-void FinishAnswer();
 
-// Feeds one byte to the receive machine as if it had been read from the port
-// (fuzzing and tests).
-void FeedByte(uint8_t byte);
-// Prepares the receive machine and the result record for an answer to
-// `command` without a port (fuzzing and tests): what SendCommand does before
-// it writes the frame.
-void BeginAnswer(int command);
-// True once the receive machine has a complete answer (ready flag).
-bool AnswerComplete();
-// Puts the driver back into its start state (closes the port, sequence
-// counter 0, no-translation switch 1, no stored handler). Tests only.
-void ResetDriverForTests();
-// The sequence counter (0..255) of the last exchange.
-uint8_t SequenceCounter();
+// True for a device path as this system writes one (ports_posix.cpp,
+// ports_win32.cpp).
+bool IsDevicePath(const char* text);
 
-// Limit of one exchange while bytes keep arriving, in milliseconds.
-void SetExchangeLimitForTests(int ms);
-// The silence wait: consecutive empty reads of 100 ms before an exchange ends
-// as a timeout (50, that is 5 s, unless a test sets fewer; 0: back to 50).
-void SetSilenceWaitForTests(int emptyReads);
+// Records why a command is refused and returns `result` (-1, or -2..-4 for
+// the range checks of ProgramArticle).
+int Refuse(SendRefusal reason, int result = -1);
 
-}  // namespace km_driver
+// Bytes of the frames.
+constexpr uint8_t kSoh = 0x01;        // start of a frame
+constexpr uint8_t kEtx = 0x03;        // end of a frame
+constexpr uint8_t kSeparator = 0x04;  // between an answer's data and its status bytes
+constexpr uint8_t kPostamble = 0x05;  // end of the part the checksum covers
+constexpr uint8_t kNak = 0x15;        // the register refuses the frame
+constexpr uint8_t kSyn = 0x16;        // the register is busy (outside a frame)
+// Header bytes are offset by 0x20; an answer's LEN counts at least the 11
+// bytes of an empty answer (LEN, SEQ, CMD, separator, six status bytes,
+// postamble) besides that offset.
+constexpr uint8_t kHeaderOffset = 0x20;
+constexpr uint8_t kMinAnswerLen = 0x2B;
+// Checksum digits are 0x30 + nibble ('0'..'9', ':'..'?').
+constexpr uint8_t kDigitBase = 0x30;
 
-namespace km_driver {
+// Link error bits of an exchange.
+constexpr uint8_t kLinkChecksum = 0x01;  // the checksum of the answer is wrong
+constexpr uint8_t kLinkNak = 0x04;       // the register answered NAK
 
 // What the receive machine collects of one answer frame.
 struct ReceiveBuffer {
@@ -58,7 +60,7 @@ struct LinkState {
   uint8_t ready = 0;            // 1: no exchange in progress / answer complete
   uint8_t frameEnded = 0;       // the answer frame ended on its 0x03 (not a NAK)
   uint8_t sequence = 0;         // sequence counter, 0..255
-  uint8_t linkErrors = 0;       // 0x01 checksum mismatch, 0x04 NAK
+  uint8_t linkErrors = 0;       // kLinkChecksum, kLinkNak
   uint8_t state = 0;            // receive machine state 0..9
   uint8_t current = 0;          // byte just read
   uint8_t index = 0;
@@ -73,6 +75,7 @@ struct LinkState {
   WindowHandle window = nullptr;
   int lastCommand = 0;
   uint8_t noTranslation = 1;
+  int refusal = kRefusalNone;   // why the last refused command was refused
 };
 
 extern LinkState gLink;

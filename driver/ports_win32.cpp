@@ -1,26 +1,20 @@
 // COM port numbers on Windows: COM n is the system's own device \\.\COMn
 // (the form that also reaches ports above 9). There is no virtual port
 // folder: virtual COM pairs and USB adapters get their numbers from Windows.
-#include <errno.h>
+// A device path is one in the device namespace, \\.\...
 #include <stdio.h>
+#include <string.h>
 
-#include "driver/printer.h"
+#include "driver/link_internal.h"
 
-bool VirtualPortFolder(char* out, unsigned size) {
-  if (out && size > 0) out[0] = 0;
-  return false;
-}
-
-int CheckVirtualPortFolder(bool create) {
-  if (!create) return kFolderAbsent;
-  errno = ENOSYS;
-  return kFolderCannotCreate;
-}
+namespace km_driver {
+bool IsDevicePath(const char* text) { return text && strncmp(text, "\\\\.\\", 4) == 0 && text[4] != 0; }
+}  // namespace km_driver
 
 int GetLastPortFolderCheck() { return kFolderUsable; }
 
 bool ResolveComPort(int port, char* out, unsigned size) {
-  if (port < 1 || !out || size == 0) return false;
+  if (port < kMinComPort || port > kMaxComPort || !out || size == 0) return false;
   int n = snprintf(out, size, "\\\\.\\COM%d", port);
   return n > 0 && static_cast<unsigned>(n) < size;
 }

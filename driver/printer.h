@@ -10,6 +10,8 @@
 #pragma once
 #include <cstdint>
 
+#include "common/comports.h"  // COM port numbers and the virtual port folder
+
 // Window handle of the posted-message delivery. The program always passes null.
 using WindowHandle = void*;
 
@@ -71,15 +73,34 @@ enum : uint32_t {
 
 // ---- Serial link -------------------------------------------------------
 
+// The register's four line speeds, slowest first. OpenPort and its kin take
+// these and no others.
+constexpr int kLineSpeedCount = 4;
+extern const int kLineSpeeds[kLineSpeedCount];
+bool IsLineSpeed(int baud);
+
+// What a port name is, wherever a port is accepted: "COMn" (the letters in
+// any case, n decimal without a leading zero, 1..255), or a device path as it
+// stands (on POSIX one that starts with '/', on Windows one that starts with
+// "\\.\"). True for a port name, with *comNumber set to n, or to 0 for a
+// path; false for anything else.
+bool ParsePortName(const char* text, int* comNumber);
+
 // Opens COM port n (1-based) at the given speed, 8N1. On Linux COM n is the
 // link COMn in the virtual port folder when it exists, else /dev/ttyS<n-1>.
-// Returns the port handle, or -1 (reason in GetLastPortError).
+// Returns the port handle, or -1 (reason in GetLastPortError). Every open
+// closes the port opened before.
 int OpenPort(int port, int baud);
 // The same for a device path given as it stands ("/dev/ttyUSB0").
 int OpenPortPath(const char* path, int baud);
+// The same for a port name (see ParsePortName); -1 with kPortErrorName for a
+// text that is none.
+int OpenPortByName(const char* name, int baud);
 // Flushes, purges and closes the port; nonzero on success.
 int ClosePort();
-// One exchange; see the file comment for the return values.
+// One exchange; see the file comment for the return values. Refused (-1,
+// reason in GetLastRefusal) when no port is open, while another exchange
+// runs, or when the data text does not fit a frame.
 int SendCommand(WindowHandle window, ResultHandler handler, int param, int command,
                 const char* data);
 // Sets the no-translation switch (nonzero: texts pass unchanged). Starts at 1.
@@ -95,38 +116,66 @@ const char* GetCommandName(int command);
 // The driver's one result record (the same record handlers receive).
 RetData& DriverRetData();
 
-// Why the last OpenPort failed (or why the link broke): the errno value,
-// the device it concerned and a readable reason in English.
+// Why the driver refused the last command it refused (a command function or
+// SendCommand returning -1, or -2..-4 from ProgramArticle). kRefusalNone once
+// a later command was accepted. RefusalMessage (driver/flags.h) words it.
+enum SendRefusal {
+  kRefusalNone = 0,
+  kRefusalPortClosed = 1,  // no port is open
+  kRefusalBusy = 2,        // another exchange is running
+  kRefusalBadData = 3,     // a data text that is invalid or too long, a parameter out of range
+};
+int GetLastRefusal();
+
+// ---- The diagnostic answer (command 0x5A) --------------------------------
+
+// The fields of the register's answer to the diagnostic request, as texts
+// of the answer record (valid until the next exchange). A field the answer
+// did not carry is "" (never null).
+struct DiagnosticInfo {
+  const char* firmware;      // field 0: firmware version
+  const char* firmwareDate;  // field 1
+  const char* firmwareTime;  // field 2
+  const char* switches;      // field 4: eight '0'/'1', switch 1 first
+  const char* serialNumber;  // field 6
+  const char* fiscalNumber;  // field 7
+};
+// Picks the fields out of an answer to command 0x5A (never past FieldCount).
+// True when the answer is one to 0x5A and carries all eight fields; out is
+// filled in every case (all "" for an answer to another command).
+bool ParseDiagnosticInfo(const RetData& answer, DiagnosticInfo* out);
+
+// ---- Why a port could not be opened ---------------------------------------
+
+// Why the last OpenPort failed (or why the link broke): the errno value or
+// one of the codes below, the device it concerned, and the reason in words.
 int GetLastPortError();
 const char* GetLastPortDevice();
-const char* GetLastPortErrorText();
 
 // GetLastPortError's value when COM n could not be looked up because the
 // virtual port folder is unsafe (GetLastPortFolderCheck tells why,
 // GetLastPortDevice names the folder).
 constexpr int kPortErrorFolder = 0x10000;
+// The key of the port error texts for a folder check result (kFolder...).
+constexpr int PortFolderError(int check) { return kPortErrorFolder - check; }
+// A speed that is not one of kLineSpeeds.
+constexpr int kPortErrorSpeed = 0x10100;
+// OpenPortByName given a text that is no port name.
+constexpr int kPortErrorName = 0x10101;
 
-// The device COM n stands for on this machine (see OpenPort); false when n < 1,
-// the buffer is too small or the virtual port folder is unsafe.
+enum PortTextLanguage { kPortTextEnglish = 0, kPortTextRussian = 1 };
+// The reason for a port error code (an errno value, kPortErrorSpeed,
+// kPortErrorName or PortFolderError(check)) in UTF-8: English for the
+// command-line programs, Russian for the windows. An errno value the table
+// does not know is worded by strerror.
+const char* PortErrorText(int error, PortTextLanguage lang);
+// The reason of the last failure (GetLastPortError, the folder check
+// included).
+const char* GetLastPortErrorText(PortTextLanguage lang = kPortTextEnglish);
+
+// The device COM n stands for on this machine (see OpenPort); false when n is
+// not 1..255, the buffer is too small or the virtual port folder is unsafe.
 bool ResolveComPort(int port, char* out, unsigned size);
-
-// The virtual port folder: $XDG_RUNTIME_DIR/km4410r when that variable is an
-// absolute path, else /tmp/km4410r-<uid>. False when the buffer is too small.
-bool VirtualPortFolder(char* out, unsigned size);
-// What the virtual port folder is. Usable: a real folder (not a link) owned
-// by this user and writable by no one else. With `create`, an absent folder
-// is created with mode 0700 first.
-enum PortFolderCheck {
-  kFolderUsable = 0,
-  kFolderAbsent = 1,
-  kFolderNotADirectory = -1,  // a link, a file, anything but a folder
-  kFolderNotOwned = -2,       // another user's folder
-  kFolderOpenToOthers = -3,   // group or others may write into it
-  kFolderCannotCreate = -4,   // errno tells why
-};
-int CheckVirtualPortFolder(bool create);
-// A short English reason for a check result ("belongs to another user: ...").
-const char* PortFolderProblemText(int check);
 // The folder check of the last COM lookup (kFolderUsable when none failed).
 int GetLastPortFolderCheck();
 

@@ -8,39 +8,47 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "driver/printer.h"
 #include "driver/serial.h"
 
 namespace km_driver::serial {
 namespace {
 
-// Read-ahead: bytes already taken from the device but not yet handed out.
-// One port at a time, like the driver itself.
-uint8_t gAhead[256];
-int gAheadPos = 0;
-int gAheadLen = 0;
-// Speed of the open port, for the deadlines of writes and drains.
-int gBaud = 9600;
+// The open ports, by handle. Each has its read-ahead: bytes already taken
+// from the device but not yet handed out.
+struct Port {
+  int fd = -1;  // -1: a free slot
+  int baud = 0;  // for the deadlines of writes and drains
+  uint8_t ahead[256];
+  int aheadPos = 0;
+  int aheadLen = 0;
+};
+constexpr int kMaxPorts = 8;
+Port gPorts[kMaxPorts];
+
+Port* Lookup(int handle) {
+  if (handle < 0 || handle >= kMaxPorts || gPorts[handle].fd < 0) return nullptr;
+  return &gPorts[handle];
+}
 
 // Margin beyond the bytes' own time on the line for a write or a drain.
 constexpr int kWriteMarginMs = 1000;
 
 // The time `bytes` take on the line (10 bits a byte), rounded up, plus the margin.
-int64_t LineDeadlineMs(int bytes) {
+int64_t LineDeadlineMs(int bytes, int baud) {
   const int64_t bits = static_cast<int64_t>(bytes > 0 ? bytes : 0) * 10;
-  return (bits * 1000 + gBaud - 1) / gBaud + kWriteMarginMs;
+  return (bits * 1000 + baud - 1) / baud + kWriteMarginMs;
 }
 
+// The termios constant of each of the register's line speeds; B0 for any
+// other speed.
 speed_t SpeedConstant(int baud) {
+  if (!IsLineSpeed(baud)) return B0;
   switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
     case 9600: return B9600;
     case 19200: return B19200;
-    case 38400: return B38400;
     case 57600: return B57600;
     case 115200: return B115200;
-    case 230400: return B230400;
     default: return B0;
   }
 }
@@ -51,6 +59,12 @@ int Open(const char* device, int baud) {
   speed_t speed = SpeedConstant(baud);
   if (speed == B0) {
     errno = EINVAL;
+    return -1;
+  }
+  int slot = 0;
+  while (slot < kMaxPorts && gPorts[slot].fd >= 0) ++slot;
+  if (slot == kMaxPorts) {
+    errno = EMFILE;
     return -1;
   }
   // Non-blocking, and it stays so: no open, write or close may wait on a line
@@ -87,9 +101,11 @@ int Open(const char* device, int baud) {
     // the process however it ends (TIOCEXCL would outlive a crash and lock
     // the user out of the port).
     ::tcflush(fd, TCIOFLUSH);
-    gAheadPos = gAheadLen = 0;
-    gBaud = baud;
-    return fd;
+    Port& p = gPorts[slot];
+    p.fd = fd;
+    p.baud = baud;
+    p.aheadPos = p.aheadLen = 0;
+    return slot;
   }
   ::close(fd);
   errno = fail;
@@ -97,30 +113,35 @@ int Open(const char* device, int baud) {
 }
 
 bool Close(int handle) {
-  gAheadPos = gAheadLen = 0;
-  if (handle < 0) {
+  Port* p = Lookup(handle);
+  if (!p) {
     errno = EBADF;
     return false;
   }
+  const int fd = p->fd;
+  *p = Port{};
   // Unsent output is discarded first: a close never waits on a stopped line.
-  ::tcflush(handle, TCOFLUSH);
-  return ::close(handle) == 0;
+  ::tcflush(fd, TCOFLUSH);
+  return ::close(fd) == 0;
 }
 
 void Purge(int handle) {
-  gAheadPos = gAheadLen = 0;
-  if (handle >= 0) ::tcflush(handle, TCIOFLUSH);
+  Port* p = Lookup(handle);
+  if (!p) return;
+  p->aheadPos = p->aheadLen = 0;
+  ::tcflush(p->fd, TCIOFLUSH);
 }
 
 bool Drain(int handle) {
-  if (handle < 0) return true;
+  Port* p = Lookup(handle);
+  if (!p) return true;
   // tcdrain would wait for ever on a stopped line: watch the output queue
   // instead, for as long as its bytes need on the line and the margin.
   int queued = 0;
-  if (::ioctl(handle, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
-  const int64_t deadline = MonotonicMs() + LineDeadlineMs(queued);
+  if (::ioctl(p->fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+  const int64_t deadline = MonotonicMs() + LineDeadlineMs(queued, p->baud);
   for (;;) {
-    if (::ioctl(handle, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+    if (::ioctl(p->fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
     if (MonotonicMs() >= deadline) {
       errno = ETIMEDOUT;
       return false;
@@ -131,14 +152,15 @@ bool Drain(int handle) {
 }
 
 bool Write(int handle, const uint8_t* data, int length) {
-  if (handle < 0) {
+  Port* p = Lookup(handle);
+  if (!p) {
     errno = EBADF;
     return false;
   }
-  const int64_t deadline = MonotonicMs() + LineDeadlineMs(length);
+  const int64_t deadline = MonotonicMs() + LineDeadlineMs(length, p->baud);
   int done = 0;
   while (done < length) {
-    ssize_t n = ::write(handle, data + done, static_cast<size_t>(length - done));
+    ssize_t n = ::write(p->fd, data + done, static_cast<size_t>(length - done));
     if (n > 0) {
       done += static_cast<int>(n);
       continue;
@@ -152,8 +174,8 @@ bool Write(int handle, const uint8_t* data, int length) {
       errno = ETIMEDOUT;
       return false;
     }
-    struct pollfd p = {handle, POLLOUT, 0};
-    int r = ::poll(&p, 1, static_cast<int>(left < 50 ? left : 50));
+    struct pollfd out = {p->fd, POLLOUT, 0};
+    int r = ::poll(&out, 1, static_cast<int>(left < 50 ? left : 50));
     if (r < 0 && errno != EINTR) return false;
     if (r > 0) {  // room announced but the write may still find none: no busy loop
       struct timespec pause = {0, 1000 * 1000};
@@ -170,30 +192,31 @@ int64_t MonotonicMs() {
 }
 
 int ReadByte(int handle, uint8_t* byte) {
-  if (gAheadPos < gAheadLen) {
-    *byte = gAhead[gAheadPos++];
-    return 1;
-  }
-  if (handle < 0) {
+  Port* p = Lookup(handle);
+  if (!p) {
     errno = EBADF;
     return -1;
   }
-  struct pollfd p = {handle, POLLIN, 0};
+  if (p->aheadPos < p->aheadLen) {
+    *byte = p->ahead[p->aheadPos++];
+    return 1;
+  }
+  struct pollfd in = {p->fd, POLLIN, 0};
   int r;
   do {
-    r = ::poll(&p, 1, 100);
+    r = ::poll(&in, 1, 100);
   } while (r < 0 && errno == EINTR);
   if (r < 0) return -1;
   if (r == 0) return 0;
-  if (p.revents & POLLIN) {
+  if (in.revents & POLLIN) {
     ssize_t n;
     do {
-      n = ::read(handle, gAhead, sizeof gAhead);
+      n = ::read(p->fd, p->ahead, sizeof p->ahead);
     } while (n < 0 && errno == EINTR);
     if (n > 0) {
-      gAheadPos = 1;
-      gAheadLen = static_cast<int>(n);
-      *byte = gAhead[0];
+      p->aheadPos = 1;
+      p->aheadLen = static_cast<int>(n);
+      *byte = p->ahead[0];
       return 1;
     }
     if (n == 0) {
@@ -204,8 +227,13 @@ int ReadByte(int handle, uint8_t* byte) {
     return -1;
   }
   // POLLHUP / POLLERR / POLLNVAL without data: the device went away.
-  errno = (p.revents & POLLNVAL) ? EBADF : EIO;
+  errno = (in.revents & POLLNVAL) ? EBADF : EIO;
   return -1;
+}
+
+void LockInMemory(const void*, unsigned) {
+  // The receive code is not locked here: a page fault costs far less than
+  // the 100 ms a read may wait.
 }
 
 }  // namespace km_driver::serial

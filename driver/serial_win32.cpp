@@ -1,7 +1,8 @@
 // Win32 backend of the serial port: the communications calls on \\.\COMn.
 //
 // The driver knows a port by a small int; this backend keeps the HANDLEs in
-// a table and hands out their slot numbers. Errors are turned into the errno
+// a table and hands out their slot numbers, as the termios backend does with
+// its file descriptors. Errors are turned into the errno
 // values the termios backend reports, so that the driver says the same on
 // every platform (access denied: the port is in use; file not found: no such
 // device). Besides the unshared open, a port is claimed by a named object
@@ -17,7 +18,7 @@
 #include <errno.h>
 #include <string.h>
 
-#include "driver/link_internal.h"
+#include "driver/printer.h"
 #include "driver/serial.h"
 
 namespace km_driver::serial {
@@ -37,16 +38,6 @@ constexpr DWORD kQueueBytes = 1024;
 HANDLE Lookup(int handle) {
   if (handle < 0 || handle >= kMaxPorts) return nullptr;
   return gPorts[handle];
-}
-
-bool SupportedSpeed(int baud) {
-  switch (baud) {
-    case 1200: case 2400: case 4800: case 9600: case 19200:
-    case 38400: case 57600: case 115200: case 230400:
-      return true;
-    default:
-      return false;
-  }
 }
 
 // Milliseconds one byte takes on the line (10 bits), rounded up.
@@ -122,7 +113,7 @@ HANDLE ClaimPort(const char* device) {
 }  // namespace
 
 int Open(const char* device, int baud) {
-  if (!device || !SupportedSpeed(baud)) {
+  if (!device || !IsLineSpeed(baud)) {
     errno = EINVAL;
     return -1;
   }
@@ -132,10 +123,6 @@ int Open(const char* device, int baud) {
     errno = EMFILE;
     return -1;
   }
-  // The receive code stays in memory while a port is open, so that no page
-  // fault holds up a byte; whether the lock is granted does not matter.
-  VirtualLock(reinterpret_cast<void*>(&km_driver::ReceiveByte), 8192);
-
   HANDLE claim = ClaimPort(device);
   if (!claim) return -1;
   // No sharing: the port is ours alone until it is closed; no overlapped I/O.
@@ -274,6 +261,10 @@ int ReadByte(int handle, uint8_t* byte) {
   if (ReadFile(h, byte, 1, &got, nullptr)) return got == 1 ? 1 : 0;  // 0: the 100 ms passed
   FailWith(h, GetLastError());
   return -1;
+}
+
+void LockInMemory(const void* start, unsigned bytes) {
+  VirtualLock(const_cast<void*>(start), bytes);
 }
 
 int64_t MonotonicMs() {

@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 
 namespace {
 const int kCommands[] = {0x32, 0x35, 0x3E, 0x5A, 0x4A, 0x25, 0x6C, 0xFF};
@@ -25,8 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const RetData& rd = DriverRetData();
   Check(rd.FieldCount >= 0 && rd.FieldCount <= 20);
   Check(strnlen(rd.AnswerText, 200) <= 128);
-  const char* lo = km_driver::gLink.rx.data;
-  const char* hi = lo + sizeof km_driver::gLink.rx.data;
+  size_t buffer = 0;
+  const char* lo = km_driver::AnswerBuffer(&buffer);
+  const char* hi = lo + buffer;
   for (int i = 0; i < rd.FieldCount; ++i) {
     Check(rd.Fields[i] >= lo && rd.Fields[i] < hi);
     Check(memchr(rd.Fields[i], 0, static_cast<size_t>(hi - rd.Fields[i])) != nullptr);

@@ -47,10 +47,12 @@ void TForm1::PageControl1Change() {
   ErrorCounter = 0;
   SendChecked([] { return GetDiagnosticInfo(nullptr, PrinterResultsx, 0, 1); });
   if (failed()) return;
-  tab4.Edit12->setText(AnswerField(LastAnswer, 6));
-  tab4.Edit13->setText(AnswerField(LastAnswer, 7));
-  tab4.Edit15->setText(AnswerField(LastAnswer, 0));
-  tab4.Edit8->setText(AnswerField(LastAnswer, 4));
+  DiagnosticInfo info;
+  ParseDiagnosticInfo(LastAnswer, &info);
+  tab4.Edit12->setText(fromCp1251(info.serialNumber));
+  tab4.Edit13->setText(fromCp1251(info.fiscalNumber));
+  tab4.Edit15->setText(fromCp1251(info.firmware));
+  tab4.Edit8->setText(fromCp1251(info.switches));
 
   ErrorCounter = 0;
   SendChecked([] { return GetTaxNumber(nullptr, PrinterResultsx, 0); });

@@ -15,4 +15,8 @@ int OpenNamedPort(const QString& name, int baud);
 // (null otherwise).
 QString PortOpenFailure(const QString& typed = QString());
 
+// Why the driver refused the last command (nothing went on the line): the
+// port is not open, another exchange runs, or the data are invalid or too long.
+QString RefusalText();
+
 }  // namespace regtest

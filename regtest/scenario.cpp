@@ -176,8 +176,9 @@ RunEnd Scenario::Run() {
     out_.Message(QStringLiteral("Ошибка получения информации"));
     return Ended(RunEnd::NoInformation);
   }
-  const RetData& answer = out_.LastAnswer();
-  SetNoTranslation(SwitchesMeanNoTranslation(answer.FieldCount > 4 ? answer.Fields[4] : nullptr) ? 1 : 0);
+  DiagnosticInfo info{};
+  ParseDiagnosticInfo(out_.LastAnswer(), &info);
+  SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
 
   if (!ReadinessProblems(out_.LastAnswer().ErrorFlags).isEmpty()) {
     // The dialog tells the user why; the run is refused (the log stays).

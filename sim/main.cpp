@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "common/comports.h"
 #include "sim/paper.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
@@ -20,7 +21,7 @@ void usage() {
   std::fprintf(stderr,
                "usage: km4410r-sim [--com N | --link PATH] [--baud B] [--work-ms MS] [--switches XXXXXXXX]\n"
                "                   [--report-ms MS] [--paper FILE|-] [--display FILE] [--window] [--verbose]\n"
-               "Serves a simulated KM4410R register on a pty, registered as COM N (default COM1)\n"
+               "Serves a simulated KM4410R register on a pty, registered as COM N (1..255, default COM1)\n"
                "in %s, or linked at PATH.\n"
                "  --baud B        pace the answers at B baud (0: no pacing; default 19200)\n"
                "  --work-ms MS    work time per command before the answer (default 20)\n"
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     const char* v = nullptr;
     bool ok = true;
-    if (a == "--com") ok = (v = value()) && number(v, com) && com >= 1 && com <= 255;
+    if (a == "--com") ok = (v = value()) && ParseComNumber(v, &com);  // 1..255, as the tool reads COMn
     else if (a == "--link") ok = (v = value()) && (link = v, true);
     else if (a == "--baud") ok = (v = value()) && number(v, opts.baud);
     else if (a == "--work-ms") ok = (v = value()) && number(v, opts.workTimeMs);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/text/utf8.h"
+#include "common/utf8.h"
 #include "sim/simulator.h"
 
 namespace km4410r::sim {

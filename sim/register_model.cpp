@@ -4,9 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "driver/cp1251.h"
-#include "driver/printer.h"
-#include "driver/text/utf8.h"
+#include "common/utf8.h"
+#include "sim/status.h"
 
 namespace km4410r::sim {
 
@@ -195,6 +194,12 @@ int taxIndex(uint8_t c) {
 
 bool receiptOpen(const Receipt& r) { return r.kind != ReceiptKind::None; }
 
+// Sets status bits in a status record.
+template <class... Bits>
+void set(StatusBytes& s, const Bits&... bits) {
+  ((s[bits.byte] = static_cast<uint8_t>(s[bits.byte] | bits.mask)), ...);
+}
+
 }  // namespace
 
 int64_t Receipt::total() const {
@@ -204,7 +209,8 @@ int64_t Receipt::total() const {
 }
 
 RegisterModel::RegisterModel() {
-  for (int i = 1; i <= 15; ++i) operators_[static_cast<size_t>(i - 1)].name = std::string(CP1251(u8"Оператор ")) + std::to_string(i);
+  const std::string name = km_text::Utf8ToCp1251("Оператор ");
+  for (int i = 1; i <= 15; ++i) operators_[static_cast<size_t>(i - 1)].name = name + std::to_string(i);
   for (auto& row : display_) row.fill(" ");
   shown_ = display_;
 }
@@ -212,8 +218,11 @@ RegisterModel::RegisterModel() {
 void RegisterModel::setSwitches(const std::string& s) { switches_ = s; }
 
 bool RegisterModel::translates() const {
-  // The tool's own rule decides, so that both sides agree on every field.
-  return !SwitchesMeanNoTranslation(switches_.c_str());
+  // Sw3..Sw6 at 1011 (the printer and the display take CP1251 as it stands)
+  // let texts pass unchanged. A switch text of other than 6 to 8 characters
+  // (only tests set one) translates, as the tool reads it.
+  const size_t n = switches_.size();
+  return n < 6 || n > 8 || switches_.compare(2, 4, "1011") != 0;
 }
 
 void RegisterModel::setFirmware(const std::string& version, const std::string& date, const std::string& time) {
@@ -224,14 +233,14 @@ void RegisterModel::setFirmware(const std::string& version, const std::string& d
 
 StatusBytes RegisterModel::status() const {
   StatusBytes s{};
-  if (clockInvalid_) s[0] |= 0x04;
-  if (!displayConnected_) s[0] |= 0x08;
-  if (printerFault_) s[0] |= 0x30;
-  if (coverOpen_) s[1] |= 0x20;
-  if (paperOut_) s[2] |= 0x01;
-  if (receipt_.kind == ReceiptKind::Sale || receipt_.kind == ReceiptKind::Return) s[2] |= 0x08;
-  if (receipt_.kind == ReceiptKind::Return) s[1] |= 0x08;
-  if (receipt_.kind == ReceiptKind::NonFiscal) s[2] |= 0x20;
+  if (clockInvalid_) set(s, kClockNotSet);
+  if (!displayConnected_) set(s, kDisplayNotConnected);
+  if (printerFault_) set(s, kPrinterFault, kGeneralError);
+  if (coverOpen_) set(s, kCoverOpen);
+  if (paperOut_) set(s, kPaperOut);
+  if (receipt_.kind == ReceiptKind::Sale || receipt_.kind == ReceiptKind::Return) set(s, kFiscalReceiptOpen);
+  if (receipt_.kind == ReceiptKind::Return) set(s, kReturnReceipt);
+  if (receipt_.kind == ReceiptKind::NonFiscal) set(s, kNonFiscalReceiptOpen);
   for (size_t i = 0; i < 7 && i < switches_.size(); ++i)
     if (switches_[i] == '1') s[3] |= static_cast<uint8_t>(1u << i);
   s[4] = s4_ & 0x7F;
@@ -246,7 +255,7 @@ std::string RegisterModel::diagnosticText() const {
   // 0 version, 1 firmware date, 2 firmware time, 3 firmware checksum,
   // 4 switches, 5 fiscal memory module present, 6 serial number, 7 fiscal number.
   return fwVersion_ + " " + fwDate_ + " " + fwTime_ + ",5A3F," + switches_ + "," +
-         ((s4_ & 0x04) ? "0" : "1") + "," + serial_ + "," + fiscal_;
+         ((s4_ & kNoFmModule.mask) ? "0" : "1") + "," + serial_ + "," + fiscal_;
 }
 
 std::tm RegisterModel::clock() const {
@@ -397,11 +406,11 @@ Reply RegisterModel::answer(uint8_t cmd, const std::string& data) {
   r.status = status();
   switch (res) {
     case Result::Ok: case Result::NoPaper: break;
-    case Result::Syntax: r.status[0] |= 0x21; break;
-    case Result::BadCommand: r.status[0] |= 0x22; break;
-    case Result::NotAllowed: r.status[1] |= 0x02; break;
-    case Result::Overflow: r.status[1] |= 0x01; break;
-    case Result::PrintFault: r.status[0] |= 0x30; break;
+    case Result::Syntax: set(r.status, kSyntaxError, kGeneralError); break;
+    case Result::BadCommand: set(r.status, kInvalidCommand, kGeneralError); break;
+    case Result::NotAllowed: set(r.status, kNotAllowed); break;
+    case Result::Overflow: set(r.status, kOverflow); break;
+    case Result::PrintFault: set(r.status, kPrinterFault, kGeneralError); break;
   }
   if (res != Result::Ok) {
     r.text.clear();
@@ -527,7 +536,7 @@ RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Repl
         PrintedItem& p = addItem(PrintKind::Diagnostic);
         p.name = fwVersion_ + " " + fwDate_ + " " + fwTime_;
         p.text = switches_;
-        p.flag = !(s4_ & 0x04);
+        p.flag = !(s4_ & kNoFmModule.mask);
         p.rates = rates_;
         p.enabledGroups = groups_;
         p.serial = serial_;
@@ -643,7 +652,7 @@ RegisterModel::Result RegisterModel::openFiscal(const std::string& d, ReceiptKin
   if (!parseInt(f[0], opNo, 1, 13) || !parseInt(f[2], till, 1, 99999)) return Result::Syntax;
   if (receiptOpen(receipt_)) return Result::NotAllowed;
   if (op(static_cast<int>(opNo)).password != f[1]) return Result::NotAllowed;
-  if (!(s5_ & 0x10) || !(s5_ & 0x02)) return Result::NotAllowed;  // no tax rates / no fiscal memory
+  if (!(s5_ & kTaxRatesDefined.mask) || !(s5_ & kFmFormatted.mask)) return Result::NotAllowed;  // no tax rates / no fiscal memory
   receipt_ = Receipt{};
   receipt_.kind = kind;
   receipt_.op = static_cast<int>(opNo);
@@ -911,7 +920,8 @@ RegisterModel::Result RegisterModel::dailyReport(const std::string& d, Reply& r)
     r.text = std::to_string(zCount_ + 1) + "," + money(sales) + "," + money(returns);
     return Result::Ok;
   }
-  if ((s4_ & 0x10) || (s5_ & 0x01) || !(s5_ & 0x02)) return Result::NotAllowed;  // no room / read-only / unformatted
+  if ((s4_ & kFmFull.mask) || (s5_ & kFmReadOnly.mask) || !(s5_ & kFmFormatted.mask))
+    return Result::NotAllowed;  // no room / read-only / unformatted
   ZRecord z_;
   z_.number = ++zCount_;
   z_.date = clock();
@@ -981,7 +991,7 @@ RegisterModel::Result RegisterModel::taxSetting(const std::string& d, Reply& r) 
   decimals_ = static_cast<int>(dec);
   groups_ = f[2];
   rates_ = rates;
-  s5_ |= 0x10;
+  s5_ |= kTaxRatesDefined.mask;
   answer();
   return Result::Ok;
 }

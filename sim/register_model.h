@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "sim/codec.h"
+#include "sim/status.h"
 
 namespace km4410r::sim {
 
@@ -323,7 +324,8 @@ class RegisterModel {
   bool paperOut_ = false, coverOpen_ = false, printerFault_ = false, displayConnected_ = true;
   bool clockInvalid_ = false;
   StatusBytes extra_{};
-  uint8_t s4_ = 0, s5_ = 0x3A;
+  uint8_t s4_ = 0;
+  uint8_t s5_ = kFmFormatted.mask | kFiscalized.mask | kTaxRatesDefined.mask | kNumbersProgrammed.mask;
 
   std::string serial_ = "VT00012345";
   std::string fiscal_ = "3000123456";

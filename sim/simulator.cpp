@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/printer.h"
-#include "driver/text/utf8.h"
+#include "common/comports.h"
+#include "common/utf8.h"
 #include "sim/codec.h"
 #include "sim/register_model.h"
 
@@ -450,22 +450,31 @@ std::string Simulator::portFolder() {
 }
 
 bool Simulator::registerCom(int n, std::string* error) {
-  if (n < 1 || n > 255) {
-    setError(error, "COM port number out of range");
+  char link[512];
+  if (!VirtualComLink(n, link, sizeof link)) {
+    setError(error, "COM" + std::to_string(n) + ": not a COM port number (" + std::to_string(kMinComPort) +
+                        ".." + std::to_string(kMaxComPort) + ") or no virtual port folder");
     return false;
   }
-  // The tool's own rule decides the folder and whether it is safe to use.
+  // The folder the tool looks in, used only when it is safe: links in a
+  // folder that someone else controls could point anywhere.
   const std::string dir = portFolder();
-  const int check = CheckVirtualPortFolder(true);
-  if (check == kFolderCannotCreate) {
-    setError(error, "cannot create " + dir + ": " + std::strerror(errno));
-    return false;
+  switch (CheckVirtualPortFolder(true)) {
+    case kFolderUsable:
+      return linkAt(link, error);
+    case kFolderNotADirectory:
+      setError(error, dir + " is a link or not a folder: remove it");
+      return false;
+    case kFolderNotOwned:
+      setError(error, dir + " belongs to another user: remove it or set XDG_RUNTIME_DIR");
+      return false;
+    case kFolderOpenToOthers:
+      setError(error, dir + " is writable by other users: chmod 700 it");
+      return false;
+    default:
+      setError(error, "cannot create " + dir + ": " + std::strerror(errno));
+      return false;
   }
-  if (check != kFolderUsable) {
-    setError(error, dir + " " + PortFolderProblemText(check));
-    return false;
-  }
-  return linkAt(dir + "/COM" + std::to_string(n), error);
 }
 
 bool Simulator::linkAt(const std::string& path, std::string* error) {

@@ -6,51 +6,16 @@
 #include <QXmlStreamWriter>
 
 #include "base/cp1251text.h"
-#include "driver/error_messages.h"
+#include "driver/flags.h"
 #include "station/protocol.h"
 
 namespace station {
 
 namespace {
 
-struct FlagName {
-  uint32_t flag;
-  const char* name;
-};
-const FlagName kFlagNames[] = {
-    {kFlagSyntax, "syntax_error"},
-    {kFlagBadCommand, "invalid_command"},
-    {kFlagDateTime, "date_time_invalid"},
-    {kFlagPrinter, "print_error"},
-    {kFlagOverflow, "arithmetic_overflow"},
-    {kFlagNotAllowed, "command_not_allowed"},
-    {kFlagRamReset, "ram_reset"},
-    {kFlagReturnReceipt, "return_receipt"},
-    {kFlagRamDestroyed, "ram_destroyed"},
-    {kFlagNoPaper, "no_paper"},
-    {kFlagFiscalOpen, "fiscal_receipt_open"},
-    {kFlagNonFiscalOpen, "non_fiscal_receipt_open"},
-    {kFlagCoverOpen, "cover_open"},
-    {kFlagNoFiscalModule, "no_fiscal_memory_module"},
-    {kFlagNumbersProgrammed, "numbers_programmed"},
-    {kFlagFmWriteError, "fiscal_memory_write_error"},
-    {kFlagFmFull, "fiscal_memory_full"},
-    {kFlagFmReadOnly, "fiscal_memory_read_only"},
-    {kFlagLastZError, "last_z_report_error"},
-    {kFlagFmLittleRoom, "fiscal_memory_little_room"},
-    {kFlagFmFormatted, "fiscal_memory_formatted"},
-    {kFlagFiscalized, "fiscalized"},
-    {kFlagTaxRatesDefined, "tax_rates_defined"},
-    {kFlagChecksum, "checksum_error"},
-    {kFlagNak, "refused"},
-    {kFlagTimeout, "timeout"},
-    {kFlagGeneral, "general_error"},
-    {kFlagFmGeneral, "fiscal_memory_general_error"},
-};
-
 QJsonArray FlagNames(uint32_t flags) {
   QJsonArray names;
-  for (const FlagName& f : kFlagNames)
+  for (const FlagInfo& f : kFlagTable)
     if (flags & f.flag) names.append(QLatin1String(f.name));
   return names;
 }
@@ -222,7 +187,7 @@ QJsonArray Recorder::Commands(const std::vector<CommandRecord>& commands) {
     o[K(key::kFlags)] = static_cast<qint64>(c.flags);
     o[K(key::kFlagsHex)] = Hex(c.flags, 8);
     o[K(key::kFlagNames)] = FlagNames(c.flags);
-    if (const ErrorMessage* e = FirstError(c.flags)) o[K(key::kError)] = QString::fromUtf8(e->text);
+    if (const FlagInfo* e = FirstError(c.flags)) o[K(key::kError)] = QString::fromUtf8(e->text);
     o[K(key::kDurationMs)] = c.durationMs;
     out.append(o);
   }

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "base/cp1251text.h"
-#include "driver/error_messages.h"
+#include "driver/flags.h"
 #include "regtest/connection.h"
 #include "regtest/logfile.h"
 #include "regtest/scenario.h"
@@ -59,7 +59,7 @@ class Console final : public regtest::Source, public regtest::Output {
     if (send(silent ? &Console::Silent : &Console::Results) != 0) {
       // Nothing went on the line: the operation fails as with an erroneous answer.
       ++errorCounter_;
-      Message(QStringLiteral("Команда не отправлена: неверные или слишком длинные данные"));
+      Message(regtest::RefusalText());
     }
     return errorCounter_ < 1;
   }
@@ -127,7 +127,7 @@ class Console final : public regtest::Source, public regtest::Output {
   static void Deliver(RetData& data, bool silent) {
     if (!current_) return;
     current_->last_ = data;
-    const ErrorMessage* error = FirstError(data.ErrorFlags);
+    const FlagInfo* error = FirstError(data.ErrorFlags);
     if (!error) return;
     if (!silent) current_->Message(QString::fromUtf8(error->text));
     current_->errorCounter_++;
@@ -224,8 +224,9 @@ int RunOne(const RunOptions& o) {
       console.Message(QStringLiteral("Ошибка получения информации"));
       return;
     }
-    const RetData& a = console.LastAnswer();
-    SetNoTranslation(SwitchesMeanNoTranslation(a.FieldCount > 4 ? a.Fields[4] : nullptr) ? 1 : 0);
+    DiagnosticInfo info{};
+    ParseDiagnosticInfo(console.LastAnswer(), &info);
+    SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
   });
   recorder.setDevice(QFile::decodeName(GetLastPortDevice()));
 

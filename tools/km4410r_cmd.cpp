@@ -6,20 +6,20 @@
 // CMD is the command code in hex (0x4A) or decimal (74; "074" is refused, not
 // read as octal); DATA is the data text in the terminal's UTF-8. Without
 // --translate/--no-translate the register's switches decide, as in the main
-// window (a diagnostic request first). --trace prints a row per exchange on
-// stderr (driver/text/tracerow.h), --hex adds the bytes as on the line.
+// window (a diagnostic request first; a register that does not answer it is
+// not sent the command). --trace prints a row per exchange on stderr
+// (driver/text/tracerow.h), --hex adds the bytes as on the line.
 // Exit status: 0 an answer without error flags, 1 a register or link error,
 // 2 bad usage.
 #include <stdio.h>
 #include <string.h>
 
-#include <limits>
 #include <string>
 
-#include "driver/error_messages.h"
+#include "common/utf8.h"
+#include "driver/flags.h"
 #include "driver/printer.h"
 #include "driver/text/tracerow.h"
-#include "driver/text/utf8.h"
 #include "driver/trace.h"
 
 namespace {
@@ -30,14 +30,6 @@ void Keep(RetData& rd) {
   gAnswer = rd;
   gDelivered = true;
 }
-
-// State flags: not errors.
-const ErrorMessage kStates[] = {
-    {0x00000080, "return receipt (with fiscal receipt open)"}, {0x00000400, "fiscal receipt open"},
-    {0x00000800, "non-fiscal receipt open"}, {0x00001000, "printer cover open"},
-    {0x00004000, "fiscal and serial numbers programmed"}, {0x00200000, "fiscal memory formatted"},
-    {0x00400000, "fiscalized"}, {0x00800000, "tax rates defined"},
-};
 
 // Bit meanings of the six status bytes, bit 0x01 first.
 const char* const kBits[6][7] = {
@@ -66,20 +58,26 @@ void PrintTrace(const ExchangeTrace& trace, void* context) {
   fflush(stderr);
 }
 
-// The highest COM number: OpenPort takes an int and ResolveComPort sets no
-// bound of its own beyond that.
-constexpr unsigned long kMaxComPort = std::numeric_limits<int>::max();
+// The line speeds as a list: "9600, 19200, 57600 or 115200".
+std::string SpeedList() {
+  std::string list;
+  for (int i = 0; i < kLineSpeedCount; ++i) {
+    if (i > 0) list += i + 1 < kLineSpeedCount ? ", " : " or ";
+    list += std::to_string(kLineSpeeds[i]);
+  }
+  return list;
+}
 
 void Usage() {
   printf("usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate]\n"
          "                   [--trace [--hex]] CMD [DATA]\n"
-         "  --port COM<n> (1..%lu) or a device path; --baud 9600, 19200, 57600 or 115200\n"
+         "  --port COM<n> (%d..%d) or a device path; --baud %s\n"
          "  --trace  a row per exchange on stderr (time, direction, SEQ, command, data,\n"
          "           verdict and answer, flags, ms); --hex adds the bytes as on the line\n"
          "  CMD   command code 0x21..0xFF: hex (0x4A) or decimal without leading zeros (74)\n"
          "  DATA  data text (UTF-8; sent in the register's code page)\n"
          "exit status: 0 answer without error flags, 1 register or link error, 2 bad usage\n",
-         kMaxComPort);
+         kMinComPort, kMaxComPort, SpeedList().c_str());
 }
 
 // Numbers on the command line are read strictly, by hand: strtol would take
@@ -124,22 +122,20 @@ bool ParseByte(const char* text, unsigned long* out) {
   return ParseDecimal(text, 0xFF, out);
 }
 
-bool IsSpeed(unsigned long baud) { return baud == 9600 || baud == 19200 || baud == 57600 || baud == 115200; }
-
 void PrintAnswer(const RetData& rd) {
   auto u = [](const char* cp) { return km_text::Cp1251ToUtf8(cp ? cp : ""); };
   printf("command     0x%02X %s\n", rd.Command & 0xFF, u(rd.CommandName).c_str());
   printf("sent        \"%s\"\n", u(rd.SentData).c_str());
   printf("flags       0x%08X\n", rd.ErrorFlags);
   bool first = true;
-  for (const ErrorMessage& e : kErrorMessages) {
-    if (rd.ErrorFlags & e.flag) {
-      printf("  error     0x%08X %s%s\n", e.flag, e.text, first ? "   <- reported" : "");
+  for (uint32_t flag : kErrorReportOrder) {
+    if (rd.ErrorFlags & flag) {
+      printf("  error     0x%08X %s%s\n", flag, FlagInfoOf(flag)->text, first ? "   <- reported" : "");
       first = false;
     }
   }
-  for (const ErrorMessage& s : kStates)
-    if (rd.ErrorFlags & s.flag) printf("  state     0x%08X %s\n", s.flag, s.text);
+  for (const FlagInfo& f : kFlagTable)
+    if (!f.text && (rd.ErrorFlags & f.flag)) printf("  state     0x%08X %s\n", f.flag, f.name);
   for (int b = 0; b < 6; ++b) {
     printf("status %d    0x%02X\n", b, rd.StatusBytes[b] | 0x80);
     for (int bit = 0; bit < 7; ++bit)
@@ -157,6 +153,7 @@ int main(int argc, char** argv) {
   // argument at fault, and exit status 2.
   std::string port = "COM1";
   unsigned long baud = 19200;
+  const unsigned long fastest = static_cast<unsigned long>(kLineSpeeds[kLineSpeedCount - 1]);
   int translate = -1;  // -1: as the register's switches say
   bool trace = false;
   bool hex = false;
@@ -175,8 +172,8 @@ int main(int argc, char** argv) {
     } else if (!strcmp(a, "--port")) {
       port = argv[++i];
     } else if (!strcmp(a, "--baud")) {
-      if (!ParseDecimal(argv[++i], 115200, &baud) || !IsSpeed(baud)) {
-        fprintf(stderr, "km4410r-cmd: bad speed '%s' (9600, 19200, 57600 or 115200)\n", argv[i]);
+      if (!ParseDecimal(argv[++i], fastest, &baud) || !IsLineSpeed(static_cast<int>(baud))) {
+        fprintf(stderr, "km4410r-cmd: bad speed '%s' (%s)\n", argv[i], SpeedList().c_str());
         return 2;
       }
     } else if (!strcmp(a, "--translate")) {
@@ -215,11 +212,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "km4410r-cmd: command code '%s' is below 0x21\n", positional[0]);
     return 2;
   }
-  unsigned long com = 0;
-  if (port[0] != '/' && ((port.rfind("COM", 0) != 0 && port.rfind("com", 0) != 0) ||
-                         !ParseDecimal(port.c_str() + 3, kMaxComPort, &com) || com < 1)) {
-    fprintf(stderr, "km4410r-cmd: --port takes COM1..COM%lu or a device path, not '%s'\n", kMaxComPort,
-            port.c_str());
+  if (!ParsePortName(port.c_str(), nullptr)) {
+    fprintf(stderr, "km4410r-cmd: --port takes COM%d..COM%d or a device path, not '%s'\n", kMinComPort,
+            kMaxComPort, port.c_str());
     return 2;
   }
   std::string data = km_text::Utf8ToCp1251(positional[1] ? positional[1] : "");
@@ -228,9 +223,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  int handle = port[0] == '/' ? OpenPortPath(port.c_str(), static_cast<int>(baud))
-                              : OpenPort(static_cast<int>(com), static_cast<int>(baud));
-  if (handle < 0) {
+  if (OpenPortByName(port.c_str(), static_cast<int>(baud)) < 0) {
     fprintf(stderr, "km4410r-cmd: cannot open %s (%s): %s\n", port.c_str(), GetLastPortDevice(),
             GetLastPortErrorText());
     return 1;
@@ -239,17 +232,27 @@ int main(int argc, char** argv) {
   if (trace) SetExchangeObserver(PrintTrace, hex ? &hex : nullptr);
 
   if (translate < 0) {
-    // The register's switches (field 4 of the diagnostic answer) decide.
+    // The register's switches (field 4 of the diagnostic answer) decide. A
+    // register that does not answer would only keep the command waiting as
+    // long again.
     translate = 0;
-    if (GetDiagnosticInfo(nullptr, Keep, 0, 1) == 0 && !IsError(gAnswer.ErrorFlags) && gAnswer.FieldCount > 4) {
-      translate = !SwitchesMeanNoTranslation(gAnswer.Fields[4]);
+    gAnswer = RetData{};
+    if (GetDiagnosticInfo(nullptr, Keep, 0, 1) == 0 && (gAnswer.ErrorFlags & kFlagTimeout)) {
+      fprintf(stderr, "km4410r-cmd: no answer from the register on %s (%s) to the switch probe; command not sent\n",
+              port.c_str(), GetLastPortDevice());
+      ClosePort();
+      return 1;
     }
+    DiagnosticInfo info;
+    ParseDiagnosticInfo(gAnswer, &info);
+    if (!IsError(gAnswer.ErrorFlags) && gAnswer.FieldCount > 4) translate = !SwitchesMeanNoTranslation(info.switches);
   }
   SetNoTranslation(translate ? 0 : 1);
 
   gDelivered = false;
   if (SendCommand(nullptr, Keep, 0, static_cast<int>(command), data.c_str()) != 0 || !gDelivered) {
-    fprintf(stderr, "km4410r-cmd: the driver refused the command\n");
+    const char* why = RefusalMessage(GetLastRefusal());
+    fprintf(stderr, "km4410r-cmd: the driver refused the command%s%s\n", why ? ": " : "", why ? why : "");
     ClosePort();
     return 1;
   }

@@ -3,25 +3,12 @@
 #include <stdio.h>
 #include <time.h>
 
-#include "driver/error_messages.h"
-#include "driver/text/utf8.h"
+#include "common/utf8.h"
+#include "driver/flags.h"
 
 namespace km_text {
 
 namespace {
-
-// The register's state, not errors: what the status viewer says of the
-// bit, shortened.
-const ErrorMessage kStateNames[] = {
-    {kFlagReturnReceipt, "чек возврата"},
-    {kFlagFiscalOpen, "фиск. чек"},
-    {kFlagNonFiscalOpen, "нефиск. чек"},
-    {kFlagCoverOpen, "крышка открыта"},
-    {kFlagNumbersProgrammed, "номера заданы"},
-    {kFlagFmFormatted, "ФП сформ."},
-    {kFlagFiscalized, "фискализирован"},
-    {kFlagTaxRatesDefined, "ставки заданы"},
-};
 
 // A pause between two received bytes that starts a new line of the bytes.
 constexpr uint32_t kRunGapMs = 10;
@@ -95,17 +82,21 @@ std::string TraceFlagNames(uint32_t flags) {
     if (!out.empty()) out += ", ";
     out += name;
   };
-  // Two flags share "Обнуление ОЗУ": it is named once.
+  // Errors first, in the order they are reported; two flags share
+  // "Обнуление ОЗУ": it is named once.
   const char* last = nullptr;
-  for (const ErrorMessage& e : kErrorMessages) {
-    named |= e.flag;
-    if (!(flags & e.flag)) continue;
-    if (!last || std::string(last) != e.text) add(e.text);
-    last = e.text;
+  for (uint32_t flag : kErrorReportOrder) {
+    named |= flag;
+    if (!(flags & flag)) continue;
+    const char* state = FlagInfoOf(flag)->state;
+    if (!last || std::string(last) != state) add(state);
+    last = state;
   }
-  for (const ErrorMessage& s : kStateNames) {
-    named |= s.flag;
-    if (flags & s.flag) add(s.text);
+  // Then the register's state, in bit order.
+  for (const FlagInfo& f : kFlagTable) {
+    if (f.text) continue;
+    named |= f.flag;
+    if (flags & f.flag) add(f.state);
   }
   for (uint32_t bit = 1; bit; bit <<= 1) {
     if ((flags & bit) && !(named & bit)) {

@@ -6,8 +6,8 @@
 //   14:03:27.512 | →← | 21 | 4A Получить состояние регистратора | "W" | ответ "1,2,,3" | — | 12 мс
 // time of the send (local, hh:mm:ss.mmm); direction: →← answered (a frame,
 // a broken frame or a NAK came back), → sent and not answered, × not sent
-// (port not open, line stalled); SEQ in hex; command code in hex and its
-// name; the data sent and the answer text in quotes, decoded from CP1251
+// (the line took no bytes: output stopped, a hung adapter); SEQ in hex;
+// command code in hex and its name; the data sent and the answer text in quotes, decoded from CP1251
 // with control bytes and invisible characters written \xNN (and \" \\), so
 // a row is always one line; the answer field starts with the verdict
 // ("ответ", "ошибка КС", "NAK", "тишина"); the flags set: errors by their

@@ -1,15 +1,3 @@
-// CP1251 <-> UTF-8 for the simulator and the command-line programs (the windows
-// use Qt's codecs). Not part of the driver proper: these allocate.
+// CP1251 <-> UTF-8 lives in common/ (the simulator uses it too).
 #pragma once
-#include <cstdint>
-#include <string>
-#include <string_view>
-
-namespace km_text {
-// A byte CP1251 leaves unassigned becomes '?'.
-std::string Cp1251ToUtf8(std::string_view text);
-// The UTF-8 form of one CP1251 byte.
-std::string Cp1251CharToUtf8(uint8_t byte);
-// Characters that CP1251 lacks become '?'; malformed UTF-8 bytes too.
-std::string Utf8ToCp1251(std::string_view text);
-}  // namespace km_text
+#include "common/utf8.h"

@@ -14,7 +14,7 @@
 #include "app/program.h"
 #include "app/shape.h"
 #include "app/stringgrid.h"
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 
 namespace km::test {
 

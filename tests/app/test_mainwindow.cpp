@@ -245,11 +245,12 @@ void TestMainWindow::portThatCannotBeOpened() {
   QCOMPARE(shown(f.ComboBox1), QString("COM5"));
   QCOMPARE(shown(f.ComboBox3), QString("57600 бод"));
 
-  // A typed text that is no item and no path: port 0, which cannot be opened.
+  // A typed text that is no port name: named as typed, with the rule.
   s.ui.messages.clear();
   typeInto(f.ComboBox1, "abc");
   click(f.Button2);
-  QCOMPARE(s.ui.messages, QStringList{"Невозможно подключить порт\nabc: устройство не найдено"});
+  QCOMPARE(s.ui.messages,
+           QStringList{"Невозможно подключить порт\nabc: не имя порта: COM1..COM255 или путь к устройству"});
   QCOMPARE(indicatorColour(), kRed);
   QCOMPARE(shown(f.ComboBox1), QString("abc"));
   s.ui.messages.clear();

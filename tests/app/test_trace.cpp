@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "app/tracewindow.h"
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 #include "driver/trace.h"
 #include "tests/app/harness.h"
 

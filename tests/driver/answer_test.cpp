@@ -83,33 +83,6 @@ TEST_F(AnswerTest, AnswerTextHoldsAtMost128Characters) {
   EXPECT_STREQ(Answer(0x4A, "short").AnswerText, "short");
 }
 
-TEST_F(AnswerTest, StatusBytesDecodeIntoFlags) {
-  struct Case {
-    int byte;
-    uint8_t bit;
-    uint32_t flags;
-  } cases[] = {
-      {0, 0x01, 0x00000001}, {0, 0x02, 0x00000002}, {0, 0x04, 0x00000004}, {0, 0x08, 0},
-      {0, 0x10, 0x00000008}, {0, 0x20, 0x08000000}, {0, 0x40, 0},          {1, 0x01, 0x00000010},
-      {1, 0x02, 0x00000020}, {1, 0x04, 0x00000040}, {1, 0x08, 0x00000080}, {1, 0x10, 0x00000100},
-      {1, 0x20, 0x00001000}, {1, 0x40, 0},          {2, 0x01, 0x00000200}, {2, 0x02, 0},
-      {2, 0x04, 0},          {2, 0x08, 0x00000400}, {2, 0x10, 0},          {2, 0x20, 0x00000800},
-      {2, 0x40, 0},          {3, 0x7F, 0},          {4, 0x01, 0x00010000}, {4, 0x02, 0},
-      {4, 0x04, 0x00002000}, {4, 0x08, 0},          {4, 0x10, 0x00020000}, {4, 0x20, 0x10000000},
-      {4, 0x40, 0},          {5, 0x01, 0x00040000}, {5, 0x02, 0x00200000}, {5, 0x04, 0x00080000},
-      {5, 0x08, 0x00400000}, {5, 0x10, 0x00800000}, {5, 0x20, 0x00004000}, {5, 0x40, 0},
-  };
-  for (const Case& c : cases) {
-    uint8_t status[6] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
-    status[c.byte] |= c.bit;
-    const RetData& rd = Answer(0x4A, "", status);
-    EXPECT_EQ(rd.ErrorFlags, c.flags) << "byte " << c.byte << " bit " << int(c.bit);
-    EXPECT_EQ(rd.StatusBytes[c.byte], c.bit);  // bit 7 cleared
-  }
-  uint8_t all[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(Answer(0x4A, "", all).ErrorFlags, 0x18EF7FFFu);
-}
-
 TEST_F(AnswerTest, LinkOutcomesTakePrecedenceOverStatus) {
   uint8_t status[6] = {0xA1, 0x80, 0x81, 0x80, 0x80, 0x80};
   // No 0x03: incomplete, a timeout even though error status arrived.
@@ -153,6 +126,24 @@ TEST_F(AnswerTest, AnswerIsTranslatedBackWhenTranslationIsOn) {
   EXPECT_STREQ(rd.Fields[1], "\xC0\xC2\xA5");
   SetNoTranslation(1);
   EXPECT_STREQ(Answer(0x4A, std::string("\x80")).Fields[0], "\x80");
+}
+
+TEST_F(AnswerTest, DiagnosticFieldsNeverPastTheFieldCount) {
+  DiagnosticInfo d{};
+  // Blanks among the first 20 characters separate version, date and time.
+  EXPECT_TRUE(ParseDiagnosticInfo(Answer(0x5A, "1.04 12-03-25 10:15,5A3F,00101100,1,VT01,3001"), &d));
+  const std::vector<std::string> full = {d.firmware, d.firmwareDate, d.firmwareTime,
+                                         d.switches, d.serialNumber, d.fiscalNumber};
+  EXPECT_EQ(full, (V{"1.04", "12-03-25", "10:15", "00101100", "VT01", "3001"}));
+  // Five fields: the switches are there, the numbers are not.
+  EXPECT_FALSE(ParseDiagnosticInfo(Answer(0x5A, "1.0,a,b,c,00101100"), &d));
+  EXPECT_STREQ(d.switches, "00101100");
+  EXPECT_STREQ(d.serialNumber, "");
+  EXPECT_STREQ(d.fiscalNumber, "");
+  // An answer to another command has none of them, however many fields.
+  EXPECT_FALSE(ParseDiagnosticInfo(Answer(0x4A, "a,b,c,d,e,f,g,h"), &d));
+  EXPECT_STREQ(d.firmware, "");
+  EXPECT_STREQ(d.switches, "");
 }
 
 TEST_F(AnswerTest, CommandNames) {

@@ -1,6 +1,7 @@
 // The port as a user meets it: a line that never freezes the program, a port
 // that is never left locked, a virtual port folder that nobody else controls,
-// and the switch rule that decides the translation.
+// the port names and line speeds it takes, and the switch rule that decides
+// the translation.
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/link_internal.h"
+#include "driver/serial.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;
@@ -284,6 +286,73 @@ TEST_F(PortTest, AFolderPlantedUnderTmpByAnotherUserIsRefused) {
   EXPECT_EQ(st.st_uid, kNobody);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   rmdir(planted.c_str());
+}
+
+// ---- port names and line speeds -------------------------------------------------
+
+TEST(PortNameRule, ComNumbersAndPaths) {
+  const struct {
+    const char* text;
+    bool port;
+    int com;  // 0: a path
+  } cases[] = {
+      {"COM1", true, 1},           {"COM255", true, 255},       {"com7", true, 7},
+      {"/dev/ttyUSB0", true, 0},   {"/tmp/km4410r-0/COM3", true, 0},
+      {"COM0", false, 0},          {"COM256", false, 0},        {"COM01", false, 0},
+      {"COM", false, 0},           {"COM+1", false, 0},         {"COM 1", false, 0},
+      {"COM1 ", false, 0},         {"COM4294967297", false, 0}, {"COMx", false, 0},
+      {"LPT1", false, 0},          {"dev/ttyS0", false, 0},     {"", false, 0},
+      {"\\\\.\\COM5", false, 0},  // the Windows form is no path here
+  };
+  for (const auto& c : cases) {
+    int com = -1;
+    EXPECT_EQ(ParsePortName(c.text, &com), c.port) << '"' << c.text << '"';
+    if (c.port) {
+      EXPECT_EQ(com, c.com) << '"' << c.text << '"';
+    }
+  }
+  EXPECT_FALSE(ParsePortName(nullptr, nullptr));
+
+  // What is no port name is refused before any device is looked at.
+  for (const char* name : {"LPT1", "COM256", ""}) {
+    EXPECT_EQ(OpenPortByName(name, 19200), -1) << name;
+    EXPECT_EQ(GetLastPortError(), kPortErrorName) << name;
+    EXPECT_STREQ(GetLastPortDevice(), name);
+    EXPECT_STREQ(GetLastPortErrorText(), "not a port name: COM1..COM255 or a device path");
+    EXPECT_STREQ(GetLastPortErrorText(kPortTextRussian), "не имя порта: COM1..COM255 или путь к устройству");
+  }
+}
+
+TEST_F(PortTest, TheFourLineSpeedsAndNoOther) {
+  EXPECT_EQ(std::vector<int>(kLineSpeeds, kLineSpeeds + kLineSpeedCount), (std::vector<int>{9600, 19200, 57600, 115200}));
+  PtyPeer peer([](const HostFrame& f) { return Script{Step{AnswerTo(f, "")}}; });
+  const std::string port = peer.slavePath();
+  const struct {
+    int baud;
+    speed_t constant;
+  } speeds[] = {{9600, B9600}, {19200, B19200}, {57600, B57600}, {115200, B115200}};
+  for (const auto& s : speeds) {
+    ASSERT_GE(OpenPortByName(port.c_str(), s.baud), 0) << s.baud << ": " << GetLastPortErrorText();
+    struct termios tio;
+    int probe = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(probe, 0);
+    ASSERT_EQ(tcgetattr(probe, &tio), 0);
+    close(probe);
+    EXPECT_EQ(cfgetospeed(&tio), s.constant) << s.baud;
+    ASSERT_EQ(SendCommand(nullptr, Record, 0, 0x4A, "W"), 0);
+    EXPECT_EQ(gLast.ErrorFlags, 0u) << s.baud;
+  }
+  // Speeds a serial port knows but the register does not: refused by the
+  // driver with its reason, and by the backend on its own.
+  for (int baud : {38400, 230400, 4800, 1200, 0, -9600}) {
+    EXPECT_FALSE(IsLineSpeed(baud)) << baud;
+    EXPECT_EQ(OpenPortPath(port.c_str(), baud), -1) << baud;
+    EXPECT_EQ(GetLastPortError(), kPortErrorSpeed) << baud;
+    EXPECT_STREQ(GetLastPortErrorText(), "unsupported speed: 9600, 19200, 57600 or 115200 baud");
+    errno = 0;
+    EXPECT_EQ(km_driver::serial::Open(port.c_str(), baud), -1) << baud;
+    EXPECT_EQ(errno, EINVAL) << baud;
+  }
 }
 
 // ---- the switch rule ----------------------------------------------------------

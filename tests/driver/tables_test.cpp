@@ -1,8 +1,8 @@
 // The driver's fixed tables, each compared whole with its values written out
 // here: the code-page translation both ways, the customer display table and
-// display sequences, the command names and the messages of the error flags.
-// The simulator reads texts with these same tables, so only a test like this
-// one can notice a wrong entry.
+// display sequences, the command names and the flag table. The simulator has
+// its own copies of the code pages and of the status bits, written out too;
+// they are held against the driver's here, every entry.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -15,9 +15,11 @@
 
 #include "driver/commands_internal.h"
 #include "driver/cp1251.h"
-#include "driver/error_messages.h"
+#include "driver/flags.h"
 #include "driver/link_internal.h"
 #include "driver/printer.h"
+#include "sim/codec.h"
+#include "sim/status.h"
 #include "tests/driver/pty_peer.h"
 
 namespace {
@@ -67,15 +69,15 @@ const uint8_t kRegisterToHostUpper[128] = {
 };
 // clang-format on
 
-TEST(CodePageTables, EveryByteBothWays) {
-  for (int b = 0; b < 0x80; ++b) {
-    EXPECT_EQ(km_driver::kHostToRegister[b], b) << "host " << Hex(static_cast<uint8_t>(b));
-    EXPECT_EQ(km_driver::kRegisterToHost[b], b) << "register " << Hex(static_cast<uint8_t>(b));
-  }
-  for (int i = 0; i < 128; ++i) {
-    const uint8_t b = static_cast<uint8_t>(0x80 + i);
-    EXPECT_EQ(Hex(km_driver::kHostToRegister[b]), Hex(kHostToRegisterUpper[i])) << "host " << Hex(b);
-    EXPECT_EQ(Hex(km_driver::kRegisterToHost[b]), Hex(kRegisterToHostUpper[i])) << "register " << Hex(b);
+TEST(CodePageTables, EveryByteBothWaysInTheDriverAndTheSimulator) {
+  for (int i = 0; i < 256; ++i) {
+    const uint8_t b = static_cast<uint8_t>(i);
+    const uint8_t toRegister = b < 0x80 ? b : kHostToRegisterUpper[b - 0x80];
+    const uint8_t toHost = b < 0x80 ? b : kRegisterToHostUpper[b - 0x80];
+    EXPECT_EQ(Hex(km_driver::kHostToRegister[b]), Hex(toRegister)) << "driver, host " << Hex(b);
+    EXPECT_EQ(Hex(km_driver::kRegisterToHost[b]), Hex(toHost)) << "driver, register " << Hex(b);
+    EXPECT_EQ(Hex(km4410r::sim::hostToRegister(b)), Hex(toRegister)) << "simulator, host " << Hex(b);
+    EXPECT_EQ(Hex(km4410r::sim::registerToHost(b)), Hex(toHost)) << "simulator, register " << Hex(b);
   }
 }
 
@@ -278,54 +280,113 @@ TEST(CommandNameTable, EveryCode) {
     EXPECT_STREQ(GetCommandName(code), invalid) << code;
 }
 
-// ---- Error messages --------------------------------------------------------------
+// ---- Flags -------------------------------------------------------------------
 
-TEST(ErrorMessageTable, EveryErrorFlagInReportingOrder) {
-  const ErrorMessage expected[] = {
-      {0x00000001, "Синтаксическая ошибка"},
-      {0x00000002, "Неверная команда"},
-      {0x00000004, "Дата и время неверны"},
-      {0x00000008, "Ошибка печати"},
-      {0x00000010, "Арифметическое переполнение"},
-      {0x00000020, "Команда не разрешена"},
-      {0x00000040, "Обнуление ОЗУ"},
-      {0x00000100, "Обнуление ОЗУ"},
-      {0x00000200, "Нет бумаги"},
-      {0x00002000, "Не модуля фиск. памяти"},
-      {0x00100000, "В фиск. памяти мало места"},
-      {0x00010000, "Ошибка записи в фиск. память"},
-      {0x00020000, "Фиск. память переполнена"},
-      {0x00040000, "Запись в фиск. память запрещена"},
-      {0x00080000, "Ошибка последнего Z-отчета"},
-      {0x01000000, "Ошибка протокола"},
-      {0x02000000, "Ошибка приема команды"},
-      {0x04000000, "Таймаут"},
-      {0x08000000, "Общая ошибка"},
-      {0x10000000, "Общая ошибка фиск. памяти"},
-  };
-  ASSERT_EQ(std::size(kErrorMessages), std::size(expected));
-  for (size_t i = 0; i < std::size(expected); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(kErrorMessages[i].flag, expected[i].flag);
-    EXPECT_STREQ(kErrorMessages[i].text, expected[i].text);
+struct FlagRow {
+  uint32_t flag;
+  const char* name;
+  const char* text;   // an error's message; null for a state
+  const char* state;  // a state's text in the trace; an error shows its message
+};
+
+const FlagRow kFlags[] = {
+    {0x00000001, "syntax_error", "Синтаксическая ошибка", nullptr},
+    {0x00000002, "invalid_command", "Неверная команда", nullptr},
+    {0x00000004, "date_time_invalid", "Дата и время неверны", nullptr},
+    {0x00000008, "print_error", "Ошибка печати", nullptr},
+    {0x00000010, "arithmetic_overflow", "Арифметическое переполнение", nullptr},
+    {0x00000020, "command_not_allowed", "Команда не разрешена", nullptr},
+    {0x00000040, "ram_reset", "Обнуление ОЗУ", nullptr},
+    {0x00000080, "return_receipt", nullptr, "чек возврата"},
+    {0x00000100, "ram_destroyed", "Обнуление ОЗУ", nullptr},
+    {0x00000200, "no_paper", "Нет бумаги", nullptr},
+    {0x00000400, "fiscal_receipt_open", nullptr, "фиск. чек"},
+    {0x00000800, "non_fiscal_receipt_open", nullptr, "нефиск. чек"},
+    {0x00001000, "cover_open", nullptr, "крышка открыта"},
+    {0x00002000, "no_fiscal_memory_module", "Не модуля фиск. памяти", nullptr},
+    {0x00004000, "numbers_programmed", nullptr, "номера заданы"},
+    {0x00010000, "fiscal_memory_write_error", "Ошибка записи в фиск. память", nullptr},
+    {0x00020000, "fiscal_memory_full", "Фиск. память переполнена", nullptr},
+    {0x00040000, "fiscal_memory_read_only", "Запись в фиск. память запрещена", nullptr},
+    {0x00080000, "last_z_report_error", "Ошибка последнего Z-отчета", nullptr},
+    {0x00100000, "fiscal_memory_little_room", "В фиск. памяти мало места", nullptr},
+    {0x00200000, "fiscal_memory_formatted", nullptr, "ФП сформ."},
+    {0x00400000, "fiscalized", nullptr, "фискализирован"},
+    {0x00800000, "tax_rates_defined", nullptr, "ставки заданы"},
+    {0x01000000, "checksum_error", "Ошибка протокола", nullptr},
+    {0x02000000, "refused", "Ошибка приема команды", nullptr},
+    {0x04000000, "timeout", "Таймаут", nullptr},
+    {0x08000000, "general_error", "Общая ошибка", nullptr},
+    {0x10000000, "fiscal_memory_general_error", "Общая ошибка фиск. памяти", nullptr},
+};
+
+// The errors in the order the handlers look for the one to report.
+const uint32_t kReportOrder[] = {
+    0x00000001, 0x00000002, 0x00000004, 0x00000008, 0x00000010, 0x00000020, 0x00000040,
+    0x00000100, 0x00000200, 0x00002000, 0x00100000, 0x00010000, 0x00020000, 0x00040000,
+    0x00080000, 0x01000000, 0x02000000, 0x04000000, 0x08000000, 0x10000000,
+};
+
+TEST(FlagTable, EveryFlagItsNamesAndTheReportingOrder) {
+  ASSERT_EQ(static_cast<size_t>(kFlagCount), std::size(kFlags));
+  for (size_t i = 0; i < std::size(kFlags); ++i) {
+    const FlagRow& want = kFlags[i];
+    SCOPED_TRACE(want.name);
+    const FlagInfo& got = kFlagTable[i];
+    EXPECT_EQ(got.flag, want.flag);
+    EXPECT_STREQ(got.name, want.name);
+    EXPECT_STREQ(got.text, want.text);
+    EXPECT_STREQ(got.state, want.text ? want.text : want.state);
+    EXPECT_EQ(FlagInfoOf(want.flag), &got);
   }
-  // Each flag on its own: its message, or none for the flags that describe a state.
+  EXPECT_EQ(FlagInfoOf(0x00008000), nullptr);
+  EXPECT_EQ(FlagInfoOf(0x20000000), nullptr);
+
+  ASSERT_EQ(static_cast<size_t>(kErrorCount), std::size(kReportOrder));
+  for (size_t i = 0; i < std::size(kReportOrder); ++i) EXPECT_EQ(kErrorReportOrder[i], kReportOrder[i]) << i;
+  // Each bit on its own: its error, or none for a state and for no flag.
   for (int bit = 0; bit < 32; ++bit) {
     const uint32_t flag = 1u << bit;
-    const char* want = nullptr;
-    for (const ErrorMessage& e : expected)
-      if (e.flag == flag) want = e.text;
-    const ErrorMessage* got = FirstError(flag);
-    if (want) {
-      ASSERT_NE(got, nullptr) << std::hex << flag;
-      EXPECT_STREQ(got->text, want) << std::hex << flag;
+    const FlagRow* row = nullptr;
+    for (const FlagRow& r : kFlags)
+      if (r.flag == flag) row = &r;
+    const FlagInfo* got = FirstError(flag);
+    if (row && row->text) {
+      ASSERT_NE(got, nullptr) << "bit " << bit;
+      EXPECT_STREQ(got->text, row->text);
     } else {
-      EXPECT_EQ(got, nullptr) << std::hex << flag;
+      EXPECT_EQ(got, nullptr) << "bit " << bit;
     }
   }
-  // Several at once: the first in the order above.
-  EXPECT_STREQ(FirstError(0x10000000 | 0x00010000 | 0x00100000)->text, "В фиск. памяти мало места");
-  EXPECT_STREQ(FirstError(0x08000000 | 0x04000000)->text, "Таймаут");
+  // Two at once: the earlier in the order is reported, whatever their bits.
+  for (size_t i = 0; i < std::size(kReportOrder); ++i)
+    for (size_t j = i + 1; j < std::size(kReportOrder); ++j)
+      EXPECT_EQ(FirstError(kReportOrder[i] | kReportOrder[j])->flag, kReportOrder[i]) << i << " " << j;
+}
+
+// Each status bit as the simulator sets it, through the driver's receive
+// machine: the flag of the same name, or no flag at all.
+TEST(FlagTable, EveryStatusBitOfTheSimulator) {
+  uint32_t reached = 0;
+  for (const km4410r::sim::StatusBit& bit : km4410r::sim::kStatusBits) {
+    SCOPED_TRACE(std::string(bit.name) + " " + std::to_string(bit.byte) + "." + Hex(bit.mask));
+    km4410r::sim::StatusBytes status{};
+    status[bit.byte] = bit.mask;
+    km_driver::BeginAnswer(0x4A);
+    for (uint8_t b : km4410r::sim::buildAnswerFrame(0x21, 0x4A, "", status)) km_driver::FeedByte(b);
+    km_driver::FinishAnswer();
+    const RetData& rd = DriverRetData();
+    const FlagInfo* named = nullptr;
+    for (const FlagInfo& f : kFlagTable)
+      if (std::string(f.name) == bit.name) named = &f;
+    EXPECT_EQ(rd.ErrorFlags, named ? named->flag : 0u);
+    EXPECT_EQ(rd.StatusBytes[bit.byte], bit.mask);  // bit 7 cleared
+    EXPECT_EQ(reached & rd.ErrorFlags, 0u) << "a second bit sets the same flag";
+    reached |= rd.ErrorFlags;
+  }
+  // Every flag comes from exactly one status bit, but little room in the
+  // fiscal memory (from none) and the link's three.
+  EXPECT_EQ(reached, 0x18EF7FFFu);
 }
 
 }  // namespace

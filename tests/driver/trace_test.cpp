@@ -1,7 +1,10 @@
 // The exchange trace against a scripted register on a pty: what the observer
 // is told of each exchange, and the rows made of it.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <regex>
@@ -144,9 +147,19 @@ TEST_F(TraceTest, ChecksumErrorNakSilenceAndNotSent) {
   ASSERT_EQ(Send(0x4A, "W"), 0);
   ASSERT_EQ(Send(0x4A, "W"), 0);
   ASSERT_EQ(Send(0x3E, ""), 0);
-  ClosePort();
-  OpenPortPath("/dev/km4410r-missing", 19200);  // ready, but nothing to write to
+  // Output stopped on the line and its queue full: the frame cannot go out.
+  const int line = open(peer.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(line, 0);
+  ASSERT_EQ(tcflow(line, TCOOFF), 0);
+  const std::vector<uint8_t> fill(4096, 'x');
+  while (write(line, fill.data(), fill.size()) > 0) {
+  }
   ASSERT_EQ(Send(0x4A, "W"), 0);
+  tcflow(line, TCOON);
+  close(line);
+  // No port at all: refused, and the trace is told of nothing.
+  ClosePort();
+  EXPECT_EQ(Send(0x4A, "W"), -1);
 
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_EQ(Masked(seen[0].row),

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "driver/cp1251.h"
-#include "driver/text/utf8.h"
+#include "common/utf8.h"
 #include "sim/codec.h"
 
 namespace km4410r::sim {

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "driver/cp1251.h"
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 #include "driver/printer.h"
 #include "sim/codec.h"
 #include "sim/register_model.h"

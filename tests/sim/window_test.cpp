@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "driver/cp1251.h"
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 #include "driver/printer.h"
 #include "sim/simwindow.h"
 

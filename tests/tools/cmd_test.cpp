@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -62,7 +63,7 @@ TEST(CmdTool, ArgumentsAreReadStrictly) {
       {"0x", "'0x'"},
       {"+60", "'+60'"},
       {"--port COM4294967297 0x4A", "'COM4294967297'"},  // 2^32 + 1 would wrap to COM1
-      {"--port COM2147483648 0x4A", "'COM2147483648'"},  // one past the highest
+      {"--port COM256 0x4A", "'COM256'"},                // one past the highest
       {"--port COM0 0x4A", "'COM0'"},
       {"--port COM01 0x4A", "'COM01'"},
       {"--baud 09600 0x4A", "'09600'"},
@@ -82,7 +83,7 @@ TEST(CmdTool, ArgumentsAreReadStrictly) {
   }
 
   // The highest COM number passes the check and fails only to open: status 1.
-  EXPECT_EQ(Cmd("--port COM2147483647 0x4A").status, 1);
+  EXPECT_EQ(Cmd("--port COM255 0x4A").status, 1);
 
   // Hex and decimal name the same code on the line; the four speeds are taken.
   const struct {
@@ -146,6 +147,25 @@ TEST(CmdTool, SwitchesDecideTheTranslation) {
     EXPECT_EQ(frames[1].data(), plain ? std::string("\xDF") : std::string("\x9F")) << sw;
     EXPECT_TRUE(Has(r, plain ? "\"Ђ\"" : "\"А\"")) << r.out;
   }
+}
+
+TEST(CmdTool, ASilentRegisterCostsOneWait) {
+  // The switch probe gets no answer: the command is not sent after it, so a
+  // register that is not there is waited for once (5 s), not twice.
+  km4410r::sim::Options options;
+  options.baud = 0;
+  km4410r::sim::Simulator sim(options);
+  ASSERT_TRUE(sim.start());
+  sim.injectFault({km4410r::sim::Fault::Silence, -1});
+  const auto t0 = std::chrono::steady_clock::now();
+  const CmdRun r = CmdStderr("--port " + sim.slavePath() + " 0x4A W");
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r, "no answer from the register")) << r.out;
+  EXPECT_LT(ms, 8000.0);
+  const auto journal = sim.journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0].cmd, 0x5A);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

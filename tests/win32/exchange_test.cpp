@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/error_messages.h"
+#include "driver/flags.h"
 #include "driver/printer.h"
 #include "driver/serial.h"
 

@@ -1,4 +1,4 @@
-#include "driver/text/utf8.h"
+#include "common/utf8.h"
 
 namespace km_text {
 namespace {

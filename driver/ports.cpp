@@ -1,0 +1,85 @@
+// What the driver accepts as a port and a speed, and why a port could not be
+// opened, in the words of the command-line programs and of the windows.
+#include <errno.h>
+#include <string.h>
+
+#include "driver/link_internal.h"
+
+const int kLineSpeeds[kLineSpeedCount] = {9600, 19200, 57600, 115200};
+
+bool IsLineSpeed(int baud) {
+  for (int speed : kLineSpeeds)
+    if (speed == baud) return true;
+  return false;
+}
+
+bool ParsePortName(const char* text, int* comNumber) {
+  if (!text) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  int n = 0;
+  if (lower(text[0]) == 'c' && lower(text[1]) == 'o' && lower(text[2]) == 'm' && ParseComNumber(text + 3, &n)) {
+    if (comNumber) *comNumber = n;
+    return true;
+  }
+  if (!km_driver::IsDevicePath(text)) return false;
+  if (comNumber) *comNumber = 0;
+  return true;
+}
+
+namespace {
+
+struct PortErrorRow {
+  int error;
+  const char* english;
+  const char* russian;  // null: the English text serves (no Russian wording yet)
+};
+
+const char kNoDevice[] = "no such device";
+const char kNoDeviceRu[] = "устройство не найдено";
+const char kNoPermission[] =
+    "permission denied: add the user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
+const char kNoPermissionRu[] =
+    "нет прав доступа. Добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER) и войдите в систему "
+    "заново";
+const char kInUse[] = "the port is in use by another program";
+const char kInUseRu[] = "порт занят другой программой";
+const char kFolderUnusable[] = "cannot be created";
+const char kFolderUnusableRu[] = "папку виртуальных портов нельзя открыть";
+
+// The English texts of the folder rows follow the folder's name.
+const PortErrorRow kPortErrors[] = {
+    {0, "no error", nullptr},
+    {ENOENT, kNoDevice, kNoDeviceRu},
+    {ENODEV, kNoDevice, kNoDeviceRu},
+    {ENXIO, kNoDevice, kNoDeviceRu},
+    {EACCES, kNoPermission, kNoPermissionRu},
+    {EPERM, kNoPermission, kNoPermissionRu},
+    {EBUSY, kInUse, kInUseRu},
+    {EWOULDBLOCK, kInUse, kInUseRu},
+    {ENOTTY, "not a serial port", nullptr},
+    {EINVAL, "unsupported speed or settings", nullptr},
+    {EIO, "the device stopped answering (unplugged?)", nullptr},
+    {ETIMEDOUT, "the line takes no data (output stopped: check the cable and the flow control)", nullptr},
+    {kPortErrorSpeed, "unsupported speed: 9600, 19200, 57600 or 115200 baud",
+     "неподдерживаемая скорость: 9600, 19200, 57600 или 115200 бод"},
+    {kPortErrorName, "not a port name: COM1..COM255 or a device path",
+     "не имя порта: COM1..COM255 или путь к устройству"},
+    {PortFolderError(kFolderNotADirectory), "is a link or not a folder: remove it",
+     "папка виртуальных портов является ссылкой или не папкой; удалите её"},
+    {PortFolderError(kFolderNotOwned), "belongs to another user: remove it or set XDG_RUNTIME_DIR",
+     "папка виртуальных портов принадлежит другому пользователю; удалите её или задайте XDG_RUNTIME_DIR"},
+    {PortFolderError(kFolderOpenToOthers), "is writable by other users: chmod 700 it",
+     "в папку виртуальных портов могут писать другие пользователи; выполните chmod 700"},
+    {PortFolderError(kFolderCannotCreate), kFolderUnusable, kFolderUnusableRu},
+    {kPortErrorFolder, kFolderUnusable, kFolderUnusableRu},
+};
+
+}  // namespace
+
+const char* PortErrorText(int error, PortTextLanguage lang) {
+  for (const PortErrorRow& row : kPortErrors) {
+    if (row.error != error) continue;
+    return lang == kPortTextRussian && row.russian ? row.russian : row.english;
+  }
+  return strerror(error);
+}
