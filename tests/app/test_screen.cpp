@@ -4,7 +4,6 @@
 // the screen with ImageMagick's import from another thread while the
 // simulator works on the request; skipped without an X server or import.
 #include <QImage>
-#include <QLabel>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <atomic>
@@ -126,12 +125,11 @@ void TestScreen::waitTextIsOnTheScreenDuringTheExchange() {
   Session s;
   QVERIFY(QTest::qWaitForWindowExposed(&s.main()));
   QVERIFY(s.connect());
-  QVERIFY(QTest::qWaitForWindowExposed(&s.main()));  // again after the activation's repaint
-  QTest::qWait(100);
+  QTest::qWait(100);  // the connected window painted, as the user sees it before the click
   // The register works on the request long enough for a capture.
   const sim::Options fast = s.simulator->options();
   sim::Options slow = fast;
-  slow.workTimeMs = 1500;
+  slow.workTimeMs = 2000;
   s.simulator->setOptions(slow);
   s.clearFrames();
 
@@ -155,16 +153,8 @@ void TestScreen::waitTextIsOnTheScreenDuringTheExchange() {
   QVERIFY(!screen.isNull());
   // Only the progress text is red on the connected window (the indicator is green).
   const QRect window(s.main().mapToGlobal(QPoint(0, 0)), s.main().size());
-  const QLabel* label = s.main().tab4.Label26;
   const int red = redPixels(screen, window);
-  QVERIFY2(red >= 30, qPrintable(QStringLiteral("%1 red pixels in the window at %2,%3 (label at %4,%5 %6x%7)")
-                                     .arg(red)
-                                     .arg(window.x())
-                                     .arg(window.y())
-                                     .arg(label->mapToGlobal(QPoint(0, 0)).x())
-                                     .arg(label->mapToGlobal(QPoint(0, 0)).y())
-                                     .arg(label->width())
-                                     .arg(label->height())));
+  QVERIFY2(red >= 30, qPrintable(QStringLiteral("%1 red pixels in the main window").arg(red)));
 }
 
 int main(int argc, char** argv) {
