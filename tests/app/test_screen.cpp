@@ -9,8 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -26,64 +24,51 @@ using namespace km::test;
 
 namespace {
 
-// Runs a program and waits for it; its exit status, or -1 when it did not start.
-int run(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+// Starts a program found on PATH, its output discarded; `fd` (>= 0) is
+// passed on as its descriptor 3. 0 when it did not start.
+pid_t spawn(std::vector<const char*> argv, int fd = -1) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (fd >= 0) posix_spawn_file_actions_adddup2(&actions, fd, 3);  // the copy stays open across exec
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
+  return rc == 0 ? pid : 0;
+}
+
+// Its exit status, or -1.
+int finish(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// An Xvfb of this process: the first free display number, which the server
+// An Xvfb of this process on the first free display number, which the server
 // reports on a pipe (-displayfd) once it accepts connections.
 class XServer {
  public:
   bool start() {
-    const QByteArray xvfb = QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("Xvfb")));
-    if (xvfb.isEmpty()) return false;
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) return false;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);  // the copy stays open across exec
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const char* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24",
-                          "-nolisten", "tcp", nullptr};
-    const int rc = posix_spawn(&pid_, xvfb.constData(), &actions, nullptr,
-                               const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, fds[1]);
     ::close(fds[1]);
-    if (rc != 0) {
-      pid_ = 0;
-      ::close(fds[0]);
-      return false;
-    }
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
     char c = 0;
-    while (poll(&p, 1, 5000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    while (pid_ > 0 && poll(&p, 1, 5000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     ::close(fds[0]);
-    if (number.empty()) return false;
     display_ = ":" + number;
-    return true;
+    return !number.empty();
   }
   ~XServer() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    finish(pid_);
   }
   const std::string& display() const { return display_; }
 
@@ -139,7 +124,8 @@ void TestScreen::waitTextIsOnTheScreenDuringTheExchange() {
   std::atomic<bool> inTime{false};
   std::thread capture([&] {
     if (!s.simulator->waitForFrames(1, 5000)) return;
-    captured = run({"import", "-window", "root", shot});
+    const pid_t import = spawn({"import", "-window", "root", shot.c_str()});
+    captured = import > 0 ? finish(import) : -1;
     inTime = s.simulator->journalCount() == 1;
     s.simulator->setOptions(fast);  // the requests that follow are answered at once
   });
