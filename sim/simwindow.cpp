@@ -86,7 +86,8 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
   for (int i = 0; i < 2; ++i) {
     QLabel* row = rows_[i] = new QLabel(displayBox);
     row->setObjectName(QString::fromLatin1(rowNames[i]));
-    row->setAccessibleName(rowCaptions[i]);
+    // Read as shown, as any label that shows a value; the caption describes it.
+    row->setAccessibleDescription(rowCaptions[i]);
     row->setTextFormat(Qt::PlainText);
     row->setFont(big);
     row->setStyleSheet(QStringLiteral("QLabel { background: black; color: #3cff5a; padding: 4px 8px; }"));

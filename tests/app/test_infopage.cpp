@@ -88,7 +88,7 @@ void TestInfopage::pageAtStart() {
   QCOMPARE(shown(t.Label26), QString("         "));
   QCOMPARE(t.Label26->font().pixelSize(), 15);
   QCOMPARE(t.Label26->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-  QVERIFY(!t.Label26->accessibleName().isEmpty());
+  QVERIFY(!t.Label26->accessibleDescription().isEmpty());
   QCOMPARE(s.main().TabSheet(4)->windowTitle(), QString("Общая информация"));
 }
 
