@@ -9,6 +9,7 @@
 #include "app/Unit5.h"
 #include "app/controls.h"
 #include "app/tracewindow.h"
+#include "driver/flags.h"
 #include "regtest/connection.h"
 
 TForm1* Form1 = nullptr;

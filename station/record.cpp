@@ -1,6 +1,7 @@
 #include "station/record.h"
 
 #include <QDate>
+#include <algorithm>
 #include <QSysInfo>
 #include <QTime>
 #include <QXmlStreamWriter>
@@ -368,14 +369,13 @@ QByteArray JUnitXml(const QList<QJsonObject>& records) {
       for (const QJsonValue& m : r.value(K(key::kMessages)).toArray()) messages << m.toString();
       c.detail = messages.join(QLatin1Char('\n'));
       cases << c;
-    } else if (verdict != QLatin1String(kPassed)) {
-      // A run that stopped or aborted fails in its last step even when that
-      // step's command had no error of its own.
+    } else if (verdict != QLatin1String(kPassed) &&
+               std::none_of(cases.begin(), cases.end(), [](const Case& c) { return c.failed; })) {
+      // A run that stopped, aborted or could not keep its files fails in its
+      // last step even when no command of it had an error.
       Case& last = cases.last();
-      if (!last.failed) {
-        last.failed = true;
-        last.message = QStringLiteral("the run ended: %1").arg(verdict);
-      }
+      last.failed = true;
+      last.message = QStringLiteral("the run ended: %1").arg(verdict);
     }
     suites << cases;
   }

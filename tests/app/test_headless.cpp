@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 #include <memory>
 
 #include "regtest/logfile.h"
@@ -25,9 +26,11 @@ struct Result {
   QString err;
 };
 
-// The program with a short timer check (the minute is not what is tested).
-Result Run(const QStringList& args) {
+// The program with a short timer check (the minute is not what is tested),
+// in `folder` (the current one by default).
+Result Run(const QStringList& args, const QString& folder = QString()) {
   QProcess p;
+  if (!folder.isEmpty()) p.setWorkingDirectory(folder);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("KM4410R_TEST_TIMER_MS"), QStringLiteral("300"));
   p.setProcessEnvironment(env);
@@ -133,6 +136,14 @@ void TestHeadless::cleanRunWritesTheLogAsSaveDoes() {
                        kQuick);
   QCOMPARE(r.status, 0);
   QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+  // The commands of "Подключить" and "Старт" in the window, none more: the
+  // identity of the record comes from their answers.
+  QByteArray codes;
+  for (const sim::JournalEntry& e : reg->journal()) codes += char(e.cmd);
+  QByteArray pass("\x4A\x3D\x47\x5A\x3E\x63\x45\x26\x2A\x2A\x2A\x2A\x2A\x27");
+  pass += QByteArray(120, '\x23') + QByteArray(120, '\x2F');
+  pass += QByteArray("\x45\x46\x46\x6B\x30\x36\x34\x33\x35\x21\x38\x55\x36\x34\x35\x21\x38\x6F\x45\x3E\x3E");
+  QCOMPARE(codes.toHex(' '), (QByteArray("\x5A\x5A\x5A") + QByteArray(8, '\x2B') + pass + pass).toHex(' '));
   QVERIFY(r.out.contains(QStringLiteral("Номер прохода теста - 2")));
   QVERIFY(r.out.contains(QStringLiteral("Фискальный чек - успешно")));  // the second phase ran
   QCOMPARE(r.out.value(r.out.size() - 2), QStringLiteral("Общее количество ошибок: 0"));
@@ -204,28 +215,64 @@ void TestHeadless::portsSumUpEveryRegister() {
   auto c = Register(3);
   RefusePrintDiagnostics(*b);
   QTemporaryDir dir;
-  const QString log = dir.filePath(QStringLiteral("run.log"));
-  const Result r = Run(QStringList{"--ports", "COM1,COM2,COM3", "--passes", "1", "--log", log} + kQuick);
+  const QString junit = dir.filePath(QStringLiteral("results.xml"));
+  const Result r =
+      Run(QStringList{"--ports", "COM1,COM2,COM3", "--passes", "1", "--junit", junit} + kQuick, dir.path());
   QCOMPARE(r.status, 1);
+  // Without --log every register's log and record are kept in a run folder.
+  const QStringList folders = QDir(dir.path()).entryList({"km4410r-run-*"}, QDir::Dirs);
+  QCOMPARE(folders.size(), 1);
+  const QString run = dir.filePath(folders[0]);
+  QVERIFY2(r.err.contains(QStringLiteral("run folder ") + run), qPrintable(r.err));
   // A heading and one row per port: port, passes, errors, duration, log, verdict, clock.
   QCOMPARE(r.out.size(), 4);
   const auto row = [&](int i) { return r.out[i].split(QLatin1Char(' '), Qt::SkipEmptyParts); };
-  const QString logOf[] = {dir.filePath("run-COM1.log"), dir.filePath("run-COM2.log"), dir.filePath("run-COM3.log")};
   const char* verdicts[] = {"passed", "failed", "passed"};
   for (int i = 0; i < 3; ++i) {
     const QStringList cells = row(i + 1);
+    const QString port = QStringLiteral("COM%1").arg(i + 1);
     QVERIFY2(cells.size() >= 7, qPrintable(r.out[i + 1]));
-    QCOMPARE(cells[0], QStringLiteral("COM%1").arg(i + 1));
+    QCOMPARE(cells[0], port);
     QCOMPARE(cells[1], QStringLiteral("1/1"));
     QCOMPARE(cells[2], i == 1 ? QStringLiteral("1") : QStringLiteral("0"));
-    QCOMPARE(cells[4], logOf[i]);
+    QCOMPARE(cells[4], run + QLatin1Char('/') + port + QStringLiteral(".log"));
     QCOMPARE(cells[5], QString::fromLatin1(verdicts[i]));
-    QVERIFY(Read(logOf[i]).contains("\xCE\xE1\xF9\xE5\xE5 \xEA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE"));  // Общее количество
+    QVERIFY(Read(cells[4]).contains("\xCE\xE1\xF9\xE5\xE5 \xEA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE"));  // Общее количество
+    QCOMPARE(Json(run + QLatin1Char('/') + port + QStringLiteral(".json")).value("verdict").toString(),
+             QString::fromLatin1(verdicts[i]));
   }
   QVERIFY2(r.err.contains(QStringLiteral("COM2: Команда не разрешена")), qPrintable(r.err));
   QVERIFY2(r.err.contains(QStringLiteral("COM3: pass 1 of 1, Тест таймера")), qPrintable(r.err));
   // Each register had its own test.
   for (auto* s : {a.get(), b.get(), c.get()}) QVERIFY(s->journalCount() > 250);
+
+  // JUnit as report viewers read it: a suite per register, a case per step,
+  // the failed step with the register's message.
+  QXmlStreamReader xml(Read(junit));
+  QStringList suites, failures;
+  int cases = 0;
+  QString lastCase;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    const auto at = xml.attributes();
+    if (xml.name() == QLatin1String("testsuites")) {
+      QCOMPARE(at.value("failures").toInt(), 1);
+    } else if (xml.name() == QLatin1String("testsuite")) {
+      suites << at.value("name").toString() + QLatin1Char('/') + at.value("tests").toString() + QLatin1Char('/') +
+                    at.value("failures").toString();
+    } else if (xml.name() == QLatin1String("testcase")) {
+      ++cases;
+      lastCase = at.value("classname").toString() + QLatin1Char(' ') + at.value("name").toString();
+      QVERIFY(at.hasAttribute("time"));
+    } else if (xml.name() == QLatin1String("failure")) {
+      failures << lastCase + QStringLiteral(" | ") + at.value("message").toString();
+    }
+  }
+  QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+  QCOMPARE(suites, (QStringList{"COM1/11/0", "COM2/11/1", "COM3/11/0"}));
+  QCOMPARE(cases, 33);
+  QCOMPARE(failures, QStringList{"km4410r.COM2 pass 1: Печать диагностической информации | "
+                                 "0x47 Печать диагностической информации: Команда не разрешена"});
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
