@@ -213,6 +213,20 @@ void TestStressPages::cutLoopCountsFailedPassesAndPauses() {
   QCOMPARE(shown(t.Label22), QString("Тест звукового сигнала - успешно"));
   QCOMPARE(shown(t.Label24), QString("0"));
   QCOMPARE(s.main().BusyMark, 0);
+
+  // "Отключить" pressed during the loop: every later pass is refused by the
+  // driver, and the box names the real reason.
+  s.clearFrames();
+  s.ui.messages.clear();
+  s.ui.onSleep = [&](int) {
+    if (s.main().isConnected()) click(s.main().ui.Button2);
+  };
+  t.ComboBox5->setCurrentIndex(2);
+  click(t.Button18);
+  s.ui.onSleep = nullptr;
+  QCOMPARE(sent(s), QStringList{"50[]"});
+  QCOMPARE(s.ui.messages, QStringList(2, "Команда не отправлена: порт не открыт"));
+  QCOMPARE(shown(t.Label24), QString("2"));
 }
 
 void TestStressPages::loopLocksItsControlsWhileRunning() {
