@@ -3,23 +3,20 @@
 #include <string.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <optional>
 
+#include "driver/printer.h"
 #include "regtest/scenario.h"
 
 namespace station {
 
 namespace {
 
-const int kSpeeds[] = {9600, 19200, 57600, 115200};
-
-bool ValidPort(const QString& port) {
-  if (port.startsWith(QLatin1Char('/'))) return port.size() > 1;
-  static const QRegularExpression com(QStringLiteral("^COM([1-9]|1[0-9]|20)$"));
-  return com.match(port).hasMatch();
-}
+// The one port-name rule of the driver: COM1..COM255 or a device path.
+bool ValidPort(const QString& port) { return ParsePortName(QFile::encodeName(port).constData(), nullptr); }
 
 bool ParentFolderExists(const QString& file) {
   return QFileInfo(QFileInfo(file).absolutePath()).isDir();
@@ -102,22 +99,22 @@ bool ParseOptions(const QStringList& args, RunOptions* o, QString* error) {
     }
     if (name == QLatin1String("--port")) {
       if (!ValidPort(value))
-        return fail(QStringLiteral("--port '%1': COM1 to COM20 or a device path").arg(value));
+        return fail(QStringLiteral("--port '%1': COM1 to COM255 or a device path").arg(value));
       o->port = value;
     } else if (name == QLatin1String("--ports")) {
       const QStringList ports = value.split(QLatin1Char(','));
       for (const QString& p : ports) {
         if (!ValidPort(p))
-          return fail(QStringLiteral("--ports: '%1' is not COM1 to COM20 or a device path").arg(p));
+          return fail(QStringLiteral("--ports: '%1' is not COM1 to COM255 or a device path").arg(p));
         if (o->ports.contains(p)) return fail(QStringLiteral("--ports: %1 is given twice").arg(p));
         o->ports << p;
       }
     } else if (name == QLatin1String("--baud")) {
-      bool known = false;
-      for (int s : kSpeeds)
-        if (value == QString::number(s)) known = true;
-      if (!known) return fail(QStringLiteral("--baud '%1': 9600, 19200, 57600 or 115200").arg(value));
-      o->baud = value.toInt();
+      bool number = false;
+      const int baud = value.toInt(&number);
+      if (!number || value != QString::number(baud) || !IsLineSpeed(baud))
+        return fail(QStringLiteral("--baud '%1': 9600, 19200, 57600 or 115200").arg(value));
+      o->baud = baud;
     } else if (name == QLatin1String("--passes")) {
       o->passesText = value;
       passesGiven = true;
@@ -183,7 +180,8 @@ QString HelpText() {
       "\"Старт\" does. Every log line goes to standard output as it is written; every\n"
       "message box is one line on standard error and is not waited for.\n"
       "\n"
-      "  --port COMn|PATH   COM1 to COM20 (the window's list) or a device path\n"
+      "  --port COMn|PATH   COM1 to COM255 (COM1 to COM20 are the window's list) or a\n"
+      "                     device path\n"
       "  --ports P1,P2,...  one test per port at once, each in a process of its own; a\n"
       "                     progress line per port while they run, then a summary table\n"
       "  --baud B           9600, 19200 (default), 57600 or 115200\n"

@@ -101,6 +101,9 @@ void TestHeadless::refusedBeforeAnythingIsSent() {
       {{"--ports", "COM1,COM1", "--passes", "1"}, "km4410r: --ports: COM1 is given twice\n"},
       {{"--run-test", "--port", "COM1", "--passes", "1", "--bogus"}, "km4410r: unknown argument '--bogus' (see --help)\n"},
       {{"--run-test", "--port", "COM1", "--passes"}, "km4410r: --passes needs a value\n"},
+      {{"--run-test", "--port", "COM256", "--passes", "1"}, "km4410r: --port 'COM256': COM1 to COM255 or a device path\n"},
+      {{"--run-test", "--port", "COM1", "--passes", "1", "--baud", "38400"},
+       "km4410r: --baud '38400': 9600, 19200, 57600 or 115200\n"},
   };
   for (const auto& c : usage) {
     const Result r = Run(c.args);
