@@ -1,35 +1,18 @@
 #include "base/cp1251text.h"
 
-#include <QList>
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "common/utf8.h"
 
-namespace {
-constexpr const char* kCodec = "windows-1251";
-
-char encodeOne(char32_t cp) {
-  if (cp < 0x80) return static_cast<char>(cp);
-  QStringEncoder encoder(kCodec, QStringConverter::Flag::Stateless);
-  const QString one = QString::fromUcs4(&cp, 1);
-  const QByteArray b = encoder.encode(one);
-  if (encoder.hasError() || b.size() != 1) return '?';
-  return b.at(0);
-}
-}  // namespace
+// The tables are the project's own (common/utf8): a Qt built without ICU has
+// no windows-1251 codec, and the windows must not depend on one.
 
 QByteArray toCp1251(const QString& text) {
-  QStringEncoder encoder(kCodec, QStringConverter::Flag::Stateless);
-  QByteArray bytes = encoder.encode(text);
-  if (!encoder.hasError() && bytes.size() == text.size()) return bytes;
-  // Some character has no CP1251 byte: encode one code point at a time so that
-  // exactly those become '?'.
-  bytes.clear();
-  for (char32_t cp : text.toUcs4()) bytes.append(encodeOne(cp));
-  return bytes;
+  const QByteArray utf8 = text.toUtf8();
+  const std::string bytes = km_text::Utf8ToCp1251(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+  return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 QString fromCp1251(const char* text) {
   if (!text) return QString();
-  QStringDecoder decoder(kCodec, QStringConverter::Flag::Stateless);
-  return decoder.decode(QByteArrayView(text));
+  const std::string utf8 = km_text::Cp1251ToUtf8(text);
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }

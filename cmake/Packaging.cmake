@@ -17,6 +17,32 @@ endforeach()
 install(TARGETS ${KM_INSTALL_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(WIN32)
+  # The Windows installer (NSIS) and a zip of the same files:
+  #   cpack -G NSIS   km4410r-<version>-win64-setup.exe
+  #   cpack -G ZIP    km4410r-<version>-win64.zip
+  # into Program Files\KM4410R, a Start menu entry, an uninstaller registered
+  # with Windows; /S installs and uninstalls silently.
+  set(CPACK_GENERATOR NSIS ZIP)
+  set(CPACK_PACKAGE_NAME km4410r)
+  set(CPACK_PACKAGE_VENDOR "KM4410R service tool developers")
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Service and test tool for the KM4410R fiscal cash register")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY KM4410R)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KM4410R)
+  set(CPACK_NSIS_PACKAGE_NAME "KM4410R")
+  set(CPACK_NSIS_DISPLAY_NAME "KM4410R ${PROJECT_VERSION}")
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+  set(CPACK_NSIS_INSTALLED_ICON_NAME "km4410r.exe")
+  set(CPACK_PACKAGE_EXECUTABLES km4410r "Тест регистратора расчетных операций KM4410R")
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_PACKAGE_FILE_NAME km4410r-${PROJECT_VERSION}-win64)
+  # The installer's own name ends in -setup; the template is CMake's with
+  # "Unicode True" (cmake/nsis/NSIS.template.in).
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/nsis/CPackNames.cmake)
+  list(PREPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake/nsis)
+  include(CPack)
   return()
 endif()
 

@@ -1,12 +1,12 @@
 // Saving the test log: one line per log line, CP1251, CR LF after every line.
-// The file is written beside the target under a temporary name and renamed
-// over the target only when every byte is written and flushed to the disk, so
-// a failure (a full disk above all) never leaves a damaged or empty file in
-// place of the old one.
+// The file is written beside the target under a temporary name and put in
+// place of the target only when every byte is written and flushed to the
+// disk, so a failure (a full disk above all) never leaves a damaged or empty
+// file in place of the old one. One source per platform does the writing.
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <sys/types.h>
 
 namespace regtest {
 
@@ -24,9 +24,23 @@ bool SaveLogFile(const QString& path, const QStringList& lines, QString* reason)
 // log, the exchange trace).
 bool SaveFileBytes(const QString& path, const QByteArray& bytes, QString* reason);
 
-// The write(2) the saver uses; tests put in one that fails (nullptr: back to
+// Why a save failed, whatever the platform said.
+enum class SaveError { None, NoSpace, NoRights, ReadOnly, NoFolder, BadPath, IsFolder, Io, NameTooLong, Other };
+// The Russian words for it ("на диске нет места", ...); `other` for Other.
+QString SaveErrorText(SaveError error, const QString& other = QString());
+
+// The write the saver uses: it writes up to `size` bytes and returns how many
+// went, or -1 with *error set. Tests put in one that fails (nullptr: back to
 // the real one).
-using LogWriter = ssize_t (*)(int fd, const void* data, size_t size);
+using LogWriter = long long (*)(const char* data, long long size, SaveError* error);
 void SetLogWriterForTests(LogWriter writer);
+
+namespace detail {
+// The platform's safe write of `bytes` to `target` (a link already followed,
+// not a folder); `writer` null for the real write. False with the error (and
+// the system's own words for an unexpected one).
+bool WriteReplacing(const QString& target, const QByteArray& bytes, LogWriter writer, SaveError* error,
+                    QString* other);
+}  // namespace detail
 
 }  // namespace regtest

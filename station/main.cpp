@@ -3,12 +3,14 @@
 #include <QCoreApplication>
 
 #include "regtest/scenario.h"
+#include "station/platform.h"
 #include "station/protocol.h"
 #include "station/station.h"
 
 namespace station {
 
 int Main(int argc, char** argv) {
+  UseParentConsole();
   QCoreApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("km4410r"));
   app.setApplicationVersion(QStringLiteral(KM_VERSION));

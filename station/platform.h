@@ -2,7 +2,13 @@
 // per platform: the stop request from the console, the terminal test.
 #pragma once
 
+class QProcess;
+
 namespace station {
+
+// A Windows GUI program started from a console with options writes to that
+// console (AttachConsole), unless its output is redirected; elsewhere nothing.
+void UseParentConsole();
 
 // A run's stop request: SIGINT or SIGTERM (Ctrl+C, Ctrl+Break or the
 // console closing on Windows) sets it; the test sees it at its next stop
@@ -15,6 +21,10 @@ bool StopRequested();
 // by itself and leaves the parent to write its table.
 void InstallParentStopRequest();
 bool ParentStopRequested();
+
+// Asks a --ports child to end its test at the next stop check (SIGTERM on
+// POSIX; "stop" on its standard input on Windows, where a child has no console).
+void AskChildToStop(QProcess& child);
 
 // True when standard error is a terminal (progress redrawn in place).
 bool StderrIsTerminal();

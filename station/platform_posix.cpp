@@ -1,6 +1,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QProcess>
+
 #include "station/platform.h"
 
 namespace station {
@@ -12,6 +14,8 @@ void OnStop(int) { gStop = 1; }
 void OnParentStop(int) { gParentStop = 1; }
 void OnIgnoredInterrupt(int) {}
 }  // namespace
+
+void UseParentConsole() {}
 
 void InstallStopRequest() {
   struct sigaction sa {};
@@ -40,5 +44,7 @@ void InstallParentStopRequest() {
 bool ParentStopRequested() { return gParentStop != 0; }
 
 bool StderrIsTerminal() { return isatty(2) != 0; }
+
+void AskChildToStop(QProcess& child) { child.terminate(); }
 
 }  // namespace station

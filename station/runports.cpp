@@ -214,7 +214,7 @@ int RunPorts(const RunOptions& o, const QString& program) {
     if (!ParentStopRequested() || passedOn) return;
     passedOn = true;
     for (Child& c : children)
-      if (!c.finished) c.process->terminate();
+      if (!c.finished) AskChildToStop(*c.process);
   });
   poll.start(100);
   if (running > 0) loop.exec();

@@ -463,15 +463,15 @@ void TestRegisterTest::clearAndSave() {
 }
 
 namespace {
-ssize_t FullDisk(int, const void*, size_t size) {
+long long FullDisk(const char*, long long size, regtest::SaveError* error) {
   // The first bytes go, then the disk is full.
-  static size_t total = 0;
+  static long long total = 0;
   if (total >= 8) {
-    errno = ENOSPC;
+    *error = regtest::SaveError::NoSpace;
     return -1;
   }
-  total += std::min<size_t>(size, 8);
-  return static_cast<ssize_t>(std::min<size_t>(size, 8));
+  total += std::min<long long>(size, 8);
+  return std::min<long long>(size, 8);
 }
 }  // namespace
 
