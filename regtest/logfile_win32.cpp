@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QRandomGenerator>
+#include <algorithm>
+#include <string>
 
 #include "regtest/logfile.h"
 
