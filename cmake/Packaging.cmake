@@ -38,8 +38,8 @@ if(WIN32)
   set(CPACK_PACKAGE_EXECUTABLES km4410r "Тест регистратора расчетных операций KM4410R")
   set(CPACK_STRIP_FILES ON)
   set(CPACK_PACKAGE_FILE_NAME km4410r-${PROJECT_VERSION}-win64)
-  # The installer's own name ends in -setup; the template is CMake's with
-  # "Unicode True" (cmake/nsis/NSIS.template.in).
+  # The installer's own name ends in -setup; the template is CMake's, made a
+  # 64-bit Unicode installer (cmake/nsis/NSIS.template.in).
   set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/nsis/CPackNames.cmake)
   list(PREPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake/nsis)
   include(CPack)

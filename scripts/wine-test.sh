@@ -57,8 +57,10 @@ unset DISPLAY WAYLAND_DISPLAY
 PORT_LINK="$WORK/com1"   # what COM1 stands for; each simulator links its pty here
 
 SIM_PID=""
+XVFB_PID=""
 cleanup() {
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"   # about 700 MB
 }
@@ -140,5 +142,137 @@ JOURNAL="$WORK/journal.txt"
 start_sim "$WINE_SIM" --link "$PORT_LINK" --journal "$JOURNAL"
 wine 120 "$TEST_EXE" 1 "Z:${JOURNAL//\//\\}" || fail "km_win32_exchange_test.exe (status $?)"
 stop_sim
+
+# ---- 3. the whole tool: km4410r.exe, its installer, the window ---------------------------
+# Needs the Qt for Windows of scripts/qt-windows.sh (built once into its
+# cache, about 40 minutes the first time). KM_WINE_APP=0 leaves this part out.
+if [ "${KM_WINE_APP:-1}" != 0 ]; then
+  step "Qt for Windows"
+  QT_WIN="$(bash "$ROOT/scripts/qt-windows.sh" | tail -n 1)"
+  [ -x "$QT_WIN/bin/qt-cmake" ] || fail "no Qt for Windows at $QT_WIN"
+  km_install_packages nsis xvfb xauth imagemagick
+  APP_BUILD="$ROOT/build-win64-app"
+  step "cross-building km4410r.exe against the static Qt"
+  "$QT_WIN/bin/qt-cmake" -S "$ROOT" -B "$APP_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" \
+    -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >"$WORK/app-configure.log" 2>&1 ||
+    { tail -n 30 "$WORK/app-configure.log" >&2; fail "configuring the Windows window build"; }
+  cmake --build "$APP_BUILD" -j"$(nproc)" --target km4410r km4410r-cmd km4410r-windowshot km_win32_logfile_test >"$WORK/app-build.log" 2>&1 ||
+    { grep -E "error|Error" "$WORK/app-build.log" | head -n 30 >&2; fail "building km4410r.exe"; }
+  APP_EXE="$APP_BUILD/app/km4410r.exe"
+  SHOT_EXE="$APP_BUILD/tools/km4410r-windowshot.exe"
+  # Nothing beside them but what every Windows 10 has (the API sets included).
+  for exe in "$APP_EXE" "$SHOT_EXE"; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+    for dll in $dlls; do
+      case "$dll" in
+        kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|gdi32.dll|shell32.dll|ole32.dll|oleaut32.dll|\
+        comdlg32.dll|imm32.dll|winmm.dll|ws2_32.dll|uxtheme.dll|dwmapi.dll|version.dll|netapi32.dll|\
+        userenv.dll|shlwapi.dll|uuid.dll|mpr.dll|setupapi.dll|wtsapi32.dll|opengl32.dll|d3d9.dll|\
+        authz.dll|comctl32.dll|dxgi.dll|d3d11.dll|shcore.dll|api-ms-win-core-*.dll) ;;
+        *) fail "$exe needs $dll beside it";;
+      esac
+    done
+  done
+  step "the log's safe save in its Windows form"
+  mkdir -p "$WORK/logtest"
+  wine 60 "$APP_BUILD/tests/win32/km_win32_logfile_test.exe" "Z:${WORK//\//\\}\\logtest" ||
+    fail "km_win32_logfile_test.exe (status $?)"
+
+  step "the installer and the zip (NSIS)"
+  (cd "$APP_BUILD" && cpack -G "NSIS;ZIP" >"$WORK/cpack.log" 2>&1) || { tail -n 30 "$WORK/cpack.log" >&2; fail "cpack"; }
+  SETUP="$APP_BUILD/km4410r-1.0.0-win64-setup.exe"
+  ZIP="$APP_BUILD/km4410r-1.0.0-win64.zip"
+  [ -f "$SETUP" ] && [ -f "$ZIP" ] || fail "no $SETUP or $ZIP"
+  listing="$(python3 -m zipfile -l "$ZIP")"
+  grep -q "bin/km4410r.exe" <<<"$listing" && grep -q "bin/km4410r-cmd.exe" <<<"$listing" ||
+    fail "the zip lacks a program: $listing"
+
+  # From here on a display (Xvfb) for the installer and the window: the
+  # wineserver and its desktop start again with it.
+  # Xvfb picks a free display and writes its number.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/xvfb.display" >"$WORK/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 100); do [ -s "$WORK/xvfb.display" ] && break; sleep 0.1; done
+  [ -s "$WORK/xvfb.display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+  XVFB_DISPLAY=":$(head -n 1 "$WORK/xvfb.display")"
+  timeout 60 "$WINESERVER" -k >/dev/null 2>&1 || true
+  timeout 60 "$WINESERVER" -w || true
+  export DISPLAY="$XVFB_DISPLAY"
+  timeout 20 "$WINESERVER" -p60 >/dev/null 2>&1 || fail "the wineserver did not start again"
+
+  step "silent install into the Wine prefix"
+  wine 180 "$SETUP" /S || fail "the installer /S (status $?)"
+  DEST="$WINEPREFIX/drive_c/Program Files/KM4410R"
+  for f in bin/km4410r.exe bin/km4410r-cmd.exe Uninstall.exe; do
+    [ -f "$DEST/$f" ] || fail "not installed: $DEST/$f"
+  done
+  LNK="$(find "$WINEPREFIX/drive_c" -name 'Тест регистратора расчетных операций KM4410R.lnk' | head -n 1)"
+  [ -n "$LNK" ] || fail "no Start menu entry named Тест регистратора расчетных операций KM4410R"
+  UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KM4410R'
+  wine 60 reg query "$UNINSTALL_KEY" >"$WORK/uninstall-key.txt" 2>&1 ||
+    fail "no uninstaller registered: $(cat "$WORK/uninstall-key.txt")"
+  grep -q "UninstallString" "$WORK/uninstall-key.txt" || fail "the uninstaller's key has no UninstallString"
+
+  step "the installed km4410r.exe runs the register test without a screen"
+  start_sim "$SIM" --link "$PORT_LINK" --work-ms 1
+  export KM4410R_TEST_TIMER_MS=300
+  set +e
+  wine 300 "$DEST/bin/km4410r.exe" --run-test --port COM1 --passes 1 --fiscal --pause-ms 0 \
+    --log "Z:${WORK//\//\\}\\win.log" >"$WORK/win-out.txt" 2>"$WORK/win-err.txt"; rc=$?
+  set -e
+  stop_sim
+  [ "$rc" -eq 0 ] || fail "km4410r.exe --run-test: status $rc: $(cat "$WORK/win-err.txt")"
+  # The same run of the Linux program.
+  PORT_LINUX="$WORK/com-linux"
+  "$SIM" --link "$PORT_LINUX" --work-ms 1 >"$WORK/sim-linux.log" 2>&1 &
+  LSIM=$!
+  for _ in $(seq 100); do [ -e "$PORT_LINUX" ] && break; sleep 0.05; done
+  set +e
+  timeout 300 "$BUILD/app/km4410r" --run-test --port "$PORT_LINUX" --passes 1 --fiscal --pause-ms 0 \
+    --log "$WORK/linux.log" >/dev/null 2>"$WORK/linux-err.txt"; rc=$?
+  set -e
+  kill "$LSIM"; wait "$LSIM" 2>/dev/null || true
+  unset KM4410R_TEST_TIMER_MS
+  [ "$rc" -eq 0 ] || fail "the Linux km4410r --run-test: status $rc: $(cat "$WORK/linux-err.txt")"
+  # Byte for byte but the dates: the PC's under "Дата тестирования:" (CP1251)
+  # and the register's clock answers.
+  undated() {
+    awk 'BEGIN { RS = "\r\n"; ORS = "\r\n" } skip { skip = 0; next } /^\xc4\xe0\xf2\xe0 \xf2\xe5\xf1\xf2\xe8\xf0\xee\xe2\xe0\xed\xe8\xff:$/ { skip = 1 } /^[0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]$/ { print "<clock>"; next } { print }' "$1"
+  }
+  cmp <(LC_ALL=C undated "$WORK/win.log") <(LC_ALL=C undated "$WORK/linux.log") ||
+    fail "the Windows log differs from the Linux log: $(LC_ALL=C diff <(undated "$WORK/win.log") <(undated "$WORK/linux.log") | head -n 10)"
+  iconv -f CP1251 -t UTF-8 "$WORK/win.log" | grep -q "^Общее количество ошибок: 0"$'\r'"$" ||
+    fail "the Windows log has no summary without errors"
+  grep -c "" "$WORK/win.log" | { read -r n; [ "$n" -ge 80 ] || fail "the Windows log is short: $n lines"; }
+
+  step "the window under Xvfb, connected to the simulator"
+  start_sim "$SIM" --link "$PORT_LINK" --work-ms 1
+  for scale in 1 1.25; do
+    set +e
+    QT_SCALE_FACTOR="$scale" wine 180 "$SHOT_EXE" COM1 "Z:${WORK//\//\\}\\shots-$scale" \
+      >"$WORK/shot-$scale.txt" 2>&1; rc=$?
+    set -e
+    [ "$rc" -eq 0 ] && [ -f "$WORK/shots-$scale/main-window.png" ] ||
+      { kill "$XVFB_PID"; fail "km4410r-windowshot.exe at scale $scale: status $rc: $(cat "$WORK/shot-$scale.txt")"; }
+  done
+  stop_sim
+  mkdir -p "$BUILD/windows-screenshots"
+  cp -r "$WORK/shots-1" "$WORK/shots-1.25" "$BUILD/windows-screenshots/"
+  echo "wine-test: the window's screenshots are in $BUILD/windows-screenshots"
+
+  step "silent uninstall"
+  wine 120 "$DEST/Uninstall.exe" /S || fail "the uninstaller /S (status $?)"
+  # The uninstaller runs again from a temporary copy: wait for it to finish.
+  for _ in $(seq 300); do [ ! -e "$DEST" ] && break; sleep 0.2; done
+  [ ! -e "$DEST" ] || fail "left behind: $(find "$DEST" | head -n 5)"
+  [ -z "$(find "$WINEPREFIX/drive_c" -name 'Тест регистратора расчетных операций KM4410R.lnk')" ] ||
+    fail "the Start menu entry is left behind"
+  ! wine 60 reg query "$UNINSTALL_KEY" >/dev/null 2>&1 || fail "the uninstaller's registry key is left behind"
+  timeout 60 "$WINESERVER" -k >/dev/null 2>&1 || true
+  kill "$XVFB_PID" 2>/dev/null || true
+  unset DISPLAY
+fi
 
 step "passed"

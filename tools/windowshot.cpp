@@ -23,11 +23,10 @@ void settle(int ms) {
   }
 }
 
-// What the screen shows of the window (its frame included where the
-// platform gives it), else the widget's own rendering.
+// What the screen shows of the window, else the widget's own rendering.
 QPixmap shot(QWidget& w) {
   if (QScreen* screen = w.screen()) {
-    const QRect frame = w.frameGeometry();
+    const QRect frame = w.geometry();
     QPixmap p = screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     if (!p.isNull()) return p;
   }
