@@ -6,6 +6,7 @@
 #include "app/Mainform.h"
 #include "app/Status.h"
 #include "app/Unit5.h"
+#include "app/systemfont.h"
 
 void CreateWindows() {
   Form1 = new TForm1;
@@ -27,6 +28,7 @@ void DestroyWindows() {
 KmApplication::KmApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("km4410r"));
   setApplicationVersion(QStringLiteral(KM_VERSION));
+  UseSystemUiFont();
 }
 
 bool KmApplication::notify(QObject* receiver, QEvent* event) {

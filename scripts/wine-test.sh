@@ -22,7 +22,7 @@ fail() { echo "wine-test: FAIL: $*" >&2; exit 1; }
 step() { echo "--- wine-test: $* ($(($(date +%s) - START)) s)"; }
 
 # ---- packages ------------------------------------------------------------------
-PACKAGES=(wine64 g++-mingw-w64-x86-64-posix)
+PACKAGES=(wine64 fonts-wine g++-mingw-w64-x86-64-posix)
 source "$ROOT/scripts/packages.sh"
 km_install_packages "${PACKAGES[@]}"
 WINE64="$(command -v wine64 || echo /usr/lib/wine/wine64)"

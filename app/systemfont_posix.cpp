@@ -1,0 +1,3 @@
+#include "app/systemfont.h"
+
+void UseSystemUiFont() {}
