@@ -249,17 +249,29 @@ if [ "${KM_WINE_APP:-1}" != 0 ]; then
 
   step "the window under Xvfb, connected to the simulator"
   start_sim "$SIM" --link "$PORT_LINK" --work-ms 1
-  for scale in 1 1.25; do
+  shoot() {  # shoot NAME: every page, connected to the simulator on COM1
     set +e
-    QT_SCALE_FACTOR="$scale" wine 180 "$SHOT_EXE" COM1 "Z:${WORK//\//\\}\\shots-$scale" \
-      >"$WORK/shot-$scale.txt" 2>&1; rc=$?
+    wine 180 "$SHOT_EXE" COM1 "Z:${WORK//\//\\}\\shots-$1" >"$WORK/shot-$1.txt" 2>&1; rc=$?
     set -e
-    [ "$rc" -eq 0 ] && [ -f "$WORK/shots-$scale/main-window.png" ] ||
-      { kill "$XVFB_PID"; fail "km4410r-windowshot.exe at scale $scale: status $rc: $(cat "$WORK/shot-$scale.txt")"; }
-  done
+    [ "$rc" -eq 0 ] && [ -f "$WORK/shots-$1/main-window.png" ] ||
+      fail "km4410r-windowshot.exe ($1): status $rc: $(cat "$WORK/shot-$1.txt")"
+  }
+  shoot 96dpi
+  # 120 DPI as Windows sets it (125 %): the screen's LogPixels, with a new server.
+  wine 60 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 120 /f >/dev/null
+  wine 60 reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d 120 /f >/dev/null
+  timeout 60 "$WINESERVER" -k >/dev/null 2>&1 || true
+  timeout 60 "$WINESERVER" -w || true
+  timeout 20 "$WINESERVER" -p60 >/dev/null 2>&1 || fail "the wineserver did not start again"
+  shoot 120dpi
+  [ "$(file -b "$WORK/shots-120dpi/main-window.png" | grep -o '[0-9]* x [0-9]*')" != \
+    "$(file -b "$WORK/shots-96dpi/main-window.png" | grep -o '[0-9]* x [0-9]*')" ] ||
+    fail "the window at 120 DPI is no larger than at 96 DPI"
   stop_sim
   mkdir -p "$BUILD/windows-screenshots"
-  cp -r "$WORK/shots-1" "$WORK/shots-1.25" "$BUILD/windows-screenshots/"
+  rm -rf "$BUILD/windows-screenshots"/*
+  cp -r "$WORK/shots-96dpi" "$WORK/shots-120dpi" "$BUILD/windows-screenshots/"
   echo "wine-test: the window's screenshots are in $BUILD/windows-screenshots"
 
   step "silent uninstall"
