@@ -1,6 +1,9 @@
 #include "app/Mainform.h"
 
 #include <QFile>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+#include <algorithm>
 #include <QPalette>
 #include <QShowEvent>
 #include <QTextOption>
@@ -10,6 +13,7 @@
 #include "app/controls.h"
 #include "app/tracewindow.h"
 #include "driver/flags.h"
+#include "driver/portlist.h"
 #include "regtest/connection.h"
 
 TForm1* Form1 = nullptr;
@@ -78,6 +82,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
       "Дата: 07.12.2026"));
 
   connect(ui.Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  ui.ComboBox1->installEventFilter(this);
   connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
   connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(ui.Button38, &QPushButton::clicked, this, &TForm1::Button38Click);
@@ -187,7 +192,9 @@ void TForm1::Button2Click() {
     // (COMn, a device path), by the one rule every port box follows.
     const QString typed = ui.ComboBox1->currentText();
     const int portIndex = ItemIndex(ui.ComboBox1);
-    const QString name = portIndex >= 0 ? ui.ComboBox1->itemText(portIndex) : typed;
+    // A port found on this machine carries its path beside its description.
+    const QString found = portIndex >= 0 ? ui.ComboBox1->itemData(portIndex).toString() : QString();
+    const QString name = !found.isEmpty() ? found : portIndex >= 0 ? ui.ComboBox1->itemText(portIndex) : typed;
     if (regtest::OpenNamedPort(name, baud) == -1) {
       // A typed text that is no port name is named as typed.
       const bool typedName = portIndex < 0 && !ParsePortName(QFile::encodeName(typed).constData(), nullptr);
@@ -230,6 +237,38 @@ void TForm1::CheckSwitches() {
   DiagnosticInfo info;
   ParseDiagnosticInfo(LastAnswer, &info);  // no switch field: "", which never matches
   SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
+}
+
+void TForm1::RefreshPortBox() {
+  // COM1..COM20 stay as they are; the ports found follow them, found anew.
+  QComboBox* box = ui.ComboBox1;
+  const QString text = box->currentText();
+  const QSignalBlocker quiet(box);
+  while (box->count() > kListedComPorts) box->removeItem(box->count() - 1);
+  PortInfo ports[64];
+  const int count = std::min(ListPorts(ports, 64), 64);
+  for (int i = 0; i < count; ++i) {
+    char line[512];
+    DescribePort(ports[i], line, sizeof line);
+    box->addItem(QString::fromUtf8(line), QFile::decodeName(ports[i].path));
+  }
+  const int again = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (again >= 0) box->setCurrentIndex(again);
+  else box->setEditText(text);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // The port box's list is found anew each time it is opened, so that an
+  // adapter plugged in meanwhile is in it.
+  if (watched == ui.ComboBox1 && ui.ComboBox1->isEnabled()) {
+    const bool opens = event->type() == QEvent::MouseButtonPress ||
+                       (event->type() == QEvent::KeyPress &&
+                        (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F4 ||
+                         ((static_cast<QKeyEvent*>(event)->modifiers() & Qt::AltModifier) &&
+                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down)));
+    if (opens) RefreshPortBox();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::Button25Click() {

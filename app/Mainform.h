@@ -81,6 +81,12 @@ class TForm1 : public QWidget, public ui::Activatable {
   void Button25Click();
   void Button1Click();
   void PageControl1Change();
+  // The port box: COM1..COM20, then the ports found on this machine with
+  // their descriptions (each item's data is its path), found anew whenever
+  // the box is opened.
+  static constexpr int kListedComPorts = 20;
+  void RefreshPortBox();
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // Opens the exchange trace window (Button38, Ctrl+T); it is made at the
   // first press and then kept, recording, until the main window goes.
   void Button38Click();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "driver/text/portrows.h"
 #include "regtest/scenario.h"
 #include "station/platform.h"
 #include "station/protocol.h"
@@ -16,6 +17,16 @@ int Main(int argc, char** argv) {
   app.setApplicationVersion(QStringLiteral(KM_VERSION));
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();
+  // The serial ports of this machine, as km4410r-cmd --list-ports prints them.
+  if (args.contains(QStringLiteral("--list-ports"))) {
+    const bool json = args.contains(QStringLiteral("--json"));
+    if (args.size() != (json ? 2 : 1)) {
+      fprintf(stderr, "km4410r: --list-ports takes only --json\n");
+      return kExitUsage;
+    }
+    fputs(km_text::ListPortRows(json).c_str(), stdout);
+    return kExitPassed;
+  }
   RunOptions o;
   QString error;
   if (!ParseOptions(args, &o, &error)) {

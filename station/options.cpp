@@ -174,6 +174,7 @@ QString HelpText() {
       "usage: km4410r                                   the window\n"
       "       km4410r --run-test --port COMn|PATH --passes N [options]\n"
       "       km4410r --ports PORT,PORT,... --passes N [options]\n"
+      "       km4410r --list-ports [--json]            the serial ports of this machine\n"
       "\n"
       "Runs the register test of the page \"Тест РРО\" without a screen: connects as the\n"
       "window's \"Подключить\" does, fills in the page and the passwords and starts it as\n"

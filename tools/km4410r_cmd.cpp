@@ -19,6 +19,7 @@
 #include "common/utf8.h"
 #include "driver/flags.h"
 #include "driver/printer.h"
+#include "driver/text/portrows.h"
 #include "driver/text/tracerow.h"
 #include "driver/trace.h"
 
@@ -71,6 +72,10 @@ std::string SpeedList() {
 void Usage() {
   printf("usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate]\n"
          "                   [--trace [--hex]] CMD [DATA]\n"
+         "       km4410r-cmd --list-ports [--json]\n"
+         "  --list-ports  the serial ports of this machine, one a line, tab-separated: path,\n"
+         "           name, kind, driver, maker, product, vendor and product id, serial,\n"
+         "           description (--json: an array of objects with those fields)\n"
          "  --port COM<n> (%d..%d) or a device path; --baud %s\n"
          "  --trace  a row per exchange on stderr (time, direction, SEQ, command, data,\n"
          "           verdict and answer, flags, ms); --hex adds the bytes as on the line\n"
@@ -157,6 +162,8 @@ int main(int argc, char** argv) {
   int translate = -1;  // -1: as the register's switches say
   bool trace = false;
   bool hex = false;
+  bool listPorts = false;
+  bool json = false;
   const char* positional[2] = {nullptr, nullptr};
   int npos = 0;
   for (int i = 1; i < argc; ++i) {
@@ -184,6 +191,10 @@ int main(int argc, char** argv) {
       trace = true;
     } else if (!strcmp(a, "--hex")) {
       hex = true;
+    } else if (!strcmp(a, "--list-ports")) {
+      listPorts = true;
+    } else if (!strcmp(a, "--json")) {
+      json = true;
     } else if (a[0] == '-' && a[1] == '-') {
       fprintf(stderr, "km4410r-cmd: unknown option '%s' (see --help)\n", a);
       return 2;
@@ -193,6 +204,18 @@ int main(int argc, char** argv) {
       fprintf(stderr, "km4410r-cmd: too many arguments at '%s' (quote DATA that has blanks)\n", a);
       return 2;
     }
+  }
+  if (json && !listPorts) {
+    fprintf(stderr, "km4410r-cmd: option --json needs --list-ports\n");
+    return 2;
+  }
+  if (listPorts) {
+    if (npos > 0) {
+      fprintf(stderr, "km4410r-cmd: --list-ports takes no command\n");
+      return 2;
+    }
+    fputs(km_text::ListPortRows(json).c_str(), stdout);
+    return 0;
   }
   if (hex && !trace) {
     fprintf(stderr, "km4410r-cmd: option --hex needs --trace\n");

@@ -1,0 +1,14 @@
+// The list of the ports present as km4410r-cmd --list-ports and km4410r
+// --list-ports print it: one port a line with tab-separated fields (path,
+// name, kind, driver, manufacturer, product, vendor id, product id, serial,
+// description), or a JSON array of objects with the same fields.
+#pragma once
+#include <string>
+
+#include "driver/portlist.h"
+
+namespace km_text {
+std::string PortRows(const PortInfo* ports, int count, bool json);
+// Lists the ports of this machine and formats them.
+std::string ListPortRows(bool json);
+}  // namespace km_text
