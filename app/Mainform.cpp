@@ -233,11 +233,7 @@ void TForm1::Button2Click() {
   StopFlag = 1;
 }
 
-void TForm1::CheckSwitches() {
-  DiagnosticInfo info;
-  ParseDiagnosticInfo(LastAnswer, &info);  // no switch field: "", which never matches
-  SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
-}
+void TForm1::CheckSwitches() { regtest::ApplySwitchSettings(LastAnswer); }
 
 void TForm1::RefreshPortBox() {
   // COM1..COM20 stay as they are; the ports found follow them, found anew.

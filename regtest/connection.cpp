@@ -18,6 +18,12 @@ QString PortOpenFailure(const QString& typed) {
   return first + QStringLiteral("%1: %2").arg(device, QString::fromUtf8(GetLastPortErrorText(kPortTextRussian)));
 }
 
+void ApplySwitchSettings(const RetData& answer) {
+  DiagnosticInfo info{};
+  ParseDiagnosticInfo(answer, &info);  // no switch field: "", which never matches
+  SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
+}
+
 QString RefusalText() {
   const char* why = RefusalMessage(GetLastRefusal());
   return QString::fromUtf8(why ? why : RefusalMessage(kRefusalBadData));

@@ -4,6 +4,8 @@
 #pragma once
 #include <QString>
 
+#include "driver/printer.h"
+
 namespace regtest {
 
 // Opens the port named as the user gives it: "COMn" or a device path.
@@ -14,6 +16,10 @@ int OpenNamedPort(const QString& name, int baud);
 // the device and the reason. `typed` names a typed text that is no port name
 // (null otherwise).
 QString PortOpenFailure(const QString& typed = QString());
+
+// The register's switch settings (field 4 of a diagnostic answer) decide
+// whether texts are translated; an answer without them means translation.
+void ApplySwitchSettings(const RetData& diagnosticAnswer);
 
 // Why the driver refused the last command (nothing went on the line): the
 // port is not open, another exchange runs, or the data are invalid or too long.

@@ -12,6 +12,21 @@ LogWriter gWriter = nullptr;
 
 void SetLogWriterForTests(LogWriter writer) { gWriter = writer; }
 
+bool detail::WriteAll(const QByteArray& bytes, const PlatformWrite& write, SaveError* error) {
+  long long done = 0;
+  const long long size = bytes.size();
+  while (done < size) {
+    const long long n = gWriter ? gWriter(bytes.constData() + done, size - done, error)
+                                : write(bytes.constData() + done, size - done, error);
+    if (n <= 0) {
+      if (*error == SaveError::None) *error = SaveError::NoSpace;
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
 QString SaveErrorText(SaveError error, const QString& other) {
   switch (error) {
     case SaveError::None: return QString();
@@ -62,7 +77,7 @@ bool SaveFileBytes(const QString& path, const QByteArray& bytes, QString* reason
     if (info.isSymLink() && info.exists()) target = info.canonicalFilePath();
     if (QFileInfo(target).isDir())
       error = SaveError::IsFolder;
-    else if (detail::WriteReplacing(target, bytes, gWriter, &error, &other))
+    else if (detail::WriteReplacing(target, bytes, &error, &other))
       return true;
   }
   if (reason) *reason = SaveErrorText(error, other);

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace regtest {
 
@@ -37,10 +38,16 @@ void SetLogWriterForTests(LogWriter writer);
 
 namespace detail {
 // The platform's safe write of `bytes` to `target` (a link already followed,
-// not a folder); `writer` null for the real write. False with the error (and
+// not a folder), its data written through WriteAll. False with the error (and
 // the system's own words for an unexpected one).
-bool WriteReplacing(const QString& target, const QByteArray& bytes, LogWriter writer, SaveError* error,
-                    QString* other);
+bool WriteReplacing(const QString& target, const QByteArray& bytes, SaveError* error, QString* other);
+
+// One write of the platform: up to `size` bytes; how many went, or -1 with
+// *error set.
+using PlatformWrite = std::function<long long(const char* data, long long size, SaveError* error)>;
+// Writes every byte through `write`, or through the test's writer when one is
+// set. False with *error (a write that takes nothing: the disk is full).
+bool WriteAll(const QByteArray& bytes, const PlatformWrite& write, SaveError* error);
 }  // namespace detail
 
 }  // namespace regtest

@@ -33,8 +33,7 @@ SaveError FromErrno(int error) {
 
 }  // namespace
 
-bool WriteReplacing(const QString& target, const QByteArray& bytes, LogWriter writer, SaveError* error,
-                    QString* other) {
+bool WriteReplacing(const QString& target, const QByteArray& bytes, SaveError* error, QString* other) {
   int code = 0;
   SaveError kind = SaveError::None;
   const QByteArray finalName = QFile::encodeName(target);
@@ -58,24 +57,16 @@ bool WriteReplacing(const QString& target, const QByteArray& bytes, LogWriter wr
     mode = 0666 & ~mask;
   }
 
-  long long done = 0;
-  const long long size = bytes.size();
-  while (done < size) {
-    long long n;
-    if (writer) {
-      n = writer(bytes.constData() + done, size - done, &kind);
-    } else {
-      n = ::write(fd, bytes.constData() + done, static_cast<size_t>(size - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) code = errno;
-    }
-    if (n > 0) {
-      done += n;
-    } else {
-      if (kind == SaveError::None) kind = n < 0 && code != 0 ? FromErrno(code) : SaveError::NoSpace;
-      break;  // a write that takes nothing: the disk is full
-    }
-  }
+  WriteAll(bytes,
+           [&](const char* data, long long size, SaveError* e) -> long long {
+             for (;;) {
+               const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+               if (n < 0 && errno == EINTR) continue;
+               if (n < 0) *e = FromErrno(code = errno);
+               return n;
+             }
+           },
+           &kind);
   const auto check = [&](bool ok) {
     if (!ok && kind == SaveError::None) {
       code = errno;

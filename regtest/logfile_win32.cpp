@@ -52,8 +52,7 @@ std::wstring Native(const QString& path) { return QDir::toNativeSeparators(path)
 
 }  // namespace
 
-bool WriteReplacing(const QString& target, const QByteArray& bytes, LogWriter writer, SaveError* error,
-                    QString* other) {
+bool WriteReplacing(const QString& target, const QByteArray& bytes, SaveError* error, QString* other) {
   DWORD code = 0;
   SaveError kind = SaveError::None;
   const auto fail = [&](DWORD c) {
@@ -79,29 +78,16 @@ bool WriteReplacing(const QString& target, const QByteArray& bytes, LogWriter wr
     return false;
   }
 
-  long long done = 0;
-  const long long size = bytes.size();
-  while (done < size) {
-    long long n;
-    if (writer) {
-      n = writer(bytes.constData() + done, size - done, &kind);
-    } else {
-      const DWORD chunk = static_cast<DWORD>(std::min<long long>(size - done, 1 << 20));
-      DWORD written = 0;
-      if (WriteFile(file, bytes.constData() + done, chunk, &written, nullptr)) {
-        n = written;
-      } else {
-        fail(GetLastError());
-        n = -1;
-      }
-    }
-    if (n > 0) {
-      done += n;
-    } else {
-      if (kind == SaveError::None) kind = SaveError::NoSpace;  // a write that takes nothing
-      break;
-    }
-  }
+  WriteAll(bytes,
+           [&](const char* data, long long size, SaveError* e) -> long long {
+             DWORD written = 0;
+             if (WriteFile(file, data, static_cast<DWORD>(std::min<long long>(size, 1 << 20)), &written, nullptr))
+               return written;
+             code = GetLastError();
+             *e = FromWin32(code);
+             return -1;
+           },
+           &kind);
   if (kind == SaveError::None && !FlushFileBuffers(file)) fail(GetLastError());
   if (!CloseHandle(file)) fail(GetLastError());
   if (kind == SaveError::None) {

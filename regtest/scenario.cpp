@@ -4,6 +4,7 @@
 
 #include "base/cp1251text.h"
 #include "base/numbers.h"
+#include "regtest/connection.h"
 
 namespace regtest {
 
@@ -176,9 +177,7 @@ RunEnd Scenario::Run() {
     out_.Message(QStringLiteral("Ошибка получения информации"));
     return Ended(RunEnd::NoInformation);
   }
-  DiagnosticInfo info{};
-  ParseDiagnosticInfo(out_.LastAnswer(), &info);
-  SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
+  ApplySwitchSettings(out_.LastAnswer());
 
   if (!ReadinessProblems(out_.LastAnswer().ErrorFlags).isEmpty()) {
     // The dialog tells the user why; the run is refused (the log stays).

@@ -36,13 +36,19 @@ cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja -DKM_BUILD_APP=OFF -DCMAKE_BUILD_TYPE=
 cmake --build "$WIN_BUILD" -j"$(nproc)" --target km4410r-cmd km_win32_exchange_test
 CMD_EXE="$WIN_BUILD/tools/km4410r-cmd.exe"
 TEST_EXE="$WIN_BUILD/tests/win32/km_win32_exchange_test.exe"
-for exe in "$CMD_EXE" "$TEST_EXE"; do
-  # Linked statically: nothing but the system's own DLLs.
-  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-  for dll in $dlls; do
-    case "$dll" in kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll) ;; *) fail "$exe needs $dll";; esac
+# only_system_dlls 'GLOB|GLOB|...' EXE...: linked statically, each program
+# imports nothing but the system DLLs that one of the globs names.
+only_system_dlls() {
+  local allowed exe dll glob ok; IFS='|' read -r -a allowed <<<"$1"; shift
+  for exe in "$@"; do
+    for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u); do
+      ok=0
+      for glob in "${allowed[@]}"; do [[ "$dll" == $glob ]] && ok=1; done
+      [ "$ok" = 1 ] || fail "$exe needs $dll beside it"
+    done
   done
-done
+}
+only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll' "$CMD_EXE" "$TEST_EXE"
 
 # The native side: the simulator and the exchange test's register.
 cmake --build "$BUILD" -j"$(nproc)" --target km4410r-sim km_wine_sim
@@ -163,18 +169,9 @@ if [ "${KM_WINE_APP:-1}" != 0 ]; then
   APP_EXE="$APP_BUILD/app/km4410r.exe"
   SHOT_EXE="$APP_BUILD/tools/km4410r-windowshot.exe"
   # Nothing beside them but what every Windows 10 has (the API sets included).
-  for exe in "$APP_EXE" "$SHOT_EXE"; do
-    dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-    for dll in $dlls; do
-      case "$dll" in
-        kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|gdi32.dll|shell32.dll|ole32.dll|oleaut32.dll|\
-        comdlg32.dll|imm32.dll|winmm.dll|ws2_32.dll|uxtheme.dll|dwmapi.dll|version.dll|netapi32.dll|\
-        userenv.dll|shlwapi.dll|uuid.dll|mpr.dll|setupapi.dll|wtsapi32.dll|opengl32.dll|d3d9.dll|\
-        authz.dll|comctl32.dll|dxgi.dll|d3d11.dll|shcore.dll|api-ms-win-core-*.dll) ;;
-        *) fail "$exe needs $dll beside it";;
-      esac
-    done
-  done
+  only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|gdi32.dll|shell32.dll|ole32.dll|oleaut32.dll|comdlg32.dll|imm32.dll|winmm.dll|ws2_32.dll|uxtheme.dll|dwmapi.dll|version.dll|netapi32.dll|userenv.dll|shlwapi.dll|uuid.dll|mpr.dll|setupapi.dll|wtsapi32.dll|opengl32.dll|d3d9.dll|authz.dll|comctl32.dll|dxgi.dll|d3d11.dll|shcore.dll|api-ms-win-core-*.dll' \
+    "$APP_EXE" "$SHOT_EXE"
+
   step "the log's safe save in its Windows form"
   mkdir -p "$WORK/logtest"
   wine 60 "$APP_BUILD/tests/win32/km_win32_logfile_test.exe" "Z:${WORK//\//\\}\\logtest" ||

@@ -120,18 +120,14 @@ bool ParseOptions(const QStringList& args, RunOptions* o, QString* error) {
       passesGiven = true;
     } else if (name == QLatin1String("--pause-ms")) {
       o->pauseText = value;
-    } else if (name == QLatin1String("--log")) {
+    } else if (QString* file = name == QLatin1String("--log")      ? &o->log
+                              : name == QLatin1String("--record") ? &o->record
+                              : name == QLatin1String("--junit")  ? &o->junit
+                                                                  : nullptr) {
+      // The files written at the end: their folder must be there now.
       if (value.isEmpty() || !ParentFolderExists(value))
-        return fail(QStringLiteral("--log '%1': no such folder").arg(value));
-      o->log = value;
-    } else if (name == QLatin1String("--record")) {
-      if (value.isEmpty() || !ParentFolderExists(value))
-        return fail(QStringLiteral("--record '%1': no such folder").arg(value));
-      o->record = value;
-    } else if (name == QLatin1String("--junit")) {
-      if (value.isEmpty() || !ParentFolderExists(value))
-        return fail(QStringLiteral("--junit '%1': no such folder").arg(value));
-      o->junit = value;
+        return fail(QStringLiteral("%1 '%2': no such folder").arg(name, value));
+      *file = value;
     } else if (name == QLatin1String("--cashier")) {
       static const QRegularExpression cashier(QStringLiteral("^([1-9]|1[0-3])$"));
       if (!cashier.match(value).hasMatch())

@@ -36,7 +36,14 @@ QString Hex(uint32_t v, int digits) {
   return QStringLiteral("0x") + QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper();
 }
 
-}  // namespace
+// The clock's rate from the two readings of a pass: register seconds against
+// PC seconds between them, in seconds per day, and its resolution with
+// whole-second readings (±1 s over the PC's interval).
+struct ClockRate {
+  bool valid = false;
+  double rate = 0;        // s/day, positive: the register's clock runs fast
+  double resolution = 0;  // ± s/day
+};
 
 ClockRate RateOf(long long registerSeconds, double pcSeconds) {
   ClockRate r;
@@ -47,6 +54,7 @@ ClockRate RateOf(long long registerSeconds, double pcSeconds) {
   return r;
 }
 
+// Seconds of a register's clock text "DD-MM-YY HH:MM:SS" on a running count.
 bool RegisterSeconds(const QString& text, long long* secs) {
   const QStringList parts = text.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
   if (parts.size() != 2) return false;
@@ -56,6 +64,8 @@ bool RegisterSeconds(const QString& text, long long* secs) {
   *secs = date.toJulianDay() * 86400LL + time.msecsSinceStartOfDay() / 1000;
   return true;
 }
+
+}  // namespace
 
 const char* StepKindName(regtest::StepKind kind) {
   using regtest::StepKind;

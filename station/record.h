@@ -18,19 +18,6 @@
 
 namespace station {
 
-// The clock's rate from the two readings of a pass: register seconds against
-// PC seconds between them, in seconds per day, and its resolution with
-// whole-second readings (±1 s over the PC's interval).
-struct ClockRate {
-  bool valid = false;
-  double rate = 0;        // s/day, positive: the register's clock runs fast
-  double resolution = 0;  // ± s/day
-};
-ClockRate RateOf(long long registerSeconds, double pcSeconds);
-
-// Seconds of a register's clock text "DD-MM-YY HH:MM:SS" on a running count.
-bool RegisterSeconds(const QString& text, long long* seconds);
-
 // Collects a run: the steps from the scenario, the commands and the
 // register's identity from the driver's exchange observer (which it holds,
 // passing every exchange on to the observer set before it, from Attach to

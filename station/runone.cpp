@@ -224,9 +224,7 @@ int RunOne(const RunOptions& o) {
       console.Message(QStringLiteral("Ошибка получения информации"));
       return;
     }
-    DiagnosticInfo info{};
-    ParseDiagnosticInfo(console.LastAnswer(), &info);
-    SetNoTranslation(SwitchesMeanNoTranslation(info.switches) ? 1 : 0);
+    regtest::ApplySwitchSettings(console.LastAnswer());
   });
   recorder.setDevice(QFile::decodeName(GetLastPortDevice()));
 
