@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "driver/link_internal.h"
+#include "driver/port.h"
 #include "driver/serial.h"
 #include "driver/trace.h"
 
@@ -206,7 +207,7 @@ void FeedByte(uint8_t byte) {
 
 int ReceiveByte() {
   uint8_t byte = 0;
-  int r = serial::ReadByte(gLink.handle, &byte);
+  int r = port::ReadByte(gLink.handle, &byte);
   if (r != 1) {
     if (r < 0) {
       // A read error: start over with the next frame.
@@ -269,7 +270,7 @@ void SetSilenceWaitForTests(int emptyReads) {
 }
 
 void ResetDriverForTests() {
-  if (gLink.handle >= 0) serial::Close(gLink.handle);
+  if (gLink.handle >= 0) port::Close(gLink.handle);
   gLink = LinkState{};
   gPoster = nullptr;
   gObserver = nullptr;
@@ -295,7 +296,7 @@ namespace {
 void BeginOpen(const char* device) {
   gLink.ready = 1;
   if (gLink.handle >= 0) {
-    serial::Close(gLink.handle);
+    port::Close(gLink.handle);
     gLink.handle = -1;
   }
   SetDevice(device);
@@ -311,7 +312,7 @@ int OpenDevice(const char* path, int baud) {
     gLastError = ENOENT;
     return -1;
   }
-  int handle = serial::Open(path, baud);
+  int handle = port::Open(path, baud);
   if (handle < 0) {
     gLastError = errno;
     return -1;
@@ -357,8 +358,8 @@ int OpenPortByName(const char* name, int baud) {
 int ClosePort() {
   // Every frame sent has been answered or given up on by now; what is still
   // unsent is discarded rather than waited for.
-  if (gLink.handle >= 0) serial::Purge(gLink.handle);
-  bool ok = serial::Close(gLink.handle);
+  if (gLink.handle >= 0) port::Purge(gLink.handle);
+  bool ok = port::Close(gLink.handle);
   gLink.handle = -1;
   return ok ? 1 : 0;
 }
@@ -477,9 +478,9 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
   // exchange like a silent register once the deadline of the drain or of the
   // write has passed. A device that went away fails the write and then
   // every read at once, and that too ends as no answer.
-  bool sent = serial::Drain(gLink.handle);
-  serial::Purge(gLink.handle);
-  if (sent) sent = serial::Write(gLink.handle, frame, length);
+  bool sent = port::Drain(gLink.handle);
+  port::Purge(gLink.handle);
+  if (sent) sent = port::Write(gLink.handle, frame, length);
   const bool stalled = !sent && errno == ETIMEDOUT;
   if (!sent) gLastError = errno;
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "driver/link_internal.h"
+#include "driver/netport.h"
 
 const int kLineSpeeds[kLineSpeedCount] = {9600, 19200, 57600, 115200};
 
@@ -21,7 +22,7 @@ bool ParsePortName(const char* text, int* comNumber) {
     if (comNumber) *comNumber = n;
     return true;
   }
-  if (!km_driver::IsDevicePath(text)) return false;
+  if (!km_driver::IsDevicePath(text) && !km_driver::net::ParseAddress(text, nullptr)) return false;
   if (comNumber) *comNumber = 0;
   return true;
 }
@@ -62,8 +63,22 @@ const PortErrorRow kPortErrors[] = {
     {ETIMEDOUT, "the line takes no data (output stopped: check the cable and the flow control)", nullptr},
     {kPortErrorSpeed, "unsupported speed: 9600, 19200, 57600 or 115200 baud",
      "неподдерживаемая скорость: 9600, 19200, 57600 или 115200 бод"},
-    {kPortErrorName, "not a port name: COM1..COM255 or a device path",
-     "не имя порта: COM1..COM255 или путь к устройству"},
+    {kPortErrorName, "not a port name: COM1..COM255, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT",
+     "не имя порта: COM1..COM255, путь к устройству, tcp://адрес:порт или rfc2217://адрес:порт"},
+    {kPortErrorHostUnknown, "unknown host: no name server knows it (check the name, or give the IP address)",
+     "неизвестный адрес: имя не найдено (проверьте имя или укажите IP-адрес)"},
+    {kPortErrorConnectTimeout, "no answer from the host within 5 s (check the address, the network and the firewall)",
+     "адрес не ответил за 5 с (проверьте адрес, сеть и брандмауэр)"},
+    {ECONNREFUSED, "connection refused: nothing listens on that port (check the port number and the server)",
+     "соединение отклонено: этот порт никто не слушает (проверьте номер порта и сервер)"},
+    {EHOSTUNREACH, "host unreachable (check the address and the network)",
+     "адрес недоступен (проверьте адрес и сеть)"},
+    {ENETUNREACH, "network unreachable (check the address and the network)",
+     "сеть недоступна (проверьте адрес и сеть)"},
+    {ECONNRESET, "the server closed the connection", "сервер закрыл соединение"},
+    {kPortErrorNoComControl,
+     "the server offers no RFC 2217 COM port control (for a raw TCP port use tcp://)",
+     "сервер не поддерживает управление портом RFC 2217 (для простого TCP-порта укажите tcp://)"},
     {PortFolderError(kFolderNotADirectory), "is a link or not a folder: remove it",
      "папка виртуальных портов является ссылкой или не папкой; удалите её"},
     {PortFolderError(kFolderNotOwned), "belongs to another user: remove it or set XDG_RUNTIME_DIR",

@@ -80,10 +80,12 @@ extern const int kLineSpeeds[kLineSpeedCount];
 bool IsLineSpeed(int baud);
 
 // What a port name is, wherever a port is accepted: "COMn" (the letters in
-// any case, n decimal without a leading zero, 1..255), or a device path as it
+// any case, n decimal without a leading zero, 1..255), a device path as it
 // stands (on POSIX one that starts with '/', on Windows one that starts with
-// "\\.\"). True for a port name, with *comNumber set to n, or to 0 for a
-// path; false for anything else.
+// "\\.\"), or a port on the network, "tcp://HOST:PORT" (raw TCP) or
+// "rfc2217://HOST:PORT" (Telnet with COM port control; an IPv6 host in
+// brackets). True for a port name, with *comNumber set to n, or to 0 for a
+// path or a network port; false for anything else.
 bool ParsePortName(const char* text, int* comNumber);
 
 // Opens COM port n (1-based) at the given speed, 8N1. On Linux COM n is the
@@ -91,7 +93,11 @@ bool ParsePortName(const char* text, int* comNumber);
 // Returns the port handle, or -1 (reason in GetLastPortError). Every open
 // closes the port opened before.
 int OpenPort(int port, int baud);
-// The same for a device path given as it stands ("/dev/ttyUSB0").
+// The same for a device path given as it stands ("/dev/ttyUSB0"), or a
+// network port ("tcp://192.168.1.20:4001"). Opening a network port takes at
+// most 5 s (the name lookup, the connection and, for RFC 2217, the server's
+// consent to COM port control); the exclusive use a local port has is then
+// what the server gives.
 int OpenPortPath(const char* path, int baud);
 // The same for a port name (see ParsePortName); -1 with kPortErrorName for a
 // text that is none.
@@ -162,6 +168,13 @@ constexpr int PortFolderError(int check) { return kPortErrorFolder - check; }
 constexpr int kPortErrorSpeed = 0x10100;
 // OpenPortByName given a text that is no port name.
 constexpr int kPortErrorName = 0x10101;
+// A network port's host name that no name server knows.
+constexpr int kPortErrorHostUnknown = 0x10102;
+// A network port whose host did not answer within the open deadline.
+constexpr int kPortErrorConnectTimeout = 0x10103;
+// An rfc2217:// port whose server refused COM port control, or did not
+// agree to it within the open deadline.
+constexpr int kPortErrorNoComControl = 0x10104;
 
 enum PortTextLanguage { kPortTextEnglish = 0, kPortTextRussian = 1 };
 // The reason for a port error code (an errno value, kPortErrorSpeed,

@@ -1,0 +1,221 @@
+// Winsock behind the network ports. Winsock's errors become the errno
+// values the BSD socket source reports.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <errno.h>
+#include <stdio.h>
+
+#include "driver/printer.h"
+#include "driver/serial.h"
+#include "driver/socket.h"
+
+namespace km_driver::sock {
+namespace {
+
+int ErrnoFor(int wsa) {
+  switch (wsa) {
+    case WSAECONNREFUSED: return ECONNREFUSED;
+    case WSAETIMEDOUT: return kPortErrorConnectTimeout;
+    case WSAEHOSTUNREACH:
+    case WSAEHOSTDOWN: return EHOSTUNREACH;
+    case WSAENETUNREACH:
+    case WSAENETDOWN: return ENETUNREACH;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENETRESET:
+    case WSAESHUTDOWN: return ECONNRESET;
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+    case WSANO_RECOVERY:
+    case WSATRY_AGAIN: return kPortErrorHostUnknown;
+    case WSAEMFILE: return EMFILE;
+    case WSAENOBUFS: return ENOMEM;
+    default: return EIO;
+  }
+}
+
+bool Started() {
+  static bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+
+// One name lookup, shared by the caller and the lookup thread; the last of
+// the two to let go frees it.
+struct Lookup {
+  LONG refs = 2;
+  HANDLE done = nullptr;
+  int rc = 0;
+  char host[256];
+  char service[8];
+  addrinfo* result = nullptr;
+};
+
+void Release(Lookup* lookup) {
+  if (InterlockedDecrement(&lookup->refs) != 0) return;
+  if (lookup->result) freeaddrinfo(lookup->result);
+  CloseHandle(lookup->done);
+  delete lookup;
+}
+
+DWORD WINAPI RunLookup(void* argument) {
+  Lookup* lookup = static_cast<Lookup*>(argument);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  lookup->rc = getaddrinfo(lookup->host, lookup->service, &hints, &lookup->result);
+  SetEvent(lookup->done);
+  Release(lookup);
+  return 0;
+}
+
+// select() on one socket for reading, writing or both; its result.
+int WaitFor(SOCKET s, bool read, bool write, int waitMs, bool* failed) {
+  fd_set r, w, e;
+  FD_ZERO(&r);
+  FD_ZERO(&w);
+  FD_ZERO(&e);
+  if (read) FD_SET(s, &r);
+  if (write) FD_SET(s, &w);
+  FD_SET(s, &e);
+  timeval tv = {waitMs / 1000, (waitMs % 1000) * 1000};
+  const int n = select(0, &r, &w, &e, &tv);
+  if (failed) *failed = n > 0 && FD_ISSET(s, &e);
+  return n;
+}
+
+Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
+  SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+  if (s == INVALID_SOCKET) {
+    *error = ErrnoFor(WSAGetLastError());
+    return kNoSocket;
+  }
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  const BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&one), sizeof one);
+  if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) return static_cast<Socket>(s);
+  const int wsa = WSAGetLastError();
+  if (wsa != WSAEWOULDBLOCK && wsa != WSAEINPROGRESS) {
+    *error = ErrnoFor(wsa);
+    closesocket(s);
+    return kNoSocket;
+  }
+  const int64_t left = deadline - serial::MonotonicMs();
+  bool failed = false;
+  // A refused connection shows in the exception set on Windows.
+  const int n = left > 0 ? WaitFor(s, false, true, static_cast<int>(left), &failed) : 0;
+  if (n <= 0 || failed) {
+    int so = 0;
+    int len = sizeof so;
+    if (n > 0) getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so), &len);
+    *error = n == 0 ? kPortErrorConnectTimeout : (so ? ErrnoFor(so) : ECONNREFUSED);
+    closesocket(s);
+    return kNoSocket;
+  }
+  return static_cast<Socket>(s);
+}
+
+}  // namespace
+
+Socket Connect(const char* host, int port, int timeoutMs, int* error) {
+  int ignored = 0;
+  if (!error) error = &ignored;
+  if (!Started()) {
+    *error = ENETUNREACH;
+    return kNoSocket;
+  }
+  const int64_t deadline = serial::MonotonicMs() + timeoutMs;
+  Lookup* lookup = new Lookup;
+  lookup->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  snprintf(lookup->host, sizeof lookup->host, "%s", host ? host : "");
+  snprintf(lookup->service, sizeof lookup->service, "%d", port);
+  HANDLE thread = lookup->done ? CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr) : nullptr;
+  if (!thread) {
+    lookup->refs = 1;
+    Release(lookup);
+    *error = ENOMEM;
+    return kNoSocket;
+  }
+  CloseHandle(thread);
+  if (WaitForSingleObject(lookup->done, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+    Release(lookup);
+    *error = kPortErrorConnectTimeout;
+    return kNoSocket;
+  }
+  if (lookup->rc != 0 || !lookup->result) {
+    *error = kPortErrorHostUnknown;
+    Release(lookup);
+    return kNoSocket;
+  }
+  Socket s = kNoSocket;
+  *error = kPortErrorHostUnknown;
+  for (const addrinfo* a = lookup->result; a && s == kNoSocket; a = a->ai_next) {
+    if (serial::MonotonicMs() >= deadline) {
+      *error = kPortErrorConnectTimeout;
+      break;
+    }
+    s = ConnectOne(a, deadline, error);
+  }
+  Release(lookup);
+  return s;
+}
+
+int Send(Socket s, const uint8_t* data, int length, int waitMs) {
+  if (length <= 0) return 0;
+  const SOCKET so = static_cast<SOCKET>(s);
+  for (;;) {
+    const int n = send(so, reinterpret_cast<const char*>(data), length, 0);
+    if (n >= 0) return n;
+    const int wsa = WSAGetLastError();
+    if (wsa != WSAEWOULDBLOCK) {
+      errno = ErrnoFor(wsa);
+      return -1;
+    }
+    const int r = WaitFor(so, false, true, waitMs, nullptr);
+    if (r < 0) {
+      errno = ErrnoFor(WSAGetLastError());
+      return -1;
+    }
+    if (r == 0) return 0;
+    waitMs = 0;
+  }
+}
+
+int Receive(Socket s, uint8_t* buffer, int size, int waitMs) {
+  const SOCKET so = static_cast<SOCKET>(s);
+  const int r = WaitFor(so, true, false, waitMs, nullptr);
+  if (r < 0) {
+    errno = ErrnoFor(WSAGetLastError());
+    return -1;
+  }
+  if (r == 0) return 0;
+  const int n = recv(so, reinterpret_cast<char*>(buffer), size, 0);
+  if (n > 0) return n;
+  if (n == 0) {
+    errno = ECONNRESET;
+    return -1;
+  }
+  const int wsa = WSAGetLastError();
+  if (wsa == WSAEWOULDBLOCK) return 0;
+  errno = ErrnoFor(wsa);
+  return -1;
+}
+
+void Close(Socket s) {
+  if (s != kNoSocket) closesocket(static_cast<SOCKET>(s));
+}
+
+}  // namespace km_driver::sock
