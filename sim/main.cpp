@@ -1,4 +1,4 @@
-// km4410r-sim: serves a simulated KM4410R register on a pty.
+// km4410r-sim: serves a simulated KM4410R register on a pty, and on TCP with --tcp.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "sim/paper.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
+#include "sim/tcprelay.h"
 #ifdef KM_SIM_WINDOW
 #include "sim/simwindow.h"
 #endif
@@ -19,10 +20,14 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: km4410r-sim [--com N | --link PATH] [--baud B] [--work-ms MS] [--switches XXXXXXXX]\n"
-               "                   [--report-ms MS] [--paper FILE|-] [--display FILE] [--window] [--verbose]\n"
-               "Serves a simulated KM4410R register on a pty, registered as COM N (1..255, default COM1)\n"
-               "in %s, or linked at PATH.\n"
+               "usage: km4410r-sim [--com N | --link PATH] [--tcp [HOST:]PORT] [--baud B] [--work-ms MS]\n"
+               "                   [--switches XXXXXXXX] [--report-ms MS] [--paper FILE|-] [--display FILE]\n"
+               "                   [--window] [--verbose]\n"
+               "Serves a simulated KM4410R register on a pty, registered as COM N (1..255, default COM1\n"
+               "unless --tcp is given alone) in %s, or linked at PATH.\n"
+               "  --tcp [HOST:]PORT\n"
+               "                  serve it on raw TCP as well, one client at a time, as an Ethernet-serial\n"
+               "                  converter does (PORT 1..65535; HOST default 127.0.0.1, [ADDR] for IPv6)\n"
                "  --baud B        pace the answers at B baud (0: no pacing; default 19200)\n"
                "  --work-ms MS    work time per command before the answer (default 20)\n"
                "  --report-ms MS  extra work time of reports and printouts (default 1500)\n"
@@ -95,6 +100,25 @@ bool number(const char* s, int& out) {
   return true;
 }
 
+// --tcp's value: PORT, HOST:PORT or [IPV6]:PORT.
+bool tcpAddress(const std::string& s, std::string& host, int& port) {
+  std::string p = s;
+  host = "127.0.0.1";
+  if (!s.empty() && s[0] == '[') {
+    const size_t close = s.find("]:");
+    if (close == std::string::npos || close < 2) return false;
+    host = s.substr(1, close - 1);
+    p = s.substr(close + 2);
+  } else if (const size_t colon = s.rfind(':'); colon != std::string::npos) {
+    host = s.substr(0, colon);
+    p = s.substr(colon + 1);
+    if (host.empty() || host.find(':') != std::string::npos) return false;
+  }
+  if (p.empty() || p.size() > 5 || p[0] == '0' || std::strspn(p.c_str(), "0123456789") != p.size()) return false;
+  port = std::atoi(p.c_str());
+  return port >= 1 && port <= 65535;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,7 +126,8 @@ int main(int argc, char** argv) {
   opts.workTimeMs = 20;
   opts.reportTimeMs = 1500;
   int com = 0;
-  std::string link, switches, paper, display;
+  std::string link, switches, paper, display, tcpHost;
+  int tcpPort = 0;
   bool verbose = false, window = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -111,6 +136,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (a == "--com") ok = (v = value()) && ParseComNumber(v, &com);  // 1..255, as the tool reads COMn
     else if (a == "--link") ok = (v = value()) && (link = v, true);
+    else if (a == "--tcp") ok = (v = value()) && tcpAddress(v, tcpHost, tcpPort);
     else if (a == "--baud") ok = (v = value()) && number(v, opts.baud);
     else if (a == "--work-ms") ok = (v = value()) && number(v, opts.workTimeMs);
     else if (a == "--report-ms") ok = (v = value()) && number(v, opts.reportTimeMs);
@@ -135,7 +161,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "km4410r-sim: give --com or --link, not both\n");
     return 2;
   }
-  if (!com && link.empty()) com = 1;
+  if (!com && link.empty() && !tcpPort) com = 1;  // with --tcp alone, the pty needs no name
 #ifndef KM_SIM_WINDOW
   if (window) {
     std::fprintf(stderr,
@@ -187,15 +213,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
     return 1;
   }
+  // Declared after the simulator: it ends before the pty behind it does.
+  km4410r::sim::TcpRelay relay;
+  if (tcpPort && !relay.start(sim.slavePath(), tcpHost, tcpPort, &error)) {
+    std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
+    return 1;
+  }
   std::string sw;
   sim.withModel([&](km4410r::sim::RegisterModel& m) { sw = m.switches(); });
-  std::printf("km4410r-sim: serving %s as %s%s (switches %s, %d baud)\n", sim.slavePath().c_str(),
-              com ? ("COM" + std::to_string(com) + " at ").c_str() : "", sim.linkPath().c_str(), sw.c_str(),
-              opts.baud);
+  std::string served;
+  if (com || !link.empty())
+    served = "as " + (com ? "COM" + std::to_string(com) + " at " : std::string()) + sim.linkPath();
+  if (tcpPort) served += (served.empty() ? "on " : " and on ") + relay.address();
+  std::printf("km4410r-sim: serving %s %s (switches %s, %d baud)\n", sim.slavePath().c_str(), served.c_str(),
+              sw.c_str(), opts.baud);
   std::fflush(stdout);
 #ifdef KM_SIM_WINDOW
   if (window) {
     const int rc = km4410r::sim::runSimWindow(argc, argv, sim, sigs, [&] { outputs.write(sim); });
+    relay.stop();
     sim.stop();
     outputs.write(sim);
     std::printf("km4410r-sim: stopped (window closed or signal)\n");
@@ -210,6 +246,7 @@ int main(int argc, char** argv) {
     if (sig > 0) break;
     outputs.write(sim);
   }
+  relay.stop();
   sim.stop();
   outputs.write(sim);
   std::printf("km4410r-sim: stopped (%s)\n", strsignal(sig));
