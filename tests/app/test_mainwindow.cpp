@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "sim/tcprelay.h"
 #include "tests/app/harness.h"
 
 using namespace km::test;
@@ -250,7 +251,8 @@ void TestMainWindow::portThatCannotBeOpened() {
   typeInto(f.ComboBox1, "abc");
   click(f.Button2);
   QCOMPARE(s.ui.messages,
-           QStringList{"Невозможно подключить порт\nabc: не имя порта: COM1..COM255 или путь к устройству"});
+           QStringList{"Невозможно подключить порт\nabc: не имя порта: COM1..COM255, путь к устройству, "
+                       "tcp://адрес:порт или rfc2217://адрес:порт"});
   QCOMPARE(indicatorColour(), kRed);
   QCOMPARE(shown(f.ComboBox1), QString("abc"));
   s.ui.messages.clear();
@@ -307,6 +309,22 @@ void TestMainWindow::typedDevicePathIsOpened() {
   click(f.Button2);
   QCOMPARE(s.ui.messages,
            QStringList{"Невозможно подключить порт\n/dev/km4410r-missing: устройство не найдено"});
+
+  // A register on the network, typed; then its server gone.
+  s.ui.messages.clear();
+  km4410r::sim::TcpRelay relay;
+  QVERIFY(relay.start(s.simulator->slavePath(), "127.0.0.1", 0, nullptr));
+  const QString address = QString::fromStdString(relay.address());
+  typeInto(f.ComboBox1, address);
+  click(f.Button2);
+  QVERIFY2(s.ui.messages.isEmpty(), qPrintable(s.ui.messages.join('|')));
+  QCOMPARE(indicatorColour(), kGreen);
+  s.disconnect();
+  relay.stop();
+  click(f.Button2);
+  QCOMPARE(s.ui.messages, QStringList{"Невозможно подключить порт\n" + address +
+                                      ": соединение отклонено: этот порт никто не слушает (проверьте номер "
+                                      "порта и сервер)"});
 }
 
 void TestMainWindow::laterActivationsKeepWhatTheUserChose() {

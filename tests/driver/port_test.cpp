@@ -318,8 +318,10 @@ TEST(PortNameRule, ComNumbersAndPaths) {
     EXPECT_EQ(OpenPortByName(name, 19200), -1) << name;
     EXPECT_EQ(GetLastPortError(), kPortErrorName) << name;
     EXPECT_STREQ(GetLastPortDevice(), name);
-    EXPECT_STREQ(GetLastPortErrorText(), "not a port name: COM1..COM255 or a device path");
-    EXPECT_STREQ(GetLastPortErrorText(kPortTextRussian), "не имя порта: COM1..COM255 или путь к устройству");
+    EXPECT_STREQ(GetLastPortErrorText(),
+                 "not a port name: COM1..COM255, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT");
+    EXPECT_STREQ(GetLastPortErrorText(kPortTextRussian),
+                 "не имя порта: COM1..COM255, путь к устройству, tcp://адрес:порт или rfc2217://адрес:порт");
   }
 }
 
