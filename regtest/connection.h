@@ -8,7 +8,8 @@
 
 namespace regtest {
 
-// Opens the port named as the user gives it: "COMn" or a device path.
+// Opens the port named as the user gives it: "COMn", a device path or a
+// network port (tcp://HOST:PORT, rfc2217://HOST:PORT).
 // The port handle, or -1 (the reason in the driver's last port error).
 int OpenNamedPort(const QString& name, int baud);
 

@@ -11,6 +11,11 @@ for loc in ru_RU uk_UA; do
   }
 done
 
+# ser2net: the network ports are tried through it (Telnet with COM port
+# control and raw TCP) besides the simulator's own relay.
+km_install_packages ser2net
+export KM_REQUIRE_SER2NET=1
+
 km_build build
 ctest --test-dir "$ROOT/build" --output-on-failure -j2
 

@@ -15,7 +15,8 @@ namespace station {
 
 namespace {
 
-// The one port-name rule of the driver: COM1..COM255 or a device path.
+// The one port-name rule of the driver: COM1..COM255, a device path, or a
+// port on the network (tcp://HOST:PORT, rfc2217://HOST:PORT).
 bool ValidPort(const QString& port) { return ParsePortName(QFile::encodeName(port).constData(), nullptr); }
 
 bool ParentFolderExists(const QString& file) {
@@ -32,6 +33,9 @@ QString OneLine(const QString& text) {
 
 QString PortFileName(const QString& port) {
   QString name = port.startsWith(QLatin1Char('/')) ? QFileInfo(port).fileName() : port;
+  // tcp://till1.shop.example:4001 gives tcp-till1.shop.example-4001.
+  name.replace(QRegularExpression(QStringLiteral("^([A-Za-z0-9]+)://\\[?(.*?)\\]?:([0-9]+)$")),
+               QStringLiteral("\\1-\\2-\\3"));
   // Nothing of a port's name may lead out of the folder or be no name.
   name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
   if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) name = QStringLiteral("port");
@@ -99,13 +103,17 @@ bool ParseOptions(const QStringList& args, RunOptions* o, QString* error) {
     }
     if (name == QLatin1String("--port")) {
       if (!ValidPort(value))
-        return fail(QStringLiteral("--port '%1': COM1 to COM255 or a device path").arg(value));
+        return fail(QStringLiteral("--port '%1': COM1 to COM255, a device path, tcp://HOST:PORT or "
+                                   "rfc2217://HOST:PORT")
+                        .arg(value));
       o->port = value;
     } else if (name == QLatin1String("--ports")) {
       const QStringList ports = value.split(QLatin1Char(','));
       for (const QString& p : ports) {
         if (!ValidPort(p))
-          return fail(QStringLiteral("--ports: '%1' is not COM1 to COM255 or a device path").arg(p));
+          return fail(QStringLiteral("--ports: '%1' is not COM1 to COM255, a device path, tcp://HOST:PORT or "
+                                     "rfc2217://HOST:PORT")
+                          .arg(p));
         if (o->ports.contains(p)) return fail(QStringLiteral("--ports: %1 is given twice").arg(p));
         o->ports << p;
       }
@@ -168,7 +176,7 @@ bool ParseOptions(const QStringList& args, RunOptions* o, QString* error) {
 QString HelpText() {
   return QStringLiteral(
       "usage: km4410r                                   the window\n"
-      "       km4410r --run-test --port COMn|PATH --passes N [options]\n"
+      "       km4410r --run-test --port PORT --passes N [options]\n"
       "       km4410r --ports PORT,PORT,... --passes N [options]\n"
       "       km4410r --list-ports [--json]            the serial ports of this machine\n"
       "\n"
@@ -177,8 +185,9 @@ QString HelpText() {
       "\"Старт\" does. Every log line goes to standard output as it is written; every\n"
       "message box is one line on standard error and is not waited for.\n"
       "\n"
-      "  --port COMn|PATH   COM1 to COM255 (COM1 to COM20 are the window's list) or a\n"
-      "                     device path\n"
+      "  --port PORT        COM1 to COM255 (COM1 to COM20 are the window's list), a\n"
+      "                     device path, or a register on the network: tcp://HOST:PORT\n"
+      "                     (raw TCP) or rfc2217://HOST:PORT (Telnet, RFC 2217)\n"
       "  --ports P1,P2,...  one test per port at once, each in a process of its own; a\n"
       "                     progress line per port while they run, then a summary table\n"
       "  --baud B           9600, 19200 (default), 57600 or 115200\n"
@@ -201,7 +210,8 @@ QString HelpText() {
       "the current folder, km4410r-run-YYYYMMDD-hhmmss/COM3.log and COM3.json, named\n"
       "above the summary table. --log FILE and --record FILE name one file per port\n"
       "instead, the port's name inserted before the extension: run.log gives\n"
-      "run-COM3.log (a device path gives its last part: run-ttyUSB0.log). --junit FILE\n"
+      "run-COM3.log (a device path gives its last part: run-ttyUSB0.log, and\n"
+      "tcp://till1:4001 gives run-tcp-till1-4001.log). --junit FILE\n"
       "is one file with a test suite per register.\n"
       "\n"
       "Exit status: 0 the test finished without errors; 1 errors counted, the test\n"

@@ -10,7 +10,7 @@ struct RunOptions {
   bool help = false;
   bool runTest = false;
   bool progress = false;  // machine-readable progress lines on stderr (for --ports)
-  QString port;           // "COMn" or a device path
+  QString port;           // "COMn", a device path or tcp://HOST:PORT, rfc2217://HOST:PORT
   QStringList ports;      // --ports
   int baud = 19200;
   QString passesText;     // as typed into ComboBox2

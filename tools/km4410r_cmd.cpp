@@ -1,6 +1,6 @@
 // km4410r-cmd: sends one command to the register and prints the decoded answer.
 //
-//   km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate]
+//   km4410r-cmd [--port PORT] [--baud 19200] [--translate|--no-translate]
 //               [--trace [--hex]] CMD [DATA]
 //
 // CMD is the command code in hex (0x4A) or decimal (74; "074" is refused, not
@@ -70,13 +70,15 @@ std::string SpeedList() {
 }
 
 void Usage() {
-  printf("usage: km4410r-cmd [--port COM1|PATH] [--baud 19200] [--translate|--no-translate]\n"
+  printf("usage: km4410r-cmd [--port PORT] [--baud 19200] [--translate|--no-translate]\n"
          "                   [--trace [--hex]] CMD [DATA]\n"
          "       km4410r-cmd --list-ports [--json]\n"
          "  --list-ports  the serial ports of this machine, one a line, tab-separated: path,\n"
          "           name, kind, driver, maker, product, vendor and product id, serial,\n"
          "           description (--json: an array of objects with those fields)\n"
-         "  --port COM<n> (%d..%d) or a device path; --baud %s\n"
+         "  --port COM<n> (%d..%d), a device path, or a register on the network:\n"
+         "         tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet, RFC 2217)\n"
+         "  --baud %s\n"
          "  --trace  a row per exchange on stderr (time, direction, SEQ, command, data,\n"
          "           verdict and answer, flags, ms); --hex adds the bytes as on the line\n"
          "  CMD   command code 0x21..0xFF: hex (0x4A) or decimal without leading zeros (74)\n"
@@ -236,7 +238,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!ParsePortName(port.c_str(), nullptr)) {
-    fprintf(stderr, "km4410r-cmd: --port takes COM%d..COM%d or a device path, not '%s'\n", kMinComPort,
+    fprintf(stderr,
+            "km4410r-cmd: --port takes COM%d..COM%d, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT, not "
+            "'%s'\n",
+            kMinComPort,
             kMaxComPort, port.c_str());
     return 2;
   }
@@ -247,8 +252,11 @@ int main(int argc, char** argv) {
   }
 
   if (OpenPortByName(port.c_str(), static_cast<int>(baud)) < 0) {
-    fprintf(stderr, "km4410r-cmd: cannot open %s (%s): %s\n", port.c_str(), GetLastPortDevice(),
-            GetLastPortErrorText());
+    if (port == GetLastPortDevice())
+      fprintf(stderr, "km4410r-cmd: cannot open %s: %s\n", port.c_str(), GetLastPortErrorText());
+    else
+      fprintf(stderr, "km4410r-cmd: cannot open %s (%s): %s\n", port.c_str(), GetLastPortDevice(),
+              GetLastPortErrorText());
     return 1;
   }
 

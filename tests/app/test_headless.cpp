@@ -15,6 +15,7 @@
 #include "regtest/logfile.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
+#include "sim/tcprelay.h"
 
 namespace sim = km4410r::sim;
 
@@ -101,7 +102,7 @@ void TestHeadless::refusedBeforeAnythingIsSent() {
       {{"--ports", "COM1,COM1", "--passes", "1"}, "km4410r: --ports: COM1 is given twice\n"},
       {{"--run-test", "--port", "COM1", "--passes", "1", "--bogus"}, "km4410r: unknown argument '--bogus' (see --help)\n"},
       {{"--run-test", "--port", "COM1", "--passes"}, "km4410r: --passes needs a value\n"},
-      {{"--run-test", "--port", "COM256", "--passes", "1"}, "km4410r: --port 'COM256': COM1 to COM255 or a device path\n"},
+      {{"--run-test", "--port", "COM256", "--passes", "1"}, "km4410r: --port 'COM256': COM1 to COM255, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT\n"},
       {{"--run-test", "--port", "COM1", "--passes", "1", "--baud", "38400"},
        "km4410r: --baud '38400': 9600, 19200, 57600 or 115200\n"},
   };
@@ -217,10 +218,16 @@ void TestHeadless::portsSumUpEveryRegister() {
   auto b = Register(2);
   auto c = Register(3);
   RefusePrintDiagnostics(*b);
+  // The third register is on the network.
+  sim::TcpRelay relay;
+  QVERIFY(relay.start(c->slavePath(), "127.0.0.1", 0, nullptr));
+  const QString third = QString::fromStdString(relay.address());
+  const QStringList ports = {"COM1", "COM2", third};
+  const QStringList files = {"COM1", "COM2", "tcp-127.0.0.1-" + QString::number(relay.port())};
   QTemporaryDir dir;
   const QString junit = dir.filePath(QStringLiteral("results.xml"));
   const Result r =
-      Run(QStringList{"--ports", "COM1,COM2,COM3", "--passes", "1", "--junit", junit} + kQuick, dir.path());
+      Run(QStringList{"--ports", ports.join(','), "--passes", "1", "--junit", junit} + kQuick, dir.path());
   QCOMPARE(r.status, 1);
   // Without --log every register's log and record are kept in a run folder.
   const QStringList folders = QDir(dir.path()).entryList({"km4410r-run-*"}, QDir::Dirs);
@@ -233,19 +240,19 @@ void TestHeadless::portsSumUpEveryRegister() {
   const char* verdicts[] = {"passed", "failed", "passed"};
   for (int i = 0; i < 3; ++i) {
     const QStringList cells = row(i + 1);
-    const QString port = QStringLiteral("COM%1").arg(i + 1);
+    const QString& port = ports[i];
     QVERIFY2(cells.size() >= 7, qPrintable(r.out[i + 1]));
     QCOMPARE(cells[0], port);
     QCOMPARE(cells[1], QStringLiteral("1/1"));
     QCOMPARE(cells[2], i == 1 ? QStringLiteral("1") : QStringLiteral("0"));
-    QCOMPARE(cells[4], run + QLatin1Char('/') + port + QStringLiteral(".log"));
+    QCOMPARE(cells[4], run + QLatin1Char('/') + files[i] + QStringLiteral(".log"));
     QCOMPARE(cells[5], QString::fromLatin1(verdicts[i]));
     QVERIFY(Read(cells[4]).contains("\xCE\xE1\xF9\xE5\xE5 \xEA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE"));  // Общее количество
-    QCOMPARE(Json(run + QLatin1Char('/') + port + QStringLiteral(".json")).value("verdict").toString(),
+    QCOMPARE(Json(run + QLatin1Char('/') + files[i] + QStringLiteral(".json")).value("verdict").toString(),
              QString::fromLatin1(verdicts[i]));
   }
   QVERIFY2(r.err.contains(QStringLiteral("COM2: Команда не разрешена")), qPrintable(r.err));
-  QVERIFY2(r.err.contains(QStringLiteral("COM3: pass 1 of 1, Тест таймера")), qPrintable(r.err));
+  QVERIFY2(r.err.contains(third + QStringLiteral(": pass 1 of 1, Тест таймера")), qPrintable(r.err));
   // Each register had its own test.
   for (auto* s : {a.get(), b.get(), c.get()}) QVERIFY(s->journalCount() > 250);
 
@@ -272,7 +279,7 @@ void TestHeadless::portsSumUpEveryRegister() {
     }
   }
   QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-  QCOMPARE(suites, (QStringList{"COM1/11/0", "COM2/11/1", "COM3/11/0"}));
+  QCOMPARE(suites, (QStringList{"COM1/11/0", "COM2/11/1", third + "/11/0"}));
   QCOMPARE(cases, 33);
   QCOMPARE(failures, QStringList{"km4410r.COM2 pass 1: Печать диагностической информации | "
                                  "0x47 Печать диагностической информации: Команда не разрешена"});
