@@ -5,6 +5,9 @@
 # simulator's pty, and runs them against the simulator:
 #   1. km4410r-cmd.exe against km4410r-sim: answers decoded, a second program
 #      on the port refused as busy, no simulator behind the port: no device;
+#      then registers on the network through Winsock: km4410r-sim --tcp (raw
+#      TCP), ser2net (Telnet with COM port control, 0xFF in the frame), a
+#      refused connection;
 #   2. km_win32_exchange_test.exe against km_wine_sim: the frame on the line,
 #      the answer decoded, a checksum error, a silent register after the
 #      driver's 5 s wait, a busy port.
@@ -22,7 +25,7 @@ fail() { echo "wine-test: FAIL: $*" >&2; exit 1; }
 step() { echo "--- wine-test: $* ($(($(date +%s) - START)) s)"; }
 
 # ---- packages ------------------------------------------------------------------
-PACKAGES=(wine64 fonts-wine g++-mingw-w64-x86-64-posix)
+PACKAGES=(wine64 fonts-wine g++-mingw-w64-x86-64-posix ser2net)
 source "$ROOT/scripts/packages.sh"
 km_install_packages "${PACKAGES[@]}"
 WINE64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
@@ -48,7 +51,7 @@ only_system_dlls() {
     done
   done
 }
-only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll' "$CMD_EXE" "$TEST_EXE"
+only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|ws2_32.dll' "$CMD_EXE" "$TEST_EXE"
 
 # The native side: the simulator and the exchange test's register.
 cmake --build "$BUILD" -j"$(nproc)" --target km4410r-sim km_wine_sim
@@ -64,7 +67,9 @@ PORT_LINK="$WORK/com1"   # what COM1 stands for; each simulator links its pty he
 
 SIM_PID=""
 XVFB_PID=""
+SER2NET_PID=""
 cleanup() {
+  [ -n "$SER2NET_PID" ] && kill "$SER2NET_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
@@ -141,6 +146,35 @@ err=$(wine 60 "$CMD_EXE" --port COM1 0x4A W 2>&1 >/dev/null); rc=$?
 set -e
 [ "$rc" -eq 1 ] && grep -q "cannot open COM1 .*: \(no such device\|not a serial port\)$" <<<"$err" ||
   fail "COM1 without a simulator: status $rc, \"$err\""
+
+# Registers on the network, through Winsock.
+step "km4410r-cmd.exe against km4410r-sim on tcp:// and behind ser2net on rfc2217://"
+TCP_PORT=47311
+RFC_PORT=47312
+listening() {  # listening PORT: something listens on 127.0.0.1:PORT
+  grep -qi "^ *[0-9]*: 0100007F:$(printf '%04X' "$1") [0-9A-F:]* 0A " /proc/net/tcp
+}
+start_sim "$SIM" --link "$PORT_LINK" --tcp "$TCP_PORT"
+out=$(wine 60 "$CMD_EXE" --port "tcp://127.0.0.1:$TCP_PORT" 0x5A) || fail "0x5A on tcp://: status $?: $out"
+grep -q '^  \[4\] "00101100"$' <<<"$out" || fail "the diagnostic answer on tcp:// decoded wrongly: $out"
+stop_sim
+set +e
+err=$(wine 60 "$CMD_EXE" --port "tcp://127.0.0.1:$TCP_PORT" 0x5A 2>&1 >/dev/null); rc=$?
+set -e
+[ "$rc" -eq 1 ] && grep -q "cannot open tcp://127.0.0.1:$TCP_PORT: connection refused" <<<"$err" ||
+  fail "tcp:// with nothing listening: status $rc, \"$err\""
+start_sim "$SIM" --link "$PORT_LINK"
+printf 'connection: &register\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+  "$RFC_PORT" "$(readlink -f "$PORT_LINK")" >"$WORK/ser2net.yaml"
+ser2net -n -d -c "$WORK/ser2net.yaml" >"$WORK/ser2net.log" 2>&1 &
+SER2NET_PID=$!
+for _ in $(seq 100); do listening "$RFC_PORT" && break; sleep 0.05; done
+# "я" is 0xFF in CP1251: doubled on the way to ser2net, one byte on the line.
+out=$(wine 60 "$CMD_EXE" --port "rfc2217://127.0.0.1:$RFC_PORT" --no-translate 0x23 "я" 2>&1) ||
+  { kill "$SER2NET_PID"; fail "0x23 я on rfc2217://: status $?: $out"; }
+kill "$SER2NET_PID"; wait "$SER2NET_PID" 2>/dev/null || true
+SER2NET_PID=""
+stop_sim
 
 # ---- 2. the driver's exchange test against km_wine_sim --------------------------------
 step "km_win32_exchange_test.exe against km_wine_sim on COM1"
