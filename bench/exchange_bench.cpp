@@ -5,7 +5,11 @@
 // frame. So an exchange cannot be shorter than the answer's bytes on the line
 // plus the work: the rest is the overhead of the driver and the link.
 //
+// The same over the network, on loopback: the simulator's raw TCP relay to
+// its pty, or ser2net to the pty with Telnet and COM port control (or raw).
+//
 //   km_exchange_bench [exchanges per speed, default 200] [work ms, default 5]
+//                     [pty | tcp | rfc2217 | ser2net-raw, default pty]
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +21,8 @@
 
 #include "driver/printer.h"
 #include "sim/simulator.h"
+#include "sim/tcprelay.h"
+#include "tests/driver/ser2net_peer.h"
 
 namespace {
 
@@ -33,6 +39,12 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   const int count = argc > 1 ? atoi(argv[1]) : 200;
   const int workMs = argc > 2 ? atoi(argv[2]) : 5;
+  const std::string route = argc > 3 ? argv[3] : "pty";
+  if (route != "pty" && route != "tcp" && route != "rfc2217" && route != "ser2net-raw") {
+    fprintf(stderr, "route: pty, tcp, rfc2217 or ser2net-raw\n");
+    return 2;
+  }
+  printf("route: %s\n", route.c_str());
   printf("%-8s %6s %12s %12s %12s %12s %10s\n", "baud", "bytes", "median ms", "line+work ms",
          "overhead ms", "p90 ms", "errors");
   for (int baud : kLineSpeeds) {
@@ -45,8 +57,24 @@ int main(int argc, char** argv) {
       fprintf(stderr, "simulator: %s\n", error.c_str());
       return 1;
     }
-    if (OpenPortPath(sim.slavePath().c_str(), baud) < 0) {
-      fprintf(stderr, "open %s: %s\n", sim.slavePath().c_str(), GetLastPortErrorText());
+    km4410r::sim::TcpRelay relay;
+    km_test::Ser2net ser2net;
+    std::string port = sim.slavePath();
+    if (route == "tcp") {
+      if (!relay.start(sim.slavePath(), "127.0.0.1", 0, &error)) {
+        fprintf(stderr, "relay: %s\n", error.c_str());
+        return 1;
+      }
+      port = relay.address();
+    } else if (route != "pty") {
+      if (!ser2net.start(sim.slavePath())) {
+        fprintf(stderr, "ser2net (%s) did not start\n", km_test::Ser2net::Installed() ? "installed" : "not installed");
+        return 1;
+      }
+      port = route == "rfc2217" ? ser2net.rfc2217() : ser2net.raw();
+    }
+    if (OpenPortPath(port.c_str(), baud) < 0) {
+      fprintf(stderr, "open %s: %s\n", port.c_str(), GetLastPortErrorText());
       return 1;
     }
     SetNoTranslation(1);

@@ -2,19 +2,15 @@
 // behind ser2net (raw TCP and Telnet with COM port control), 0xFF bytes both
 // ways, and every way a connection fails: refused, unknown, unanswered, no
 // COM port control, closed in the middle of an exchange, a slow register.
-#include <errno.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
 #include <cstdio>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -26,9 +22,12 @@
 #include "sim/register_model.h"
 #include "sim/simulator.h"
 #include "sim/tcprelay.h"
+#include "tests/driver/ser2net_peer.h"
 
 namespace {
 
+using km_test::FreePort;
+using km_test::Ser2net;
 using km4410r::sim::RegisterModel;
 using km4410r::sim::Simulator;
 using km4410r::sim::TcpRelay;
@@ -41,79 +40,6 @@ double MsSince(Clock::time_point t) {
 void Ignore(RetData&) {}
 
 constexpr uint32_t kLinkFlags = kFlagTimeout | kFlagChecksum | kFlagNak;
-
-// A port on loopback that nothing listens on (bound, then let go).
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-// True once something listens on the loopback port (without connecting to
-// it: ser2net would take a probe for a client and be busy with it).
-bool Listening(int port) {
-  std::ifstream tcp("/proc/net/tcp");
-  char local[32];
-  std::snprintf(local, sizeof local, "0100007F:%04X", port);
-  std::string line;
-  while (std::getline(tcp, line))
-    if (line.find(local) != std::string::npos && line.find(" 0A ") != std::string::npos) return true;
-  return false;
-}
-
-// ser2net from the system, serving the simulator's pty on two loopback
-// ports: Telnet with COM port control (the pty set to 9600 baud to begin
-// with) and raw TCP.
-class Ser2net {
- public:
-  static bool Installed() { return access("/usr/sbin/ser2net", X_OK) == 0; }
-  bool start(const std::string& device) {
-    rfc2217_ = FreePort();
-    raw_ = FreePort();
-    config_ = testing::TempDir() + "km_ser2net_" + std::to_string(getpid()) + ".yaml";
-    std::ofstream(config_) << "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217_
-                           << "\n  connector: serialdev," << device << ",9600n81,local\n"
-                           << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_ << "\n  connector: serialdev,"
-                           << device << ",9600n81,local\n";
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int null = open("/dev/null", O_RDWR);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl("/usr/sbin/ser2net", "ser2net", "-n", "-d", "-c", config_.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 100; ++i) {
-      if (Listening(rfc2217_) && Listening(raw_)) return true;
-      usleep(30 * 1000);
-    }
-    return false;
-  }
-  void stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-      pid_ = 0;
-    }
-  }
-  ~Ser2net() {
-    stop();
-    if (!config_.empty()) unlink(config_.c_str());
-  }
-  std::string rfc2217() const { return "rfc2217://127.0.0.1:" + std::to_string(rfc2217_); }
-  std::string raw() const { return "tcp://localhost:" + std::to_string(raw_); }
-
- private:
-  pid_t pid_ = 0;
-  int rfc2217_ = 0, raw_ = 0;
-  std::string config_;
-};
 
 // The speed the pty is set to now.
 speed_t PtySpeed(const std::string& device) {
