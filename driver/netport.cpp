@@ -385,7 +385,10 @@ void Purge(int handle) {
   Connection* c = Lookup(handle);
   if (!c) return;
   c->aheadPos = c->aheadLength = 0;
-  while (Fill(*c, 0) > 0) c->aheadPos = c->aheadLength = 0;
+  // What has come so far, not what keeps coming: a server that never stops
+  // sending does not hold the caller here.
+  for (int i = 0; i < 16 && Fill(*c, 0) > 0; ++i) c->aheadPos = c->aheadLength = 0;
+  c->aheadPos = c->aheadLength = 0;
 }
 
 bool Drain(int) {
