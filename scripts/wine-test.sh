@@ -51,7 +51,7 @@ only_system_dlls() {
     done
   done
 }
-only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|ws2_32.dll' "$CMD_EXE" "$TEST_EXE"
+only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|ws2_32.dll|setupapi.dll' "$CMD_EXE" "$TEST_EXE"
 
 # The native side: the simulator and the exchange test's register.
 cmake --build "$BUILD" -j"$(nproc)" --target km4410r-sim km_wine_sim
@@ -146,6 +146,11 @@ err=$(wine 60 "$CMD_EXE" --port COM1 0x4A W 2>&1 >/dev/null); rc=$?
 set -e
 [ "$rc" -eq 1 ] && grep -q "cannot open COM1 .*: \(no such device\|not a serial port\)$" <<<"$err" ||
   fail "COM1 without a simulator: status $rc, \"$err\""
+
+# The ports the system has (SERIALCOMM, with the device manager's names).
+out=$(wine 60 "$CMD_EXE" --list-ports) || fail "km4410r-cmd.exe --list-ports: status $?: $out"
+echo "$out" | sed 's/^/    /'
+! grep -qv '^COM[0-9]' <<<"$out" || fail "--list-ports under Wine: a line that is no COM port: $out"
 
 # Registers on the network, through Winsock.
 step "km4410r-cmd.exe against km4410r-sim on tcp:// and behind ser2net on rfc2217://"
