@@ -69,6 +69,7 @@ class TestMainWindow : public QObject {
   void portThatCannotBeOpened();
   void busyPortNamesTheReason();
   void typedDevicePathIsOpened();
+  void portBoxFindsPortsWhenOpened();
   void laterActivationsKeepWhatTheUserChose();
   void closeButtonClosesWithoutSending();
 };
@@ -325,6 +326,31 @@ void TestMainWindow::typedDevicePathIsOpened() {
   QCOMPARE(s.ui.messages, QStringList{"Невозможно подключить порт\n" + address +
                                       ": соединение отклонено: этот порт никто не слушает (проверьте номер "
                                       "порта и сервер)"});
+}
+
+void TestMainWindow::portBoxFindsPortsWhenOpened() {
+  Session s({.com = 7});
+  Ui::TForm1& f = s.form();
+  // A register that comes after the window: in the list once the box opens.
+  sim::Options o;
+  o.baud = 0;
+  sim::Simulator later(o);
+  QVERIFY(later.start() && later.registerCom(9));
+  const QString path = QString::fromStdString(later.linkPath());
+  QCOMPARE(f.ComboBox1->findData(path), -1);
+  QTest::keyClick(f.ComboBox1, Qt::Key_F4);
+  f.ComboBox1->hidePopup();
+  const int item = f.ComboBox1->findData(path);
+  QVERIFY2(item >= 20, qPrintable(QString::number(item)));
+  QVERIFY2(f.ComboBox1->itemText(item).startsWith(path + QStringLiteral(" — ")),
+           qPrintable(f.ComboBox1->itemText(item)));
+  // Chosen, it is the port connected to.
+  f.ComboBox1->setCurrentIndex(item);
+  click(f.Button2);
+  QVERIFY2(s.ui.messages.isEmpty(), qPrintable(s.ui.messages.join('|')));
+  QCOMPARE(indicatorColour(), kGreen);
+  QVERIFY(later.journalCount() >= 1);
+  QCOMPARE(s.simulator->journalCount(), size_t(0));
 }
 
 void TestMainWindow::laterActivationsKeepWhatTheUserChose() {
