@@ -1,6 +1,10 @@
 #include "app/Mainform.h"
 
+#include <QAbstractItemView>
 #include <QFile>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 #include <algorithm>
@@ -83,6 +87,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
   connect(ui.Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   ui.ComboBox1->installEventFilter(this);
+  // The box is as narrow as "COM20": a longer port (a device path, a network
+  // address) is shown whole in its tool tip.
+  connect(ui.ComboBox1, &QComboBox::editTextChanged, this, [this](const QString& text) {
+    const QFontMetrics metrics(ui.ComboBox1->font());
+    ui.ComboBox1->setToolTip(metrics.horizontalAdvance(text) > ui.ComboBox1->lineEdit()->width() ? text
+                                                                                                 : QString());
+  });
   connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
   connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(ui.Button38, &QPushButton::clicked, this, &TForm1::Button38Click);
@@ -248,6 +259,8 @@ void TForm1::RefreshPortBox() {
     DescribePort(ports[i], line, sizeof line);
     box->addItem(QString::fromUtf8(line), QFile::decodeName(ports[i].path));
   }
+  // The list is as wide as its longest description.
+  box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + box->view()->verticalScrollBar()->sizeHint().width());
   const int again = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (again >= 0) box->setCurrentIndex(again);
   else box->setEditText(text);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractItemView>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -344,8 +345,12 @@ void TestMainWindow::portBoxFindsPortsWhenOpened() {
   QVERIFY2(item >= 20, qPrintable(QString::number(item)));
   QVERIFY2(f.ComboBox1->itemText(item).startsWith(path + QStringLiteral(" — ")),
            qPrintable(f.ComboBox1->itemText(item)));
+  // The list is wide enough to read it; the narrow box shows a long choice
+  // whole in its tool tip.
+  QVERIFY(f.ComboBox1->view()->minimumWidth() >= f.ComboBox1->view()->sizeHintForColumn(0));
   // Chosen, it is the port connected to.
   f.ComboBox1->setCurrentIndex(item);
+  QCOMPARE(f.ComboBox1->toolTip(), f.ComboBox1->itemText(item));
   click(f.Button2);
   QVERIFY2(s.ui.messages.isEmpty(), qPrintable(s.ui.messages.join('|')));
   QCOMPARE(indicatorColour(), kGreen);
