@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QFile>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QKeyEvent>
@@ -206,7 +207,12 @@ void TForm1::Button2Click() {
     // A port found on this machine carries its path beside its description.
     const QString found = portIndex >= 0 ? ui.ComboBox1->itemData(portIndex).toString() : QString();
     const QString name = !found.isEmpty() ? found : portIndex >= 0 ? ui.ComboBox1->itemText(portIndex) : typed;
-    if (regtest::OpenNamedPort(name, baud) == -1) {
+    // A network port may take up to 5 s to answer or fail: the wait cursor
+    // says so meanwhile.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const int opened = regtest::OpenNamedPort(name, baud);
+    QGuiApplication::restoreOverrideCursor();
+    if (opened == -1) {
       // A typed text that is no port name is named as typed.
       const bool typedName = portIndex < 0 && !ParsePortName(QFile::encodeName(typed).constData(), nullptr);
       ui::showMessage(regtest::PortOpenFailure(typedName ? typed : QString()));
