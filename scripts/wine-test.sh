@@ -282,6 +282,17 @@ if [ "${KM_WINE_APP:-1}" != 0 ]; then
   iconv -f CP1251 -t UTF-8 "$WORK/win.log" | grep -q "^Общее количество ошибок: 0"$'\r'"$" ||
     fail "the Windows log has no summary without errors"
   grep -c "" "$WORK/win.log" | { read -r n; [ "$n" -ge 80 ] || fail "the Windows log is short: $n lines"; }
+  # And a register on the network (the simulator's raw TCP relay).
+  start_sim "$SIM" --link "$PORT_LINK" --work-ms 1 --tcp "$TCP_PORT"
+  export KM4410R_TEST_TIMER_MS=300
+  set +e
+  wine 300 "$DEST/bin/km4410r.exe" --run-test --port "tcp://127.0.0.1:$TCP_PORT" --passes 1 --pause-ms 0 \
+    --log "Z:${WORK//\//\\}\\win-tcp.log" >/dev/null 2>"$WORK/win-tcp-err.txt"; rc=$?
+  set -e
+  unset KM4410R_TEST_TIMER_MS
+  stop_sim
+  [ "$rc" -eq 0 ] && iconv -f CP1251 -t UTF-8 "$WORK/win-tcp.log" | grep -q "^Общее количество ошибок: 0"$'\r'"$" ||
+    fail "km4410r.exe --run-test on tcp://: status $rc: $(cat "$WORK/win-tcp-err.txt")"
 
   step "the window under Xvfb, connected to the simulator"
   start_sim "$SIM" --link "$PORT_LINK" --work-ms 1
