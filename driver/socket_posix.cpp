@@ -52,7 +52,6 @@ void RunLookup(Lookup* lookup) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_ADDRCONFIG;
   addrinfo* result = nullptr;
   const int rc = getaddrinfo(lookup->host, lookup->service, &hints, &result);
   {
