@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QKeyEvent>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <QPalette>
@@ -74,7 +73,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   ui.Shape1->setBrushColor(QColor::fromRgb(kRed));
   ui.Shape1->setAccessibleDescription(QStringLiteral("отключено"));
-  for (QComboBox* box : {ui.ComboBox1, tab1.ComboBox2, tab8.ComboBox8})
+  for (QComboBox* box : {static_cast<QComboBox*>(ui.ComboBox1), tab1.ComboBox2, tab8.ComboBox8})
     box->setInsertPolicy(QComboBox::NoInsert);  // typed texts stay texts
   tab8.ComboBox8->setEditText(QStringLiteral("<Выберите кассира>"));
   tab12.StringGrid2->setFixed(1, 1);
@@ -87,7 +86,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
       "Дата: 07.12.2026"));
 
   connect(ui.Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
-  ui.ComboBox1->installEventFilter(this);
+  // The list is found anew each time it opens, so that an adapter plugged in
+  // meanwhile is in it.
+  connect(ui.ComboBox1, &PortBox::aboutToShowPopup, this, &TForm1::RefreshPortBox);
   // The box is as narrow as "COM20": a longer port (a device path, a network
   // address) is shown whole in its tool tip.
   connect(ui.ComboBox1, &QComboBox::editTextChanged, this, [this](const QString& text) {
@@ -270,20 +271,6 @@ void TForm1::RefreshPortBox() {
   const int again = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (again >= 0) box->setCurrentIndex(again);
   else box->setEditText(text);
-}
-
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  // The port box's list is found anew each time it is opened, so that an
-  // adapter plugged in meanwhile is in it.
-  if (watched == ui.ComboBox1 && ui.ComboBox1->isEnabled()) {
-    const bool opens = event->type() == QEvent::MouseButtonPress ||
-                       (event->type() == QEvent::KeyPress &&
-                        (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F4 ||
-                         ((static_cast<QKeyEvent*>(event)->modifiers() & Qt::AltModifier) &&
-                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down)));
-    if (opens) RefreshPortBox();
-  }
-  return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::Button25Click() {

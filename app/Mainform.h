@@ -86,7 +86,6 @@ class TForm1 : public QWidget, public ui::Activatable {
   // the box is opened.
   static constexpr int kListedComPorts = 20;
   void RefreshPortBox();
-  bool eventFilter(QObject* watched, QEvent* event) override;
   // Opens the exchange trace window (Button38, Ctrl+T); it is made at the
   // first press and then kept, recording, until the main window goes.
   void Button38Click();
