@@ -127,6 +127,31 @@ void FromPortFolder(PortInfo* out, int max, int* count) {
   closedir(dir);
 }
 
+// Paths in the order a person counts: ttyUSB2 before ttyUSB10, COM3 before
+// COM12 (runs of digits compare as numbers).
+bool PathBefore(const char* a, const char* b) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  while (*a && *b) {
+    if (digit(*a) && digit(*b)) {
+      while (*a == '0') ++a;
+      while (*b == '0') ++b;
+      int la = 0, lb = 0;
+      while (digit(a[la])) ++la;
+      while (digit(b[lb])) ++lb;
+      if (la != lb) return la < lb;
+      const int c = std::strncmp(a, b, static_cast<size_t>(la));
+      if (c != 0) return c < 0;
+      a += la;
+      b += lb;
+    } else {
+      if (*a != *b) return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b);
+      ++a;
+      ++b;
+    }
+  }
+  return *b != 0;
+}
+
 }  // namespace
 
 int ListPorts(PortInfo* out, int max, const char* sysRoot) {
@@ -135,6 +160,6 @@ int ListPorts(PortInfo* out, int max, const char* sysRoot) {
   FromSysfs(sysRoot ? sysRoot : "/sys", out, max, &count);
   if (!sysRoot) FromPortFolder(out, max, &count);
   std::sort(out, out + std::min(count, max),
-            [](const PortInfo& a, const PortInfo& b) { return std::strcmp(a.path, b.path) < 0; });
+            [](const PortInfo& a, const PortInfo& b) { return PathBefore(a.path, b.path); });
   return count;
 }

@@ -38,7 +38,9 @@ TEST(PortList, SysfsTreeGivesTheDevicesAPersonRecognises) {
   Write(sys / usb / "manufacturer", "FTDI");
   Write(sys / usb / "product", "FT232R USB UART");
   Write(sys / usb / "serial", "A50285BI");
-  Tty(sys, "ttyUSB0", usb / "1-1:1.0/ttyUSB0", "ftdi_sio");
+  // Two ports of one adapter, listed as counted: ttyUSB2 before ttyUSB10.
+  Tty(sys, "ttyUSB10", usb / "1-1:1.1/ttyUSB10", "ftdi_sio");
+  Tty(sys, "ttyUSB2", usb / "1-1:1.0/ttyUSB2", "ftdi_sio");
   const fs::path acm = "devices/pci0000:00/usb1/1-2";
   Write(sys / acm / "idVendor", "2341");
   Write(sys / acm / "idProduct", "0043");
@@ -52,7 +54,7 @@ TEST(PortList, SysfsTreeGivesTheDevicesAPersonRecognises) {
   fs::create_directories(sys / "class/tty/ttyUSB9");  // gone: no device
 
   PortInfo ports[8];
-  ASSERT_EQ(ListPorts(ports, 8, sys.c_str()), 3);
+  ASSERT_EQ(ListPorts(ports, 8, sys.c_str()), 4);
   const struct {
     const char* path;
     const char* kind;
@@ -61,9 +63,10 @@ TEST(PortList, SysfsTreeGivesTheDevicesAPersonRecognises) {
   } expected[] = {
       {"/dev/ttyACM0", "acm", "cdc_acm", "/dev/ttyACM0 \xE2\x80\x94 Arduino Uno (2341:0043)"},
       {"/dev/ttyS0", "uart", "serial8250", "/dev/ttyS0 \xE2\x80\x94 serial8250"},
-      {"/dev/ttyUSB0", "usb", "ftdi_sio", "/dev/ttyUSB0 \xE2\x80\x94 FT232R USB UART (FTDI 0403:6001, A50285BI)"},
+      {"/dev/ttyUSB2", "usb", "ftdi_sio", "/dev/ttyUSB2 \xE2\x80\x94 FT232R USB UART (FTDI 0403:6001, A50285BI)"},
+      {"/dev/ttyUSB10", "usb", "ftdi_sio", "/dev/ttyUSB10 \xE2\x80\x94 FT232R USB UART (FTDI 0403:6001, A50285BI)"},
   };
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     EXPECT_STREQ(ports[i].path, expected[i].path);
     EXPECT_STREQ(ports[i].kind, expected[i].kind);
     EXPECT_STREQ(ports[i].driver, expected[i].driver);
@@ -71,9 +74,9 @@ TEST(PortList, SysfsTreeGivesTheDevicesAPersonRecognises) {
     DescribePort(ports[i], line, sizeof line);
     EXPECT_STREQ(line, expected[i].description);
   }
-  // Room for one: the count still says three, and nothing is written past it.
+  // Room for one: the count still says four, and nothing is written past it.
   PortInfo one[2]{};
-  EXPECT_EQ(ListPorts(one, 1, sys.c_str()), 3);
+  EXPECT_EQ(ListPorts(one, 1, sys.c_str()), 4);
   EXPECT_EQ(one[1].path[0], '\0');
   fs::remove_all(sys);
   EXPECT_EQ(ListPorts(ports, 8, sys.c_str()), 0);  // no tree at all
