@@ -1,6 +1,8 @@
 #include <stdio.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 
 #include "driver/text/portrows.h"
 #include "regtest/scenario.h"
@@ -20,11 +22,18 @@ int Main(int argc, char** argv) {
   // The serial ports of this machine, as km4410r-cmd --list-ports prints them.
   if (args.contains(QStringLiteral("--list-ports"))) {
     const bool json = args.contains(QStringLiteral("--json"));
-    if (args.size() != (json ? 2 : 1)) {
-      fprintf(stderr, "km4410r: --list-ports takes only --json\n");
+    const qsizetype sysfs = args.indexOf(QStringLiteral("--sysfs"));
+    const bool tree = sysfs >= 0 && sysfs + 1 < args.size();
+    if (args.size() != 1 + (json ? 1 : 0) + (sysfs >= 0 ? 2 : 0) || (sysfs >= 0 && !tree)) {
+      fprintf(stderr, "km4410r: --list-ports takes only --json and --sysfs DIR\n");
       return kExitUsage;
     }
-    fputs(km_text::ListPortRows(json).c_str(), stdout);
+    if (tree && !QFileInfo(args[sysfs + 1]).isDir()) {
+      fprintf(stderr, "km4410r: --sysfs %s: no such folder\n", qPrintable(args[sysfs + 1]));
+      return kExitUsage;
+    }
+    const QByteArray root = tree ? QFile::encodeName(args[sysfs + 1]) : QByteArray();
+    fputs(km_text::ListPortRows(json, tree ? root.constData() : nullptr).c_str(), stdout);
     return kExitPassed;
   }
   RunOptions o;

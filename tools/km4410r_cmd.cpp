@@ -12,6 +12,7 @@
 // Exit status: 0 an answer without error flags, 1 a register or link error,
 // 2 bad usage.
 #include <stdio.h>
+#include <sys/stat.h>
 #include <string.h>
 
 #include <string>
@@ -72,10 +73,11 @@ std::string SpeedList() {
 void Usage() {
   printf("usage: km4410r-cmd [--port PORT] [--baud 19200] [--translate|--no-translate]\n"
          "                   [--trace [--hex]] CMD [DATA]\n"
-         "       km4410r-cmd --list-ports [--json]\n"
+         "       km4410r-cmd --list-ports [--json] [--sysfs DIR]\n"
          "  --list-ports  the serial ports of this machine, one a line, tab-separated: path,\n"
          "           name, kind, driver, maker, product, vendor and product id, serial,\n"
-         "           description (--json: an array of objects with those fields)\n"
+         "           description (--json: an array of objects with those fields);\n"
+         "           --sysfs DIR: the ports of a sysfs tree at DIR instead of /sys\n"
          "  --port COM<n> (%d..%d), a device path, or a register on the network:\n"
          "         tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet, RFC 2217)\n"
          "  --baud %s\n"
@@ -166,11 +168,12 @@ int main(int argc, char** argv) {
   bool hex = false;
   bool listPorts = false;
   bool json = false;
+  const char* sysRoot = nullptr;  // --sysfs: another sysfs tree than /sys
   const char* positional[2] = {nullptr, nullptr};
   int npos = 0;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
-    const bool takesValue = !strcmp(a, "--port") || !strcmp(a, "--baud");
+    const bool takesValue = !strcmp(a, "--port") || !strcmp(a, "--baud") || !strcmp(a, "--sysfs");
     if (takesValue && i + 1 >= argc) {
       fprintf(stderr, "km4410r-cmd: option %s needs a value\n", a);
       return 2;
@@ -197,6 +200,8 @@ int main(int argc, char** argv) {
       listPorts = true;
     } else if (!strcmp(a, "--json")) {
       json = true;
+    } else if (!strcmp(a, "--sysfs")) {
+      sysRoot = argv[++i];
     } else if (a[0] == '-' && a[1] == '-') {
       fprintf(stderr, "km4410r-cmd: unknown option '%s' (see --help)\n", a);
       return 2;
@@ -207,8 +212,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (json && !listPorts) {
-    fprintf(stderr, "km4410r-cmd: option --json needs --list-ports\n");
+  if ((json || sysRoot) && !listPorts) {
+    fprintf(stderr, "km4410r-cmd: option %s needs --list-ports\n", json ? "--json" : "--sysfs");
     return 2;
   }
   if (listPorts) {
@@ -216,7 +221,12 @@ int main(int argc, char** argv) {
       fprintf(stderr, "km4410r-cmd: --list-ports takes no command\n");
       return 2;
     }
-    fputs(km_text::ListPortRows(json).c_str(), stdout);
+    struct stat st;
+    if (sysRoot && (stat(sysRoot, &st) != 0 || !S_ISDIR(st.st_mode))) {
+      fprintf(stderr, "km4410r-cmd: --sysfs %s: no such folder\n", sysRoot);
+      return 2;
+    }
+    fputs(km_text::ListPortRows(json, sysRoot).c_str(), stdout);
     return 0;
   }
   if (hex && !trace) {

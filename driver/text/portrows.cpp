@@ -70,12 +70,12 @@ std::string PortRows(const PortInfo* ports, int count, bool json) {
   return out;
 }
 
-std::string ListPortRows(bool json) {
+std::string ListPortRows(bool json, const char* sysRoot) {
   std::vector<PortInfo> ports(64);
-  int count = ListPorts(ports.data(), static_cast<int>(ports.size()));
+  int count = ListPorts(ports.data(), static_cast<int>(ports.size()), sysRoot);
   if (count > static_cast<int>(ports.size())) {
     ports.resize(static_cast<size_t>(count));
-    count = std::min(count, ListPorts(ports.data(), count));
+    count = std::min(count, ListPorts(ports.data(), count, sysRoot));
   }
   return PortRows(ports.data(), count, json);
 }

@@ -9,6 +9,7 @@
 
 namespace km_text {
 std::string PortRows(const PortInfo* ports, int count, bool json);
-// Lists the ports of this machine and formats them.
-std::string ListPortRows(bool json);
+// Lists the ports of this machine and formats them; with `sysRoot`, those
+// of the sysfs tree there instead of /sys (the virtual COM links left out).
+std::string ListPortRows(bool json, const char* sysRoot = nullptr);
 }  // namespace km_text

@@ -1,9 +1,12 @@
 // km4410r-cmd end to end: the program against a scripted register on a pty.
 #include <stdio.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -98,6 +101,31 @@ TEST(CmdTool, ArgumentsAreReadStrictly) {
     ASSERT_EQ(frames.size(), 1u) << c.code;
     EXPECT_EQ(frames[0].cmd(), 0x3C) << c.code;
   }
+}
+
+TEST(CmdTool, ListsThePortsOfASysfsTree) {
+  // One USB adapter in a tree of the test's own.
+  namespace fs = std::filesystem;
+  const fs::path sys = fs::temp_directory_path() / ("km-cmd-sysfs-" + std::to_string(getpid()));
+  const fs::path usb = sys / "devices/usb1/1-1";
+  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+  fs::create_directories(sys / "bus/drivers/ftdi_sio");
+  fs::create_symlink(sys / "bus/drivers/ftdi_sio", usb / "1-1:1.0/ttyUSB0/driver");
+  for (auto [file, text] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"product", "FT232R USB UART"}})
+    std::ofstream(usb / file) << text << "\n";
+  fs::create_directories(sys / "class/tty/ttyUSB0");
+  fs::create_symlink(usb / "1-1:1.0/ttyUSB0", sys / "class/tty/ttyUSB0/device");
+  CmdRun r = Cmd("--list-ports --sysfs " + sys.string(), "2>/dev/null");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "/dev/ttyUSB0\tttyUSB0\tusb\tftdi_sio\t\tFT232R USB UART\t0403\t6001\t\t"
+                   "/dev/ttyUSB0 \xE2\x80\x94 FT232R USB UART (0403:6001)\n");
+  r = Cmd("--list-ports --json --sysfs " + sys.string(), "2>/dev/null");
+  EXPECT_TRUE(Has(r, "\"path\": \"/dev/ttyUSB0\"")) << r.out;
+  EXPECT_EQ(Cmd("--sysfs " + sys.string() + " 0x4A").status, 2);  // only with --list-ports
+  fs::remove_all(sys);
+  r = Cmd("--list-ports --sysfs " + sys.string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r, "no such folder")) << r.out;
 }
 
 TEST(CmdTool, MissingPortIsALinkErrorWithItsReason) {
