@@ -267,7 +267,8 @@ void TForm1::RefreshPortBox() {
     box->addItem(QString::fromUtf8(line), QFile::decodeName(ports[i].path));
   }
   // The list is as wide as its longest description.
-  box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + box->view()->verticalScrollBar()->sizeHint().width());
+  QAbstractItemView* list = box->view();
+  list->setMinimumWidth(list->sizeHintForColumn(0) + list->verticalScrollBar()->sizeHint().width());
   const int again = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (again >= 0) box->setCurrentIndex(again);
   else box->setEditText(text);

@@ -10,7 +10,6 @@
 #include "driver/netport.h"
 
 #include <errno.h>
-#include <string.h>
 
 #include "driver/printer.h"
 #include "driver/serial.h"
@@ -46,8 +45,8 @@ struct Connection {
   uint8_t verb = 0;
   uint8_t sub[16];
   int subLength = 0;
-  bool myOption[256];   // options we have on (or asked for)
-  bool hisOption[256];  // options the server has on (or we asked it for)
+  bool myOption[256] = {};   // options we have on (or asked for)
+  bool hisOption[256] = {};  // options the server has on (or we asked it for)
   bool comPortAgreed = false;
   bool comPortRefused = false;
   bool speedAcknowledged = false;
@@ -123,46 +122,43 @@ void SendOption(Connection& c, uint8_t verb, uint8_t option) {
   SendAll(c, command, 3, kReplyWaitMs);
 }
 
+// A request to turn an option on: agreed to once (a repeat changes nothing
+// and is not answered, so that no loop can start), refused when unwanted.
+void TurnOn(Connection& c, bool& on, bool wanted, uint8_t agree, uint8_t refuse, uint8_t option) {
+  if (!wanted) {
+    SendOption(c, refuse, option);
+  } else if (!on) {
+    on = true;
+    SendOption(c, agree, option);
+  }
+}
+
+// A request to turn an option off: acknowledged when it was on.
+void TurnOff(Connection& c, bool& on, uint8_t acknowledge, uint8_t option) {
+  if (!on) return;
+  on = false;
+  SendOption(c, acknowledge, option);
+}
+
 // The server asks (DO, DONT) about our side of an option or tells (WILL,
 // WONT) about its own. We take binary transmission both ways, suppressed
 // go-ahead from the server and COM port control on our side, and refuse the
-// rest (the server's echo among them: it would send our frames back). A
-// request that changes nothing is not answered, so that no loop can start.
+// rest (the server's echo among them: it would send our frames back).
 void HandleOption(Connection& c, uint8_t verb, uint8_t option) {
   switch (verb) {
-    case kDo: {
-      const bool wanted = option == kOptBinary || option == kOptComPort;
+    case kDo:
       if (option == kOptComPort) c.comPortAgreed = true;
-      if (wanted && !c.myOption[option]) {
-        c.myOption[option] = true;
-        SendOption(c, kWill, option);
-      } else if (!wanted) {
-        SendOption(c, kWont, option);
-      }
+      TurnOn(c, c.myOption[option], option == kOptBinary || option == kOptComPort, kWill, kWont, option);
       break;
-    }
     case kDont:
       if (option == kOptComPort) c.comPortRefused = true;
-      if (c.myOption[option]) {
-        c.myOption[option] = false;
-        SendOption(c, kWont, option);
-      }
+      TurnOff(c, c.myOption[option], kWont, option);
       break;
-    case kWill: {
-      const bool wanted = option == kOptBinary || option == kOptSuppressGoAhead;
-      if (wanted && !c.hisOption[option]) {
-        c.hisOption[option] = true;
-        SendOption(c, kDo, option);
-      } else if (!wanted) {
-        SendOption(c, kDont, option);
-      }
+    case kWill:
+      TurnOn(c, c.hisOption[option], option == kOptBinary || option == kOptSuppressGoAhead, kDo, kDont, option);
       break;
-    }
     case kWont:
-      if (c.hisOption[option]) {
-        c.hisOption[option] = false;
-        SendOption(c, kDont, option);
-      }
+      TurnOff(c, c.hisOption[option], kDont, option);
       break;
     default:
       break;
@@ -353,8 +349,6 @@ int Open(const char* address, int baud) {
   }
   Connection& c = gConnections[slot];
   c = Connection{};
-  memset(c.myOption, 0, sizeof c.myOption);
-  memset(c.hisOption, 0, sizeof c.hisOption);
   c.socket = s;
   c.baud = baud;
   if (a.scheme == kRfc2217) {

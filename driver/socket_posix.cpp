@@ -5,93 +5,33 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <stdio.h>
-#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "driver/printer.h"
 #include "driver/serial.h"
 #include "driver/socket.h"
+#include "driver/socket_connect.h"
 
 namespace km_driver::sock {
 namespace {
 
-// One name lookup, shared by the caller and the lookup thread; the last of
-// the two to let go frees it (a caller past its deadline leaves the thread
-// to finish on its own).
-struct Lookup {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;
-  int refs = 2;
-  int rc = 0;
-  char host[256];
-  char service[8];
-  addrinfo* result = nullptr;
-};
-
-void Release(Lookup* lookup) {
-  bool last;
-  {
-    std::lock_guard<std::mutex> lock(lookup->mutex);
-    last = --lookup->refs == 0;
-  }
-  if (!last) return;
-  if (lookup->result) freeaddrinfo(lookup->result);
-  delete lookup;
-}
-
-void RunLookup(Lookup* lookup) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* result = nullptr;
-  const int rc = getaddrinfo(lookup->host, lookup->service, &hints, &result);
-  {
-    std::lock_guard<std::mutex> lock(lookup->mutex);
-    lookup->rc = rc;
-    lookup->result = result;
-    lookup->finished = true;
-  }
-  lookup->done.notify_all();
-  Release(lookup);
-}
-
-int LookupError(int rc) {
-  switch (rc) {
-    case EAI_NONAME:
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-    case EAI_FAIL:
-      return kPortErrorHostUnknown;
-    case EAI_AGAIN:
-      return kPortErrorHostUnknown;  // the name server did not answer
-    case EAI_MEMORY:
-      return ENOMEM;
-    case EAI_SYSTEM:
-      return errno ? errno : EIO;
-    default:
-      return kPortErrorHostUnknown;
-  }
+// A failed lookup: an unknown name (or a name server that did not answer),
+// else what the system said.
+int LookupError(int rc, int lookupErrno) {
+  if (rc == EAI_MEMORY) return ENOMEM;
+  if (rc == EAI_SYSTEM) return lookupErrno ? lookupErrno : EIO;
+  return kPortErrorHostUnknown;
 }
 
 // Waits for the socket to become ready for `events`; the poll result.
-int WaitFor(Socket s, short events, int waitMs, short* revents) {
+int WaitFor(Socket s, short events, int waitMs) {
   struct pollfd p = {static_cast<int>(s), events, 0};
   const int64_t deadline = serial::MonotonicMs() + (waitMs > 0 ? waitMs : 0);
   for (;;) {
     const int64_t left = deadline - serial::MonotonicMs();
     const int r = ::poll(&p, 1, static_cast<int>(left > 0 ? left : 0));
     if (r < 0 && errno == EINTR) continue;
-    if (revents) *revents = p.revents;
     return r;
   }
 }
@@ -112,8 +52,7 @@ Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
     return kNoSocket;
   }
   const int64_t left = deadline - serial::MonotonicMs();
-  short revents = 0;
-  const int r = left > 0 ? WaitFor(fd, POLLOUT, static_cast<int>(left), &revents) : 0;
+  const int r = left > 0 ? WaitFor(fd, POLLOUT, static_cast<int>(left)) : 0;
   if (r <= 0) {
     *error = r == 0 ? kPortErrorConnectTimeout : errno;
     ::close(fd);
@@ -134,39 +73,7 @@ Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
 
 Socket Connect(const char* host, int port, int timeoutMs, int* error) {
   int ignored = 0;
-  if (!error) error = &ignored;
-  const int64_t deadline = serial::MonotonicMs() + timeoutMs;
-  Lookup* lookup = new Lookup;
-  snprintf(lookup->host, sizeof lookup->host, "%s", host ? host : "");
-  snprintf(lookup->service, sizeof lookup->service, "%d", port);
-  std::thread(RunLookup, lookup).detach();
-  bool finished;
-  {
-    std::unique_lock<std::mutex> lock(lookup->mutex);
-    finished = lookup->done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return lookup->finished; });
-  }
-  if (!finished) {
-    Release(lookup);
-    *error = kPortErrorConnectTimeout;
-    return kNoSocket;
-  }
-  if (lookup->rc != 0 || !lookup->result) {
-    *error = lookup->rc != 0 ? LookupError(lookup->rc) : kPortErrorHostUnknown;
-    Release(lookup);
-    return kNoSocket;
-  }
-  // Every address of the host in turn, within the one deadline.
-  Socket s = kNoSocket;
-  *error = kPortErrorHostUnknown;
-  for (const addrinfo* a = lookup->result; a && s == kNoSocket; a = a->ai_next) {
-    if (serial::MonotonicMs() >= deadline) {
-      *error = kPortErrorConnectTimeout;
-      break;
-    }
-    s = ConnectOne(a, deadline, error);
-  }
-  Release(lookup);
-  return s;
+  return detail::ConnectWithin(host, port, timeoutMs, error ? error : &ignored, LookupError, ConnectOne);
 }
 
 int Send(Socket s, const uint8_t* data, int length, int waitMs) {
@@ -177,8 +84,7 @@ int Send(Socket s, const uint8_t* data, int length, int waitMs) {
     if (errno == EINTR) continue;
     if (errno == EPIPE) errno = ECONNRESET;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    short revents = 0;
-    const int r = WaitFor(s, POLLOUT, waitMs, &revents);
+    const int r = WaitFor(s, POLLOUT, waitMs);
     if (r < 0) return -1;
     if (r == 0) return 0;
     waitMs = 0;  // one wait only: the caller keeps the deadline
@@ -186,8 +92,7 @@ int Send(Socket s, const uint8_t* data, int length, int waitMs) {
 }
 
 int Receive(Socket s, uint8_t* buffer, int size, int waitMs) {
-  short revents = 0;
-  const int r = WaitFor(s, POLLIN, waitMs, &revents);
+  const int r = WaitFor(s, POLLIN, waitMs);
   if (r < 0) return -1;
   if (r == 0) return 0;
   ssize_t n;

@@ -12,11 +12,11 @@
 #include <windows.h>
 
 #include <errno.h>
-#include <stdio.h>
 
 #include "driver/printer.h"
 #include "driver/serial.h"
 #include "driver/socket.h"
+#include "driver/socket_connect.h"
 
 namespace km_driver::sock {
 namespace {
@@ -49,35 +49,6 @@ bool Started() {
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   return started;
-}
-
-// One name lookup, shared by the caller and the lookup thread; the last of
-// the two to let go frees it.
-struct Lookup {
-  LONG refs = 2;
-  HANDLE done = nullptr;
-  int rc = 0;
-  char host[256];
-  char service[8];
-  addrinfo* result = nullptr;
-};
-
-void Release(Lookup* lookup) {
-  if (InterlockedDecrement(&lookup->refs) != 0) return;
-  if (lookup->result) freeaddrinfo(lookup->result);
-  CloseHandle(lookup->done);
-  delete lookup;
-}
-
-DWORD WINAPI RunLookup(void* argument) {
-  Lookup* lookup = static_cast<Lookup*>(argument);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  lookup->rc = getaddrinfo(lookup->host, lookup->service, &hints, &lookup->result);
-  SetEvent(lookup->done);
-  Release(lookup);
-  return 0;
 }
 
 // select() on one socket for reading, writing or both; its result.
@@ -138,39 +109,8 @@ Socket Connect(const char* host, int port, int timeoutMs, int* error) {
     *error = ENETUNREACH;
     return kNoSocket;
   }
-  const int64_t deadline = serial::MonotonicMs() + timeoutMs;
-  Lookup* lookup = new Lookup;
-  lookup->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  snprintf(lookup->host, sizeof lookup->host, "%s", host ? host : "");
-  snprintf(lookup->service, sizeof lookup->service, "%d", port);
-  HANDLE thread = lookup->done ? CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr) : nullptr;
-  if (!thread) {
-    lookup->refs = 1;
-    Release(lookup);
-    *error = ENOMEM;
-    return kNoSocket;
-  }
-  CloseHandle(thread);
-  if (WaitForSingleObject(lookup->done, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-    Release(lookup);
-    *error = kPortErrorConnectTimeout;
-    return kNoSocket;
-  }
-  if (lookup->rc != 0 || !lookup->result) {
-    *error = kPortErrorHostUnknown;
-    Release(lookup);
-    return kNoSocket;
-  }
-  Socket s = kNoSocket;
-  *error = kPortErrorHostUnknown;
-  for (const addrinfo* a = lookup->result; a && s == kNoSocket; a = a->ai_next) {
-    if (serial::MonotonicMs() >= deadline) {
-      *error = kPortErrorConnectTimeout;
-      break;
-    }
-    s = ConnectOne(a, deadline, error);
-  }
-  Release(lookup);
+  const Socket s = detail::ConnectWithin(
+      host, port, timeoutMs, error, [](int, int) { return kPortErrorHostUnknown; }, ConnectOne);
   if (s != kNoSocket) {
     // Every segment acknowledged at once (Windows 10 and later), not after
     // the delayed acknowledgement's 200 ms: a server that sends an answer in

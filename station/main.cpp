@@ -23,17 +23,17 @@ int Main(int argc, char** argv) {
   if (args.contains(QStringLiteral("--list-ports"))) {
     const bool json = args.contains(QStringLiteral("--json"));
     const qsizetype sysfs = args.indexOf(QStringLiteral("--sysfs"));
-    const bool tree = sysfs >= 0 && sysfs + 1 < args.size();
-    if (args.size() != 1 + (json ? 1 : 0) + (sysfs >= 0 ? 2 : 0) || (sysfs >= 0 && !tree)) {
+    const QString tree = sysfs >= 0 ? args.value(sysfs + 1) : QString();
+    if (args.size() != 1 + (json ? 1 : 0) + (sysfs >= 0 ? 2 : 0) || (sysfs >= 0 && tree.isEmpty())) {
       fprintf(stderr, "km4410r: --list-ports takes only --json and --sysfs DIR\n");
       return kExitUsage;
     }
-    if (tree && !QFileInfo(args[sysfs + 1]).isDir()) {
-      fprintf(stderr, "km4410r: --sysfs %s: no such folder\n", qPrintable(args[sysfs + 1]));
+    if (!tree.isEmpty() && !QFileInfo(tree).isDir()) {
+      fprintf(stderr, "km4410r: --sysfs %s: no such folder\n", qPrintable(tree));
       return kExitUsage;
     }
-    const QByteArray root = tree ? QFile::encodeName(args[sysfs + 1]) : QByteArray();
-    fputs(km_text::ListPortRows(json, tree ? root.constData() : nullptr).c_str(), stdout);
+    const QByteArray root = QFile::encodeName(tree);
+    fputs(km_text::ListPortRows(json, tree.isEmpty() ? nullptr : root.constData()).c_str(), stdout);
     return kExitPassed;
   }
   RunOptions o;
