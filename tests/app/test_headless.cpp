@@ -164,11 +164,13 @@ void TestHeadless::cleanRunWritesTheLogAsSaveDoes() {
   reg->withModel([&](sim::RegisterModel& m) { serial = m.serialNumber(); });
   QCOMPARE(rec.value("register").toObject().value("serial_number").toString(), QString::fromStdString(serial));
   // The simulator's clock keeps the PC's time: a rate within the resolution.
+  // The PC's readings are whole milliseconds of the wall clock, so a pass's
+  // interval may read a millisecond or two either side of the 300 ms minute.
   const QJsonObject clock = rec.value("clock").toObject();
   QCOMPARE(clock.value("passes_measured").toInt(), 2);
   const double rate = clock.value("rate_s_per_day").toDouble();
   const double resolution = clock.value("resolution_s_per_day").toDouble();
-  QVERIFY2(resolution > 86400 && resolution <= 86400 / 0.3, qPrintable(QString::number(resolution)));
+  QVERIFY2(resolution > 86400 && resolution <= 86400 / 0.298, qPrintable(QString::number(resolution)));
   QVERIFY2(qAbs(rate) <= resolution, qPrintable(QString::number(rate)));
 }
 
