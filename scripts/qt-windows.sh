@@ -45,14 +45,10 @@ SRC="$(find "$WORK" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' | head -n 1)"
 if [ -z "$SRC" ] || [ ! -f "$SRC/CMakeLists.txt" ]; then
   if ! apt-get source --print-uris qt6-base >/dev/null 2>&1 ||
      [ -z "$(apt-get source --print-uris qt6-base 2>/dev/null | grep -m1 "'")" ]; then
-    say "adding a deb-src line for bookworm"
-    $SUDO tee /etc/apt/sources.list.d/km4410r-deb-src.sources >/dev/null <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+    say "adding deb-src lines derived from this machine's apt sources"
+    km_deb_src_lines | $SUDO tee /etc/apt/sources.list.d/km4410r-deb-src.sources >/dev/null
+    [ -s /etc/apt/sources.list.d/km4410r-deb-src.sources ] ||
+      fail "no Debian archive in this machine's apt sources to derive a deb-src line from"
     $SUDO apt-get update -qq
   fi
   say "fetching Debian's qt6-base source"
