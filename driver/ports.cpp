@@ -27,6 +27,19 @@ bool ParsePortName(const char* text, int* comNumber) {
   return true;
 }
 
+#define KM_SPEEDS "9600, 19200, 57600 "
+#define KM_SPEEDS_EN KM_SPEEDS "or 115200"
+#define KM_SPEEDS_RU KM_SPEEDS "или 115200"
+#define KM_RULE_EN "COM1..COM255, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT"
+#define KM_RULE_RU "COM1..COM255, путь к устройству, tcp://адрес:порт или rfc2217://адрес:порт"
+
+const char* LineSpeedsText(PortTextLanguage lang) {
+  return lang == kPortTextRussian ? KM_SPEEDS_RU : KM_SPEEDS_EN;
+}
+const char* PortNameRuleText(PortTextLanguage lang) {
+  return lang == kPortTextRussian ? KM_RULE_RU : KM_RULE_EN;
+}
+
 namespace {
 
 struct PortErrorRow {
@@ -61,10 +74,8 @@ const PortErrorRow kPortErrors[] = {
     {EINVAL, "unsupported speed or settings", nullptr},
     {EIO, "the device stopped answering (unplugged?)", nullptr},
     {ETIMEDOUT, "the line takes no data (output stopped: check the cable and the flow control)", nullptr},
-    {kPortErrorSpeed, "unsupported speed: 9600, 19200, 57600 or 115200 baud",
-     "неподдерживаемая скорость: 9600, 19200, 57600 или 115200 бод"},
-    {kPortErrorName, "not a port name: COM1..COM255, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT",
-     "не имя порта: COM1..COM255, путь к устройству, tcp://адрес:порт или rfc2217://адрес:порт"},
+    {kPortErrorSpeed, "unsupported speed: " KM_SPEEDS_EN " baud", "неподдерживаемая скорость: " KM_SPEEDS_RU " бод"},
+    {kPortErrorName, "not a port name: " KM_RULE_EN, "не имя порта: " KM_RULE_RU},
     {kPortErrorHostUnknown, "unknown host: no name server knows it (check the name, or give the IP address)",
      "неизвестный адрес: имя не найдено (проверьте имя или укажите IP-адрес)"},
     {kPortErrorConnectTimeout, "no answer from the host within 5 s (check the address, the network and the firewall)",

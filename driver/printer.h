@@ -78,6 +78,10 @@ enum : uint32_t {
 constexpr int kLineSpeedCount = 4;
 extern const int kLineSpeeds[kLineSpeedCount];
 bool IsLineSpeed(int baud);
+// The speed a port box, a command line and a new station start with.
+constexpr int kDefaultLineSpeed = 19200;
+// The COM ports a port box lists before the ports found on the machine.
+constexpr int kListedComPorts = 20;
 
 // What a port name is, wherever a port is accepted: "COMn" (the letters in
 // any case, n decimal without a leading zero, 1..255), a device path as it
@@ -182,6 +186,11 @@ enum PortTextLanguage { kPortTextEnglish = 0, kPortTextRussian = 1 };
 // command-line programs, Russian for the windows. An errno value the table
 // does not know is worded by strerror.
 const char* PortErrorText(int error, PortTextLanguage lang);
+// The four speeds as a person reads them: "9600, 19200, 57600 or 115200".
+const char* LineSpeedsText(PortTextLanguage lang);
+// What a port name may be, as a person reads it: "COM1..COM255, a device
+// path, tcp://HOST:PORT or rfc2217://HOST:PORT".
+const char* PortNameRuleText(PortTextLanguage lang);
 // The reason of the last failure (GetLastPortError, the folder check
 // included).
 const char* GetLastPortErrorText(PortTextLanguage lang = kPortTextEnglish);

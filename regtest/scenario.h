@@ -22,6 +22,12 @@
 
 namespace regtest {
 
+// What a run starts with when nobody says otherwise: the pause between steps
+// in ms and the cashier's, programming and reports passwords (the register's
+// own defaults).
+inline constexpr char kDefaultPause[] = "1500";
+inline constexpr char kDefaultPassword[] = "9162";
+
 // What the user chose, as one value: the page's inputs as typed and the
 // cashier with the test passwords.
 struct Inputs {
