@@ -101,6 +101,8 @@ QStringList ReadinessProblems(uint32_t flags) {
   return lines;
 }
 
+QString InfoErrorText() { return QStringLiteral("Ошибка получения информации"); }
+
 QString InvalidStateTitle() { return QStringLiteral("Некорректное состояние Vantor KM4410R"); }
 
 void SetTimerWaitForTests(int ms) { gTimerWaitMs = ms > 0 ? ms : kTimerWaitMs; }

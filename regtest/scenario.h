@@ -196,6 +196,8 @@ bool ReadPause(const QString& text, int* pause, QString* message);
 QStringList ReadinessProblems(uint32_t errorFlags);
 // The invalid-state dialog's title.
 QString InvalidStateTitle();
+// The message when the register's diagnostic answer could not be had.
+QString InfoErrorText();
 
 // The timer check's wait between its two clock readings (60 s). Tests and
 // benchmarks shorten it; ms <= 0 restores the minute.
