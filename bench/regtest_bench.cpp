@@ -1,12 +1,15 @@
-// The register test (page "Тест РРО") run offscreen against the simulator.
+// The register test (page "Тест РРО") run offscreen against the simulator,
+// and the same test run without a screen (km4410r --run-test, in this process
+// through the station's own scenario adapter).
 //
-// 1. One run of one pass with both phases at 19200 and 115200 Bd, the
-//    simulator working a fixed time per command. The simulator paces only the
-//    bytes it sends (10 bits a byte); the host's frames go over the pty
-//    unpaced. So the run cannot be shorter than the answer frames on the line
-//    plus the work of every command: the run's time is held against that sum.
-//    The answers' sizes are those of a second register model fed the frames
-//    the simulator received, checked against the answers the simulator logged.
+// 1. One run of one pass with both phases at 19200 and 115200 Bd, through the
+//    page and through the run without a screen, the simulator working a fixed
+//    time per command. The simulator paces only the bytes it sends (10 bits a
+//    byte); the host's frames go over the pty unpaced. So the run cannot be
+//    shorter than the answer frames on the line plus the work of every
+//    command: the run's time is held against that sum. The answers' sizes are
+//    those of a second register model fed the frames the simulator received,
+//    checked against the answers the simulator logged.
 // 2. A long run without fiscal receipts on an unpaced simulator without work:
 //    the time of a pass early and late in the run, and the resident memory and
 //    the log's size every fifty passes.
@@ -15,11 +18,13 @@
 // fakes: recorded, not shown or slept.
 //
 //   km_regtest_bench [passes of the long run, default 200] [work ms, default 5]
+#include <fcntl.h>
 #include <malloc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -38,8 +43,11 @@
 #include "app/uifakes.h"
 #include "driver/testing.h"
 #include "driver/text/utf8.h"
+#include "regtest/scenario.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
+#include "station/protocol.h"
+#include "station/station.h"
 
 namespace {
 
@@ -47,6 +55,7 @@ namespace sim = km4410r::sim;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTimerWaitMs = 60 * 1000;  // the timer check's wait, once a pass
+constexpr int kStationTimerMs = 1;       // that wait in the run without a screen, which sleeps it
 constexpr size_t kAnswerFrame = 17;      // answer frame bytes around the data text
 constexpr size_t kMaxAnswerText = 212;   // what the answer's LEN can announce
 
@@ -114,15 +123,19 @@ class Bench {
     if (simulator) simulator->stop();
   }
 
-  bool connect(const sim::Options& options, int speedIndex, SimLog* log) {
+  // The simulator registered as COM1, no window yet.
+  bool startSimulator(const sim::Options& options, SimLog* log) {
     km_driver::ResetDriverForTests();
     simulator = std::make_unique<sim::Simulator>(options);
     if (log) simulator->setLogger([log](const std::string& line) { log->add(line); });
     std::string error;
-    if (!simulator->start(&error) || !simulator->registerCom(1, &error)) {
-      fprintf(stderr, "km_regtest_bench: simulator: %s\n", error.c_str());
-      return false;
-    }
+    if (simulator->start(&error) && simulator->registerCom(1, &error)) return true;
+    fprintf(stderr, "km_regtest_bench: simulator: %s\n", error.c_str());
+    return false;
+  }
+
+  bool connect(const sim::Options& options, int speedIndex, SimLog* log) {
+    if (!startSimulator(options, log)) return false;
     CreateWindows();
     windows_ = true;
     Form1->show();
@@ -164,6 +177,34 @@ class Bench {
     return ms;
   }
 
+  // The run without a screen of one pass with both phases on COM1, pause 0,
+  // its log lines (on stdout) dropped; as run().
+  double runStation(int baud) {
+    station::RunOptions o;
+    o.runTest = true;
+    o.port = QStringLiteral("COM1");
+    o.baud = baud;
+    o.passesText = QStringLiteral("1");
+    o.pauseText = QStringLiteral("0");
+    o.passes = 1;
+    o.fiscal = true;
+    regtest::SetTimerWaitForTests(kStationTimerMs);
+    fflush(stdout);
+    const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    started = Clock::now();
+    const int status = station::RunOne(o);
+    ended = Clock::now();
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(null);
+    regtest::SetTimerWaitForTests(0);
+    if (status == station::kExitPassed) return Ms(ended - started);
+    fprintf(stderr, "km_regtest_bench: the run without a screen ended with exit status %d\n", status);
+    return -1;
+  }
+
   std::unique_ptr<sim::Simulator> simulator;
   Clock::time_point started, ended;  // of the last run
 
@@ -174,7 +215,11 @@ class Bench {
 
 // ---- 1. one pass against the line's limit ----------------------------------
 
-bool OnePass(FakeServices& ui, int baud, int speedIndex, int workMs) {
+// Through the page (connected first, the run from Старт) or without a
+// screen (the run from the port's opening).
+enum class Through { Page, Station };
+
+bool OnePass(FakeServices& ui, Through through, int baud, int speedIndex, int workMs) {
   sim::Options options;
   options.baud = baud;
   options.workTimeMs = workMs;
@@ -182,15 +227,16 @@ bool OnePass(FakeServices& ui, int baud, int speedIndex, int workMs) {
   options.journalLimit = 1u << 20;  // every frame since the start, for the replay
   SimLog log;
   Bench bench(ui);
-  if (!bench.connect(options, speedIndex, &log)) return false;
-  bench.setUp(1, false);
+  const bool page = through == Through::Page;
+  if (page ? !bench.connect(options, speedIndex, &log) : !bench.startSimulator(options, &log)) return false;
+  if (page) bench.setUp(1, false);
   const size_t before = bench.simulator->journalCount();
   size_t logBefore;
   {
     std::lock_guard<std::mutex> l(log.mu);
     logBefore = log.lines.size();
   }
-  const double ms = bench.run();
+  const double ms = page ? bench.run() : bench.runStation(baud);
   if (ms < 0) return false;
 
   const std::vector<sim::JournalEntry> frames = bench.simulator->journal();
@@ -212,7 +258,8 @@ bool OnePass(FakeServices& ui, int baud, int speedIndex, int workMs) {
   // sizes. Only the clock's digits may differ (it reads the PC's time).
   sim::RegisterModel model;
   size_t exchanges = 0, answerBytes = 0, hostBytes = 0, same = 0, clockOnly = 0, differing = 0;
-  double limitMs = 0, hostLineMs = 0, workTotalMs = 0;
+  // The run without a screen sleeps the timer check's wait; the page's fakes do not.
+  double limitMs = page ? 0 : kStationTimerMs, hostLineMs = 0, workTotalMs = 0;
   std::vector<double> lineMs;  // each answer's line time
   for (size_t i = 0; i < frames.size(); ++i) {
     const sim::JournalEntry& f = frames[i];
@@ -268,7 +315,8 @@ bool OnePass(FakeServices& ui, int baud, int speedIndex, int workMs) {
     }
   }
 
-  printf("%-7d %9zu %8zu %7zu %10.1f %10.1f %7.3f %8.1f %9.1f %9.1f %8.2f %8.1f\n", baud, exchanges,
+  printf("%-8s %-7d %9zu %8zu %7zu %10.1f %10.1f %7.3f %8.1f %9.1f %9.1f %8.2f %8.1f\n",
+         page ? "page" : "station", baud, exchanges,
          answerBytes, hostBytes, ms, limitMs, ms / limitMs, workTotalMs, inSim, hostGap, worstGap,
          hostLineMs);
   const auto command = [&](size_t k) {
@@ -276,8 +324,8 @@ bool OnePass(FakeServices& ui, int baud, int speedIndex, int workMs) {
     if (k < exchanges) snprintf(name, sizeof name, "0x%02X", frames[before + k].cmd);
     return std::string(name);
   };
-  printf("        replay: %zu answers as logged, %zu differing only in characters (clock); longest gap\n"
-         "        between the answers to %s and %s\n",
+  printf("         replay: %zu answers as logged, %zu differing only in characters (clock); longest gap\n"
+         "         between the answers to %s and %s\n",
          same, clockOnly, worstAt == 0 ? "(the click)" : command(worstAt - 1).c_str(),
          command(worstAt).c_str());
   return true;
@@ -429,18 +477,21 @@ int main(int argc, char** argv) {
   ui.installSelf();
 
   printf("Register test: one run of one pass with both phases (the run's start included: 2 diagnostics,\n"
-         "8 header lines), pause 0, simulator work %d ms a command, report time 0.\n"
+         "8 header lines), pause 0, simulator work %d ms a command, report time 0: through the page\n"
+         "(Старт on the connected window) and without a screen (station: km4410r --run-test in this\n"
+         "process, from the port's opening: one diagnostic more; its timer wait %d ms, in its limit).\n"
          "limit = every answer frame at the line speed (10 bits a byte) + the work per command. The\n"
          "simulator paces only its own answers; the host's frames cross the pty unpaced and are not in\n"
          "the limit (host line ms: what they would add on a real line).\n"
          "Seen from the simulator: sim ms = frame in to answer out (work, model); host gaps = from the\n"
          "answer's last byte due on the line to the next frame in, and the click before the first frame\n"
          "and after the last answer (pacing slack, pty, driver, the test's log, the window); run ms =\n"
-         "sim ms + the answers' line time + host gaps.\n\n",
-         workMs);
-  printf("%-7s %9s %8s %7s %10s %10s %7s %8s %9s %9s %8s %8s\n", "baud", "exchanges", "ans B", "host B",
-         "run ms", "limit ms", "ratio", "work ms", "sim ms", "host gaps", "max gap", "host line");
-  if (!OnePass(ui, 19200, 1, workMs) || !OnePass(ui, 115200, 3, workMs)) return 1;
+         "sim ms + the answers' line time + host gaps. Goals: ratio within 1.05 (page), 1.02 (station).\n\n",
+         workMs, kStationTimerMs);
+  printf("%-8s %-7s %9s %8s %7s %10s %10s %7s %8s %9s %9s %8s %8s\n", "run", "baud", "exchanges", "ans B",
+         "host B", "run ms", "limit ms", "ratio", "work ms", "sim ms", "host gaps", "max gap", "host line");
+  for (const Through through : {Through::Page, Through::Station})
+    if (!OnePass(ui, through, 19200, 1, workMs) || !OnePass(ui, through, 115200, 3, workMs)) return 1;
 
   printf("\nRegister test: %d passes without fiscal receipts and Z reports, pause 0, unpaced simulator\n"
          "without work. VmRSS and the log's size every fifty passes.\n\n",

@@ -57,9 +57,125 @@ QString PerPortFile(const QString& file, const QString& port) {
   return folder + out;
 }
 
+namespace {
+
+// The driver's port-name rule, its COM1..COM255 read out as this program has
+// always worded it.
+QString PortRule() {
+  return QString::fromUtf8(PortNameRuleText(kPortTextEnglish))
+      .replace(QStringLiteral("COM1..COM255"), QStringLiteral("COM1 to COM255"));
+}
+
+// An option's value taken into the options: the refusal, or empty.
+using Take = QString (*)(const QString& name, const QString& value, RunOptions* o);
+
+QString TakePort(const QString&, const QString& value, RunOptions* o) {
+  if (!ValidPort(value)) return QStringLiteral("--port '%1': %2").arg(value, PortRule());
+  o->port = value;
+  return {};
+}
+
+QString TakePorts(const QString&, const QString& value, RunOptions* o) {
+  for (const QString& p : value.split(QLatin1Char(','))) {
+    if (!ValidPort(p)) return QStringLiteral("--ports: '%1' is not %2").arg(p, PortRule());
+    if (o->ports.contains(p)) return QStringLiteral("--ports: %1 is given twice").arg(p);
+    o->ports << p;
+  }
+  return {};
+}
+
+QString TakeBaud(const QString&, const QString& value, RunOptions* o) {
+  bool number = false;
+  const int baud = value.toInt(&number);
+  if (!number || value != QString::number(baud) || !IsLineSpeed(baud))
+    return QStringLiteral("--baud '%1': %2").arg(value, QString::fromUtf8(LineSpeedsText(kPortTextEnglish)));
+  o->baud = baud;
+  return {};
+}
+
+QString TakeCashier(const QString&, const QString& value, RunOptions* o) {
+  static const QRegularExpression cashier(QStringLiteral("^([1-9]|1[0-3])$"));
+  if (!cashier.match(value).hasMatch()) return QStringLiteral("--cashier '%1': 1 to 13").arg(value);
+  o->cashier = value.toInt();
+  return {};
+}
+
+template <QString RunOptions::*field>
+QString TakeText(const QString&, const QString& value, RunOptions* o) {
+  o->*field = value;
+  return {};
+}
+
+// The files written at the end: their folder must be there now.
+template <QString RunOptions::*field>
+QString TakeFile(const QString& name, const QString& value, RunOptions* o) {
+  if (value.isEmpty() || !ParentFolderExists(value)) return QStringLiteral("%1 '%2': no such folder").arg(name, value);
+  o->*field = value;
+  return {};
+}
+
+struct Flag {
+  const char* name;
+  bool RunOptions::*field;
+};
+const Flag kFlags[] = {
+    {"--help", &RunOptions::help},          {"-h", &RunOptions::help},
+    {"--run-test", &RunOptions::runTest},   {"--fiscal", &RunOptions::fiscal},
+    {"--log-utf8", &RunOptions::logUtf8},   {"--progress", &RunOptions::progress},
+};
+
+struct Valued {
+  const char* name;
+  Take take;
+};
+const Valued kValued[] = {
+    {"--port", TakePort},
+    {"--ports", TakePorts},
+    {"--baud", TakeBaud},
+    {"--passes", TakeText<&RunOptions::passesText>},
+    {"--pause-ms", TakeText<&RunOptions::pauseText>},
+    {"--log", TakeFile<&RunOptions::log>},
+    {"--record", TakeFile<&RunOptions::record>},
+    {"--junit", TakeFile<&RunOptions::junit>},
+    {"--cashier", TakeCashier},
+    {"--cashier-password", TakeText<&RunOptions::cashierPassword>},
+    {"--programming-password", TakeText<&RunOptions::programmingPassword>},
+    {"--reports-password", TakeText<&RunOptions::reportsPassword>},
+};
+
+template <typename Row, size_t n>
+const Row* Find(const Row (&rows)[n], const QString& name) {
+  for (const Row& r : rows)
+    if (name == QLatin1String(r.name)) return &r;
+  return nullptr;
+}
+
+// What the options ask for together, once each is read: the refusal, or empty.
+QString CheckTogether(RunOptions* o, bool passesGiven) {
+  if (o->help) return {};
+  if (!o->runTest && o->ports.isEmpty()) return QStringLiteral("--run-test or --ports is needed");
+  if (!o->port.isEmpty() && !o->ports.isEmpty()) return QStringLiteral("--port and --ports exclude each other");
+  if (o->port.isEmpty() && o->ports.isEmpty()) return QStringLiteral("--port is needed");
+  if (!passesGiven) return QStringLiteral("--passes is needed");
+  // Each port's files must be its own.
+  QStringList names;
+  for (const QString& p : o->ports) {
+    const QString n = PerPortFile(QStringLiteral("x"), p);
+    if (names.contains(n)) return QStringLiteral("--ports: two ports give the same file name %1").arg(n);
+    names << n;
+  }
+  // The page's own rules and messages, before anything is opened.
+  QString message;
+  if (!regtest::ReadPasses(o->passesText, &o->passes, &message) ||
+      !regtest::ReadPause(o->pauseText, &o->pause, &message))
+    return message;
+  return {};
+}
+
+}  // namespace
+
 bool ParseOptions(const QStringList& args, RunOptions* o, QString* error) {
   QStringList seen;
-  bool passesGiven = false;
   const auto fail = [error](const QString& why) {
     if (error) *error = why;
     return false;
@@ -72,105 +188,23 @@ bool ParseOptions(const QStringList& args, RunOptions* o, QString* error) {
       inlineValue = name.mid(eq + 1);
       name = name.left(eq);
     }
-    static const QStringList flags = {QStringLiteral("--help"), QStringLiteral("-h"),
-                                      QStringLiteral("--run-test"), QStringLiteral("--fiscal"),
-                                      QStringLiteral("--log-utf8"), QStringLiteral("--progress")};
-    static const QStringList valued = {
-        QStringLiteral("--port"), QStringLiteral("--ports"), QStringLiteral("--baud"),
-        QStringLiteral("--passes"), QStringLiteral("--pause-ms"), QStringLiteral("--log"),
-        QStringLiteral("--record"), QStringLiteral("--junit"), QStringLiteral("--cashier"), QStringLiteral("--cashier-password"),
-        QStringLiteral("--programming-password"), QStringLiteral("--reports-password")};
-    const bool isFlag = flags.contains(name);
-    if (!isFlag && !valued.contains(name))
-      return fail(QStringLiteral("unknown argument '%1' (see --help)").arg(args[i]));
+    const Flag* flag = Find(kFlags, name);
+    const Valued* valued = Find(kValued, name);
+    if (!flag && !valued) return fail(QStringLiteral("unknown argument '%1' (see --help)").arg(args[i]));
     if (seen.contains(name)) return fail(QStringLiteral("%1 is given twice").arg(name));
     seen << name;
-    if (isFlag) {
+    if (flag) {
       if (inlineValue) return fail(QStringLiteral("%1 takes no value").arg(name));
-      if (name == QLatin1String("--help") || name == QLatin1String("-h")) o->help = true;
-      else if (name == QLatin1String("--run-test")) o->runTest = true;
-      else if (name == QLatin1String("--fiscal")) o->fiscal = true;
-      else if (name == QLatin1String("--log-utf8")) o->logUtf8 = true;
-      else o->progress = true;
+      o->*flag->field = true;
       continue;
     }
-    QString value;
-    if (inlineValue) {
-      value = *inlineValue;
-    } else {
-      if (i + 1 >= args.size()) return fail(QStringLiteral("%1 needs a value").arg(name));
-      value = args[++i];
-    }
-    if (name == QLatin1String("--port")) {
-      if (!ValidPort(value))
-        return fail(QStringLiteral("--port '%1': COM1 to COM255, a device path, tcp://HOST:PORT or "
-                                   "rfc2217://HOST:PORT")
-                        .arg(value));
-      o->port = value;
-    } else if (name == QLatin1String("--ports")) {
-      const QStringList ports = value.split(QLatin1Char(','));
-      for (const QString& p : ports) {
-        if (!ValidPort(p))
-          return fail(QStringLiteral("--ports: '%1' is not COM1 to COM255, a device path, tcp://HOST:PORT or "
-                                     "rfc2217://HOST:PORT")
-                          .arg(p));
-        if (o->ports.contains(p)) return fail(QStringLiteral("--ports: %1 is given twice").arg(p));
-        o->ports << p;
-      }
-    } else if (name == QLatin1String("--baud")) {
-      bool number = false;
-      const int baud = value.toInt(&number);
-      if (!number || value != QString::number(baud) || !IsLineSpeed(baud))
-        return fail(QStringLiteral("--baud '%1': 9600, 19200, 57600 or 115200").arg(value));
-      o->baud = baud;
-    } else if (name == QLatin1String("--passes")) {
-      o->passesText = value;
-      passesGiven = true;
-    } else if (name == QLatin1String("--pause-ms")) {
-      o->pauseText = value;
-    } else if (QString* file = name == QLatin1String("--log")      ? &o->log
-                              : name == QLatin1String("--record") ? &o->record
-                              : name == QLatin1String("--junit")  ? &o->junit
-                                                                  : nullptr) {
-      // The files written at the end: their folder must be there now.
-      if (value.isEmpty() || !ParentFolderExists(value))
-        return fail(QStringLiteral("%1 '%2': no such folder").arg(name, value));
-      *file = value;
-    } else if (name == QLatin1String("--cashier")) {
-      static const QRegularExpression cashier(QStringLiteral("^([1-9]|1[0-3])$"));
-      if (!cashier.match(value).hasMatch())
-        return fail(QStringLiteral("--cashier '%1': 1 to 13").arg(value));
-      o->cashier = value.toInt();
-    } else if (name == QLatin1String("--cashier-password")) {
-      o->cashierPassword = value;
-    } else if (name == QLatin1String("--programming-password")) {
-      o->programmingPassword = value;
-    } else {
-      o->reportsPassword = value;
-    }
+    if (!inlineValue && i + 1 >= args.size()) return fail(QStringLiteral("%1 needs a value").arg(name));
+    const QString value = inlineValue ? *inlineValue : args[++i];
+    const QString refusal = valued->take(name, value, o);
+    if (!refusal.isEmpty()) return fail(refusal);
   }
-  if (o->help) return true;
-  if (!o->runTest && o->ports.isEmpty()) return fail(QStringLiteral("--run-test or --ports is needed"));
-  if (!o->port.isEmpty() && !o->ports.isEmpty())
-    return fail(QStringLiteral("--port and --ports exclude each other"));
-  if (o->port.isEmpty() && o->ports.isEmpty()) return fail(QStringLiteral("--port is needed"));
-  if (!passesGiven) return fail(QStringLiteral("--passes is needed"));
-  if (!o->ports.isEmpty()) {
-    // Each port's files must be its own.
-    QStringList names;
-    for (const QString& p : o->ports) {
-      const QString n = PerPortFile(QStringLiteral("x"), p);
-      if (names.contains(n))
-        return fail(QStringLiteral("--ports: two ports give the same file name %1").arg(n));
-      names << n;
-    }
-  }
-  // The page's own rules and messages, before anything is opened.
-  QString message;
-  if (!regtest::ReadPasses(o->passesText, &o->passes, &message) ||
-      !regtest::ReadPause(o->pauseText, &o->pause, &message))
-    return fail(message);
-  return true;
+  const QString refusal = CheckTogether(o, seen.contains(QStringLiteral("--passes")));
+  return refusal.isEmpty() || fail(refusal);
 }
 
 QString HelpText() {
@@ -187,14 +221,14 @@ QString HelpText() {
       "\"Старт\" does. Every log line goes to standard output as it is written; every\n"
       "message box is one line on standard error and is not waited for.\n"
       "\n"
-      "  --port PORT        COM1 to COM255 (COM1 to COM20 are the window's list), a\n"
+      "  --port PORT        COM1 to COM255 (COM1 to COM%1 are the window's list), a\n"
       "                     device path, or a register on the network: tcp://HOST:PORT\n"
       "                     (raw TCP) or rfc2217://HOST:PORT (Telnet, RFC 2217)\n"
       "  --ports P1,P2,...  one test per port at once, each in a process of its own; a\n"
       "                     progress line per port while they run, then a summary table\n"
-      "  --baud B           9600, 19200 (default), 57600 or 115200\n"
+      "  --baud B           %2\n"
       "  --passes N         number of passes, a whole number from 1\n"
-      "  --pause-ms MS      pause after each step in ms, from 0 (default 1500)\n"
+      "  --pause-ms MS      pause after each step in ms, from 0 (default %3)\n"
       "  --fiscal           also the fiscal receipts, the reports and the Z reports\n"
       "                     (without it \"Без фискальных чеков и Z-отчета\" is ticked)\n"
       "  --log FILE         the log as the page's \"Сохранить\" writes it: CP1251, CR LF\n"
@@ -206,7 +240,7 @@ QString HelpText() {
       "                     case per step of every pass with its failure and duration\n"
       "  --cashier N        the cashier of the receipts, 1 to 13 (default 1)\n"
       "  --cashier-password P, --programming-password P, --reports-password P\n"
-      "                     the test passwords (default 9162)\n"
+      "                     the test passwords (default %4)\n"
       "\n"
       "With --ports every register's log and record are kept in a run folder made in\n"
       "the current folder, km4410r-run-YYYYMMDD-hhmmss/COM3.log and COM3.json, named\n"
@@ -220,7 +254,11 @@ QString HelpText() {
       "stopped (SIGINT, SIGTERM) or aborted, or its files could not be written; 2 bad\n"
       "usage (nothing is sent); 3 the port could not be opened or the register is not\n"
       "ready for the test. With --ports: 0 when every register passed, 1 otherwise,\n"
-      "2 bad usage.\n");
+      "2 bad usage.\n")
+      .arg(QString::number(kListedComPorts),
+           QString::fromUtf8(LineSpeedsText(kPortTextEnglish))
+               .replace(QString::number(kDefaultLineSpeed), QStringLiteral("%1 (default)").arg(kDefaultLineSpeed)),
+           QString::fromLatin1(regtest::kDefaultPause), QString::fromLatin1(regtest::kDefaultPassword));
 }
 
 bool Wanted(int argc, char** argv) {

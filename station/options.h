@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+#include "driver/printer.h"
+#include "regtest/scenario.h"
+
 namespace station {
 
 // What the command line asks for.
@@ -12,9 +15,9 @@ struct RunOptions {
   bool progress = false;  // machine-readable progress lines on stderr (for --ports)
   QString port;           // "COMn", a device path or tcp://HOST:PORT, rfc2217://HOST:PORT
   QStringList ports;      // --ports
-  int baud = 19200;
+  int baud = kDefaultLineSpeed;
   QString passesText;     // as typed into ComboBox2
-  QString pauseText = QStringLiteral("1500");  // as typed into Edit1
+  QString pauseText = QString::fromLatin1(regtest::kDefaultPause);  // as typed into Edit1
   int passes = 0;
   int pause = 0;
   bool fiscal = false;
@@ -23,9 +26,9 @@ struct RunOptions {
   QString record;
   QString junit;
   int cashier = 1;
-  QString cashierPassword = QStringLiteral("9162");
-  QString programmingPassword = QStringLiteral("9162");
-  QString reportsPassword = QStringLiteral("9162");
+  QString cashierPassword = QString::fromLatin1(regtest::kDefaultPassword);
+  QString programmingPassword = QString::fromLatin1(regtest::kDefaultPassword);
+  QString reportsPassword = QString::fromLatin1(regtest::kDefaultPassword);
 };
 
 // True when the command line asks for the program without its window (its

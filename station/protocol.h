@@ -61,11 +61,22 @@ inline constexpr char kExitStatus[] = "exit_status";
 inline constexpr char kMessages[] = "messages";
 }  // namespace key
 
-// A key as a QString (QJsonObject's operator[] takes one).
+// A key or a verdict as a QString (QJsonObject's operator[] takes one).
 inline QString K(const char* key) { return QString::fromLatin1(key); }
 
-// Verdicts.
+// Verdicts: of a run in its record and the summary table (the last two only
+// the parent gives, for a child that left no record).
 inline constexpr char kPassed[] = "passed";
+inline constexpr char kFailed[] = "failed";
+inline constexpr char kStopped[] = "stopped";
+inline constexpr char kAborted[] = "aborted";
+inline constexpr char kNotReady[] = "not ready";
+inline constexpr char kBadUsage[] = "bad usage";
+inline constexpr char kPortNotOpened[] = "port not opened";
+inline constexpr char kCrashed[] = "crashed";
+inline constexpr char kNoRecord[] = "no record";
+// A step's outcome: kStepOk or kFailed.
+inline constexpr char kStepOk[] = "ok";
 
 // Exit statuses.
 constexpr int kExitPassed = 0;

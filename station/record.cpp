@@ -205,6 +205,49 @@ QJsonArray Recorder::Commands(const std::vector<CommandRecord>& commands) {
   return out;
 }
 
+QJsonArray Recorder::Steps(const PassRecord& p) const {
+  QJsonArray steps;
+  for (const StepRecord& s : p.steps) {
+    // A step still open when the record is written ended with the run.
+    const int after = s.ended ? s.errorsAfter : std::max(s.errorsBefore, errors_);
+    QJsonObject step;
+    step[K(key::kTitle)] = s.title;
+    step[K(key::kStep)] = QLatin1String(StepKindName(s.kind));
+    step[K(key::kOutcome)] = K(after > s.errorsBefore ? kFailed : kStepOk);
+    step[K(key::kErrors)] = after - s.errorsBefore;
+    step[K(key::kDurationMs)] = s.durationMs;
+    step[K(key::kCommands)] = Commands(s.commands);
+    steps.append(step);
+  }
+  return steps;
+}
+
+QJsonObject Recorder::PassClock(const PassRecord& p, RateSum* sum) {
+  QJsonObject clock;
+  QJsonArray readings;
+  for (const Reading& rd : p.readings) {
+    QJsonObject o;
+    o[K(key::kOk)] = rd.ok;
+    o[K(key::kRegister)] = rd.text;
+    o[K(key::kPc)] = Iso(rd.pc);
+    readings.append(o);
+  }
+  clock[K(key::kReadings)] = readings;
+  if (p.readings.size() != 2 || !p.readings[0].parsed || !p.readings[1].parsed) return clock;
+  const double pcSecs = p.readings[0].pc.msecsTo(p.readings[1].pc) / 1000.0;
+  const long long registerSecs = p.readings[1].registerSecs - p.readings[0].registerSecs;
+  const ClockRate rate = RateOf(registerSecs, pcSecs);
+  if (!rate.valid) return clock;
+  clock[K(key::kRegisterSeconds)] = static_cast<double>(registerSecs);
+  clock[K(key::kPcSeconds)] = pcSecs;
+  clock[K(key::kRate)] = rate.rate;
+  clock[K(key::kResolution)] = rate.resolution;
+  sum->rate += rate.rate;
+  sum->resolution += rate.resolution;
+  ++sum->measured;
+  return clock;
+}
+
 QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
   QJsonObject r;
   r[K(key::kProgram)] = QStringLiteral("km4410r " KM_VERSION);
@@ -224,63 +267,25 @@ QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
 
   QJsonArray passes;
   int done = 0;
-  double rateSum = 0, resolutionSum = 0;
-  int measured = 0;
+  RateSum sum;
   for (const PassRecord& p : passes_) {
     QJsonObject pass;
     pass[K(key::kPass)] = p.number;
     pass[K(key::kCompleted)] = p.completed;
     if (p.completed) ++done;
-    QJsonArray steps;
-    for (const StepRecord& s : p.steps) {
-      // A step still open when the record is written ended with the run.
-      const int after = s.ended ? s.errorsAfter : std::max(s.errorsBefore, errors_);
-      QJsonObject step;
-      step[K(key::kTitle)] = s.title;
-      step[K(key::kStep)] = QLatin1String(StepKindName(s.kind));
-      step[K(key::kOutcome)] = after > s.errorsBefore ? QStringLiteral("failed") : QStringLiteral("ok");
-      step[K(key::kErrors)] = after - s.errorsBefore;
-      step[K(key::kDurationMs)] = s.durationMs;
-      step[K(key::kCommands)] = Commands(s.commands);
-      steps.append(step);
-    }
-    pass[K(key::kSteps)] = steps;
-    QJsonObject clock;
-    QJsonArray readings;
-    for (const Reading& rd : p.readings) {
-      QJsonObject o;
-      o[K(key::kOk)] = rd.ok;
-      o[K(key::kRegister)] = rd.text;
-      o[K(key::kPc)] = Iso(rd.pc);
-      readings.append(o);
-    }
-    clock[K(key::kReadings)] = readings;
-    if (p.readings.size() == 2 && p.readings[0].parsed && p.readings[1].parsed) {
-      const double pcSecs = p.readings[0].pc.msecsTo(p.readings[1].pc) / 1000.0;
-      const ClockRate rate = RateOf(p.readings[1].registerSecs - p.readings[0].registerSecs, pcSecs);
-      if (rate.valid) {
-        clock[K(key::kRegisterSeconds)] =
-            static_cast<double>(p.readings[1].registerSecs - p.readings[0].registerSecs);
-        clock[K(key::kPcSeconds)] = pcSecs;
-        clock[K(key::kRate)] = rate.rate;
-        clock[K(key::kResolution)] = rate.resolution;
-        rateSum += rate.rate;
-        resolutionSum += rate.resolution;
-        ++measured;
-      }
-    }
-    pass[K(key::kClock)] = clock;
+    pass[K(key::kSteps)] = Steps(p);
+    pass[K(key::kClock)] = PassClock(p, &sum);
     passes.append(pass);
   }
   r[K(key::kPasses)] = passes;
   r[K(key::kPassesDone)] = done;
   QJsonObject clock;
-  clock[K(key::kPassesMeasured)] = measured;
-  if (measured > 0) {
+  clock[K(key::kPassesMeasured)] = sum.measured;
+  if (sum.measured > 0) {
     // The mean of the passes' rates; each reading is whole seconds, so each
     // rate is known to ±1 s over its interval, and so is their mean.
-    clock[K(key::kRate)] = rateSum / measured;
-    clock[K(key::kResolution)] = resolutionSum / measured;
+    clock[K(key::kRate)] = sum.rate / sum.measured;
+    clock[K(key::kResolution)] = sum.resolution / sum.measured;
   }
   r[K(key::kClock)] = clock;
   r[K(key::kVerdict)] = verdict;
@@ -331,6 +336,110 @@ QString FailureOfStep(const QJsonObject& step) {
   return QStringLiteral("%1 error(s) in the step").arg(step.value(K(key::kErrors)).toInt());
 }
 
+// The test cases of one record: a case per step of every pass, or one for
+// the connection and the start when no step ran.
+QList<Case> CasesOf(const QJsonObject& r) {
+  QList<Case> cases;
+  for (const QJsonValue& pv : r.value(K(key::kPasses)).toArray()) {
+    const QJsonObject pass = pv.toObject();
+    const int number = pass.value(K(key::kPass)).toInt();
+    for (const QJsonValue& sv : pass.value(K(key::kSteps)).toArray()) {
+      const QJsonObject step = sv.toObject();
+      Case c;
+      c.name = QStringLiteral("pass %1: %2").arg(number).arg(step.value(K(key::kTitle)).toString());
+      c.ms = step.value(K(key::kDurationMs)).toInteger();
+      c.failed = step.value(K(key::kOutcome)).toString() != QLatin1String(kStepOk);
+      if (c.failed) {
+        c.message = FailureOfStep(step);
+        QStringList lines;
+        for (const QJsonValue& cv : step.value(K(key::kCommands)).toArray()) {
+          const QJsonObject cmd = cv.toObject();
+          lines << QStringLiteral("%1 %2 flags %3 %4")
+                       .arg(cmd.value(K(key::kCodeHex)).toString(), cmd.value(K(key::kName)).toString(),
+                            cmd.value(K(key::kFlagsHex)).toString(), cmd.value(K(key::kError)).toString());
+        }
+        c.detail = lines.join(QLatin1Char('\n'));
+      }
+      cases << c;
+    }
+  }
+  const QString verdict = r.value(K(key::kVerdict)).toString();
+  if (cases.isEmpty()) {
+    // Nothing of the scenario ran: the connection or the start failed.
+    Case c;
+    c.name = QStringLiteral("connection and start");
+    c.failed = verdict != QLatin1String(kPassed);
+    c.message = verdict;
+    QStringList messages;
+    for (const QJsonValue& m : r.value(K(key::kMessages)).toArray()) messages << m.toString();
+    c.detail = messages.join(QLatin1Char('\n'));
+    cases << c;
+  } else if (verdict != QLatin1String(kPassed) &&
+             std::none_of(cases.begin(), cases.end(), [](const Case& c) { return c.failed; })) {
+    // A run that stopped, aborted or could not keep its files fails in its
+    // last step even when no command of it had an error.
+    Case& last = cases.last();
+    last.failed = true;
+    last.message = QStringLiteral("the run ended: %1").arg(verdict);
+  }
+  return cases;
+}
+
+// The counts of "tests", "failures", "errors" (and "skipped" for a suite)
+// and the "time" of cases.
+void WriteCounts(QXmlStreamWriter& xml, const QList<Case>& cases, bool suite) {
+  int failures = 0;
+  qint64 ms = 0;
+  for (const Case& c : cases) {
+    if (c.failed) ++failures;
+    ms += c.ms;
+  }
+  xml.writeAttribute(QStringLiteral("tests"), QString::number(cases.size()));
+  xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+  xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+  if (suite) xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+  xml.writeAttribute(QStringLiteral("time"), Seconds(ms));
+}
+
+void WriteSuite(QXmlStreamWriter& xml, const QJsonObject& r, const QList<Case>& cases) {
+  const QString port = r.value(K(key::kPort)).toString();
+  xml.writeStartElement(QStringLiteral("testsuite"));
+  xml.writeAttribute(QStringLiteral("name"), Clean(port));
+  WriteCounts(xml, cases, true);
+  const QString start = r.value(K(key::kStart)).toString();
+  xml.writeAttribute(QStringLiteral("timestamp"), start.left(19));
+  xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
+  xml.writeStartElement(QStringLiteral("properties"));
+  const auto property = [&xml](const QString& name, const QString& value) {
+    xml.writeStartElement(QStringLiteral("property"));
+    xml.writeAttribute(QStringLiteral("name"), name);
+    xml.writeAttribute(QStringLiteral("value"), Clean(value));
+    xml.writeEndElement();
+  };
+  property(QStringLiteral("device"), r.value(K(key::kDevice)).toString());
+  property(QStringLiteral("speed"), QString::number(r.value(K(key::kSpeed)).toInt()));
+  property(QStringLiteral("verdict"), r.value(K(key::kVerdict)).toString());
+  const QJsonObject identity = r.value(K(key::kRegister)).toObject();
+  for (auto it = identity.begin(); it != identity.end(); ++it) property(it.key(), it.value().toString());
+  xml.writeEndElement();  // properties
+  const QString classname = QStringLiteral("km4410r.") + port;
+  for (const Case& c : cases) {
+    xml.writeStartElement(QStringLiteral("testcase"));
+    xml.writeAttribute(QStringLiteral("classname"), Clean(classname));
+    xml.writeAttribute(QStringLiteral("name"), Clean(c.name));
+    xml.writeAttribute(QStringLiteral("time"), Seconds(c.ms));
+    if (c.failed) {
+      xml.writeStartElement(QStringLiteral("failure"));
+      xml.writeAttribute(QStringLiteral("message"), Clean(c.message));
+      xml.writeAttribute(QStringLiteral("type"), QStringLiteral("register"));
+      xml.writeCharacters(Clean(c.detail));
+      xml.writeEndElement();
+    }
+    xml.writeEndElement();  // testcase
+  }
+  xml.writeEndElement();  // testsuite
+}
+
 }  // namespace
 
 QByteArray JUnitXml(const QList<QJsonObject>& records) {
@@ -338,120 +447,16 @@ QByteArray JUnitXml(const QList<QJsonObject>& records) {
   QXmlStreamWriter xml(&out);
   xml.setAutoFormatting(true);
   xml.writeStartDocument();
-  int allTests = 0, allFailures = 0;
-  qint64 allMs = 0;
   QList<QList<Case>> suites;
+  QList<Case> all;
   for (const QJsonObject& r : records) {
-    QList<Case> cases;
-    const QJsonArray passes = r.value(K(key::kPasses)).toArray();
-    for (const QJsonValue& pv : passes) {
-      const QJsonObject pass = pv.toObject();
-      const int number = pass.value(K(key::kPass)).toInt();
-      for (const QJsonValue& sv : pass.value(K(key::kSteps)).toArray()) {
-        const QJsonObject step = sv.toObject();
-        Case c;
-        c.name = QStringLiteral("pass %1: %2").arg(number).arg(step.value(K(key::kTitle)).toString());
-        c.ms = step.value(K(key::kDurationMs)).toInteger();
-        c.failed = step.value(K(key::kOutcome)).toString() != QLatin1String("ok");
-        if (c.failed) {
-          c.message = FailureOfStep(step);
-          QStringList lines;
-          for (const QJsonValue& cv : step.value(K(key::kCommands)).toArray()) {
-            const QJsonObject cmd = cv.toObject();
-            lines << QStringLiteral("%1 %2 flags %3 %4")
-                         .arg(cmd.value(K(key::kCodeHex)).toString(), cmd.value(K(key::kName)).toString(),
-                              cmd.value(K(key::kFlagsHex)).toString(),
-                              cmd.value(K(key::kError)).toString());
-          }
-          c.detail = lines.join(QLatin1Char('\n'));
-        }
-        cases << c;
-      }
-    }
-    const QString verdict = r.value(K(key::kVerdict)).toString();
-    if (cases.isEmpty()) {
-      // Nothing of the scenario ran: the connection or the start failed.
-      Case c;
-      c.name = QStringLiteral("connection and start");
-      c.failed = verdict != QLatin1String(kPassed);
-      c.message = verdict;
-      QStringList messages;
-      for (const QJsonValue& m : r.value(K(key::kMessages)).toArray()) messages << m.toString();
-      c.detail = messages.join(QLatin1Char('\n'));
-      cases << c;
-    } else if (verdict != QLatin1String(kPassed) &&
-               std::none_of(cases.begin(), cases.end(), [](const Case& c) { return c.failed; })) {
-      // A run that stopped, aborted or could not keep its files fails in its
-      // last step even when no command of it had an error.
-      Case& last = cases.last();
-      last.failed = true;
-      last.message = QStringLiteral("the run ended: %1").arg(verdict);
-    }
-    suites << cases;
+    suites << CasesOf(r);
+    all += suites.last();
   }
-  for (const QList<Case>& cases : suites)
-    for (const Case& c : cases) {
-      ++allTests;
-      if (c.failed) ++allFailures;
-      allMs += c.ms;
-    }
-
   xml.writeStartElement(QStringLiteral("testsuites"));
   xml.writeAttribute(QStringLiteral("name"), QStringLiteral("km4410r register test"));
-  xml.writeAttribute(QStringLiteral("tests"), QString::number(allTests));
-  xml.writeAttribute(QStringLiteral("failures"), QString::number(allFailures));
-  xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
-  xml.writeAttribute(QStringLiteral("time"), Seconds(allMs));
-  for (qsizetype i = 0; i < records.size(); ++i) {
-    const QJsonObject& r = records[i];
-    const QList<Case>& cases = suites[i];
-    const QString port = r.value(K(key::kPort)).toString();
-    int failures = 0;
-    qint64 ms = 0;
-    for (const Case& c : cases) {
-      if (c.failed) ++failures;
-      ms += c.ms;
-    }
-    xml.writeStartElement(QStringLiteral("testsuite"));
-    xml.writeAttribute(QStringLiteral("name"), Clean(port));
-    xml.writeAttribute(QStringLiteral("tests"), QString::number(cases.size()));
-    xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-    xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
-    xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
-    xml.writeAttribute(QStringLiteral("time"), Seconds(ms));
-    const QString start = r.value(K(key::kStart)).toString();
-    xml.writeAttribute(QStringLiteral("timestamp"), start.left(19));
-    xml.writeAttribute(QStringLiteral("hostname"), QSysInfo::machineHostName());
-    xml.writeStartElement(QStringLiteral("properties"));
-    const auto property = [&xml](const QString& name, const QString& value) {
-      xml.writeStartElement(QStringLiteral("property"));
-      xml.writeAttribute(QStringLiteral("name"), name);
-      xml.writeAttribute(QStringLiteral("value"), Clean(value));
-      xml.writeEndElement();
-    };
-    property(QStringLiteral("device"), r.value(K(key::kDevice)).toString());
-    property(QStringLiteral("speed"), QString::number(r.value(K(key::kSpeed)).toInt()));
-    property(QStringLiteral("verdict"), r.value(K(key::kVerdict)).toString());
-    const QJsonObject identity = r.value(K(key::kRegister)).toObject();
-    for (auto it = identity.begin(); it != identity.end(); ++it) property(it.key(), it.value().toString());
-    xml.writeEndElement();  // properties
-    const QString classname = QStringLiteral("km4410r.") + port;
-    for (const Case& c : cases) {
-      xml.writeStartElement(QStringLiteral("testcase"));
-      xml.writeAttribute(QStringLiteral("classname"), Clean(classname));
-      xml.writeAttribute(QStringLiteral("name"), Clean(c.name));
-      xml.writeAttribute(QStringLiteral("time"), Seconds(c.ms));
-      if (c.failed) {
-        xml.writeStartElement(QStringLiteral("failure"));
-        xml.writeAttribute(QStringLiteral("message"), Clean(c.message));
-        xml.writeAttribute(QStringLiteral("type"), QStringLiteral("register"));
-        xml.writeCharacters(Clean(c.detail));
-        xml.writeEndElement();
-      }
-      xml.writeEndElement();  // testcase
-    }
-    xml.writeEndElement();  // testsuite
-  }
+  WriteCounts(xml, all, false);
+  for (qsizetype i = 0; i < records.size(); ++i) WriteSuite(xml, records[i], suites[i]);
   xml.writeEndElement();  // testsuites
   xml.writeEndDocument();
   return out;

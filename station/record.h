@@ -72,10 +72,18 @@ class Recorder {
     std::vector<Reading> readings;
   };
 
+  struct RateSum {
+    double rate = 0, resolution = 0;
+    int measured = 0;
+  };
+
   static void OnExchange(const ExchangeTrace& t, void* context);
   void Exchange(const ExchangeTrace& t);
   StepRecord* OpenStep();
   static QJsonArray Commands(const std::vector<CommandRecord>& commands);
+  QJsonArray Steps(const PassRecord& pass) const;
+  // The pass's clock readings and rate; a rate is added to `sum`.
+  static QJsonObject PassClock(const PassRecord& pass, RateSum* sum);
 
   const RunOptions& o_;
   bool attached_ = false;

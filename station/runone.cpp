@@ -43,15 +43,8 @@ class Console final : public regtest::Source, public regtest::Output {
   ~Console() override { current_ = nullptr; }
 
   regtest::Inputs Read() override {
-    regtest::Inputs in;
-    in.passesText = o_.passesText;
-    in.pauseText = o_.pauseText;
-    in.secondPhase = o_.fiscal;
-    in.cashier = o_.cashier;
-    in.cashierPassword = o_.cashierPassword;
-    in.programmingPassword = o_.programmingPassword;
-    in.reportsPassword = o_.reportsPassword;
-    return in;
+    return {o_.passesText,      o_.pauseText,           o_.fiscal,         o_.cashier,
+            o_.cashierPassword, o_.programmingPassword, o_.reportsPassword};
   }
 
   bool Command(const std::function<int(ResultHandler)>& send, bool silent) override {
@@ -83,14 +76,18 @@ class Console final : public regtest::Source, public regtest::Output {
     PrintErr(text);
     recorder_.Message(OneLine(text));
   }
+  // The diagnostic request of "Подключить" and of the invalid-state dialog;
+  // false (and its message) when it failed.
+  bool AskDiagnostics() {
+    if (Command([](ResultHandler h) { return GetDiagnosticInfo(nullptr, h, 0, 1); }, false)) return true;
+    Message(regtest::InfoErrorText());
+    return false;
+  }
   void ShowInvalidState() override {
     // What the invalid-state dialog does when it appears: it asks the
     // register again and lists the reasons.
     QStringList lines;
-    if (Command([](ResultHandler h) { return GetDiagnosticInfo(nullptr, h, 0, 1); }, false))
-      lines = regtest::ReadinessProblems(last_.ErrorFlags);
-    else
-      Message(QStringLiteral("Ошибка получения информации"));
+    if (AskDiagnostics()) lines = regtest::ReadinessProblems(last_.ErrorFlags);
     const QString title = regtest::InvalidStateTitle();
     Message(lines.isEmpty() ? title : title + QStringLiteral(": ") + lines.join(QStringLiteral("; ")));
   }
@@ -145,35 +142,69 @@ class Console final : public regtest::Source, public regtest::Output {
 
 Console* Console::current_ = nullptr;
 
-// Verdict and exit status of a run that reached the register test.
-void Judge(const std::optional<regtest::RunEnd>& end, int errors, QString* verdict, int* status) {
+// A run's verdict and exit status.
+struct Outcome {
+  const char* verdict;
+  int status;
+};
+constexpr Outcome kRunFailed = {kFailed, kExitFailed};
+
+// The outcome of a run that reached the register test.
+Outcome Judge(const std::optional<regtest::RunEnd>& end, int errors) {
   using regtest::RunEnd;
-  *verdict = QStringLiteral("failed");
-  *status = kExitFailed;
-  if (!end) return;
+  if (!end) return kRunFailed;
   switch (*end) {
-    case RunEnd::Completed:
-      *verdict = errors == 0 ? QString::fromLatin1(kPassed) : QStringLiteral("failed");
-      *status = errors == 0 ? kExitPassed : kExitFailed;
-      return;
-    case RunEnd::Stopped:
-      *verdict = QStringLiteral("stopped");
-      return;
-    case RunEnd::Aborted:
-      *verdict = QStringLiteral("aborted");
-      return;
+    case RunEnd::Completed: return errors == 0 ? Outcome{kPassed, kExitPassed} : kRunFailed;
+    case RunEnd::Stopped: return {kStopped, kExitFailed};
+    case RunEnd::Aborted: return {kAborted, kExitFailed};
     case RunEnd::NoInformation:
-    case RunEnd::NotReady:
-      *verdict = QStringLiteral("not ready");
-      *status = kExitNotReady;
-      return;
-    case RunEnd::BadInput:
-      *verdict = QStringLiteral("bad usage");
-      *status = kExitUsage;
-      return;
-    case RunEnd::HeaderRefused:
-      return;
+    case RunEnd::NotReady: return {kNotReady, kExitNotReady};
+    case RunEnd::BadInput: return {kBadUsage, kExitUsage};
+    case RunEnd::HeaderRefused: return kRunFailed;
   }
+  return kRunFailed;
+}
+
+// Runs `work`; an exception that escapes it is said as a message, and false.
+bool Guarded(Console& console, const std::function<void()>& work) {
+  try {
+    work();
+    return true;
+  } catch (const std::exception& e) {
+    console.Message(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    console.Message(QStringLiteral("unknown error"));
+  }
+  return false;
+}
+
+// "Подключить" (the port, the diagnostic request, the switch check) and
+// then "Старт". Whether the port was opened; the outcome in `out`. An
+// exception that escapes ends the test as failed.
+bool ConnectAndRun(const RunOptions& o, Console& console, Recorder& recorder, Outcome* out) {
+  bool opened = false;
+  bool answered = false;
+  const bool connected = Guarded(console, [&] {
+    if (regtest::OpenNamedPort(o.port, o.baud) == -1) {
+      console.Message(regtest::PortOpenFailure());
+      return;
+    }
+    opened = true;
+    answered = console.AskDiagnostics();
+    if (answered) regtest::ApplySwitchSettings(console.LastAnswer());
+  });
+  recorder.setDevice(QFile::decodeName(GetLastPortDevice()));
+  if (!connected)
+    *out = kRunFailed;
+  else if (!opened)
+    *out = {kPortNotOpened, kExitNotReady};
+  else if (!answered)
+    *out = {kNotReady, kExitNotReady};
+  else if (Guarded(console, [&] { regtest::Scenario(console, console).Run(); }))
+    *out = Judge(recorder.end(), recorder.errors());
+  else
+    *out = kRunFailed;
+  return opened;
 }
 
 // Writes bytes through the log's safe writer; false (and a message) when it
@@ -185,6 +216,23 @@ bool Save(const QString& path, const QByteArray& bytes) {
   return false;
 }
 
+// The log, the record and the JUnit file the command line asks for. A file
+// that cannot be written makes a passed run fail; the verdict in them is the
+// test's own. The exit status.
+int SaveFiles(const RunOptions& o, const Console& console, const Recorder& recorder, Outcome outcome) {
+  int status = outcome.status;
+  const auto save = [&status](const QString& path, const QByteArray& bytes) {
+    if (!Save(path, bytes) && status == kExitPassed) status = kExitFailed;
+  };
+  // The log as "Сохранить" writes it.
+  if (!o.log.isEmpty())
+    save(o.log, o.logUtf8 ? regtest::LogFileBytesUtf8(console.lines()) : regtest::LogFileBytes(console.lines()));
+  const QJsonObject record = recorder.Json(QString::fromLatin1(outcome.verdict), outcome.status);
+  if (!o.record.isEmpty()) save(o.record, QJsonDocument(record).toJson(QJsonDocument::Indented));
+  if (!o.junit.isEmpty()) save(o.junit, JUnitXml({record}));
+  return status;
+}
+
 }  // namespace
 
 int RunOne(const RunOptions& o) {
@@ -192,73 +240,11 @@ int RunOne(const RunOptions& o) {
   Recorder recorder(o);
   recorder.Attach();
   Console console(o, recorder);
-
-  QString verdict;
-  int status = kExitPassed;
-  // An exception that escapes ends the test as failed, with its files.
-  const auto guarded = [&](const std::function<void()>& work) {
-    try {
-      work();
-      return true;
-    } catch (const std::exception& e) {
-      console.Message(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-      console.Message(QStringLiteral("unknown error"));
-    }
-    verdict = QStringLiteral("failed");
-    status = kExitFailed;
-    return false;
-  };
-
-  // "Подключить": the port, the diagnostic request, the switch check.
-  bool opened = false;
-  bool answered = false;
-  const bool connected = guarded([&] {
-    if (regtest::OpenNamedPort(o.port, o.baud) == -1) {
-      console.Message(regtest::PortOpenFailure());
-      return;
-    }
-    opened = true;
-    answered = console.Command([](ResultHandler h) { return GetDiagnosticInfo(nullptr, h, 0, 1); }, false);
-    if (!answered) {
-      console.Message(QStringLiteral("Ошибка получения информации"));
-      return;
-    }
-    regtest::ApplySwitchSettings(console.LastAnswer());
-  });
-  recorder.setDevice(QFile::decodeName(GetLastPortDevice()));
-
-  if (!connected) {
-    // verdict and status set by the guard
-  } else if (!opened) {
-    verdict = QStringLiteral("port not opened");
-    status = kExitNotReady;
-  } else if (!answered) {
-    verdict = QStringLiteral("not ready");
-    status = kExitNotReady;
-  } else {
-    // "Старт".
-    if (guarded([&] { regtest::Scenario(console, console).Run(); }))
-      Judge(recorder.end(), recorder.errors(), &verdict, &status);
-  }
-  if (opened) ClosePort();
+  Outcome outcome = kRunFailed;
+  if (ConnectAndRun(o, console, recorder, &outcome)) ClosePort();
   recorder.Detach();
   recorder.setEnded();
-
-  // The log as "Сохранить" writes it.
-  if (!o.log.isEmpty()) {
-    const QByteArray bytes =
-        o.logUtf8 ? regtest::LogFileBytesUtf8(console.lines()) : regtest::LogFileBytes(console.lines());
-    if (!Save(o.log, bytes) && status == kExitPassed) status = kExitFailed;
-  }
-  // A record or JUnit file that cannot be written makes the run fail; the
-  // verdict in them is the test's own.
-  const QJsonObject record = recorder.Json(verdict, status);
-  if (!o.record.isEmpty() && !Save(o.record, QJsonDocument(record).toJson(QJsonDocument::Indented)) &&
-      status == kExitPassed)
-    status = kExitFailed;
-  if (!o.junit.isEmpty() && !Save(o.junit, JUnitXml({record})) && status == kExitPassed) status = kExitFailed;
-  return status;
+  return SaveFiles(o, console, recorder, outcome);
 }
 
 }  // namespace station

@@ -140,31 +140,22 @@ QString MakeRunFolder(const QString& parent, const QDateTime& when, QString* rea
 
 namespace {
 
-QString Padded(const QString& text, int width) { return text + QString(width - text.size(), QLatin1Char(' ')); }
-
-}  // namespace
-
-int RunPorts(const RunOptions& o, const QString& program) {
-  // A terminal's Ctrl-C reaches the children by itself (the same process
-  // group); a terminate request to this process is passed on to them. Either
-  // way the children end their tests at the next stop check and the table
-  // follows.
-  InstallParentStopRequest();
-
-  // Every register's log and record are kept: in the run folder unless
-  // --log and --record name them.
+// Every register's log and record are kept: in the run folder (made here)
+// unless --log and --record name them. False with a message when the folder
+// cannot be made.
+bool PlanChildren(const RunOptions& o, std::vector<Child>* children) {
   QString runFolder;
   if (o.log.isEmpty() || o.record.isEmpty()) {
     QString reason;
     runFolder = MakeRunFolder(QDir::currentPath(), QDateTime::currentDateTime(), &reason);
     if (runFolder.isEmpty()) {
       fprintf(stderr, "km4410r: %s\n", reason.toUtf8().constData());
-      return kExitFailed;
+      return false;
     }
   }
-  std::vector<Child> children(static_cast<size_t>(o.ports.size()));
+  *children = std::vector<Child>(static_cast<size_t>(o.ports.size()));
   for (qsizetype i = 0; i < o.ports.size(); ++i) {
-    Child& c = children[static_cast<size_t>(i)];
+    Child& c = (*children)[static_cast<size_t>(i)];
     c.port = o.ports[i];
     const QString name = PortFileName(c.port);
     c.logPath = o.log.isEmpty() ? runFolder + QLatin1Char('/') + name + QStringLiteral(".log")
@@ -175,10 +166,18 @@ int RunPorts(const RunOptions& o, const QString& program) {
     QFile::remove(c.recordPath);
   }
   if (!runFolder.isEmpty()) fprintf(stderr, "km4410r: run folder %s\n", QDir::toNativeSeparators(runFolder).toUtf8().constData());
+  return true;
+}
 
+// Starts a child per port and waits until all have ended, passing a stop
+// request on to them.
+void RunChildren(const RunOptions& o, const QString& program, std::vector<Child>& children) {
   Display display(children);
   QEventLoop loop;
   int running = 0;
+  const auto ended = [&running, &loop] {
+    if (--running == 0) loop.quit();
+  };
   for (Child& c : children) {
     c.process = std::make_unique<QProcess>();
     c.process->setProgram(program);
@@ -193,7 +192,7 @@ int RunPorts(const RunOptions& o, const QString& program) {
       ch.exitCode = code;
       ch.crashed = st != QProcess::NormalExit;
       display.changed(ch);
-      if (--running == 0) loop.quit();
+      ended();
     });
     QObject::connect(c.process.get(), &QProcess::errorOccurred, [&, ptr = &c](QProcess::ProcessError e) {
       if (e != QProcess::FailedToStart) return;
@@ -201,7 +200,7 @@ int RunPorts(const RunOptions& o, const QString& program) {
       ch.finished = true;
       ch.crashed = true;
       display.message(QStringLiteral("%1: the test could not be started: %2").arg(ch.port, ch.process->errorString()));
-      if (--running == 0) loop.quit();
+      ended();
     });
     c.timer.start();
     ++running;
@@ -219,65 +218,87 @@ int RunPorts(const RunOptions& o, const QString& program) {
   poll.start(100);
   if (running > 0) loop.exec();
   poll.stop();
+}
 
-  // The summary, from each child's record.
-  const QStringList head = {QStringLiteral("port"), QStringLiteral("passes"), QStringLiteral("errors"),
-                            QStringLiteral("duration"), QStringLiteral("log"), QStringLiteral("verdict"),
-                            QStringLiteral("clock s/day")};
-  QList<QStringList> rows;
-  QList<QJsonObject> records;
-  bool allPassed = true;
-  for (const Child& c : children) {
-    QFile file(c.recordPath);
-    QJsonObject r;
-    if (file.open(QIODevice::ReadOnly)) r = QJsonDocument::fromJson(file.readAll()).object();
-    const bool hasRecord = !r.isEmpty();
-    if (!hasRecord) {
-      // What the JUnit file says of a register whose child left no record.
-      r[K(key::kPort)] = c.port;
-      r[K(key::kVerdict)] = c.crashed ? QStringLiteral("crashed") : QStringLiteral("no record");
-      r[K(key::kMessages)] = QJsonArray{QStringLiteral("exit status %1").arg(c.exitCode)};
-    }
-    records << r;
-    QString verdict = hasRecord ? r.value(K(key::kVerdict)).toString()
-                                : (c.crashed ? QStringLiteral("crashed") : QStringLiteral("no record"));
-    const bool passed = !c.crashed && c.exitCode == kExitPassed && verdict == QLatin1String(kPassed);
-    if (!passed) allPassed = false;
-    if (passed != (verdict == QLatin1String(kPassed)))
-      verdict += QStringLiteral(" (exit %1)").arg(c.exitCode);
-    QString clock = QStringLiteral("-");
-    const QJsonObject cl = r.value(K(key::kClock)).toObject();
-    if (cl.contains(K(key::kRate)))
-      clock = QStringLiteral("%1 ±%2")
-                  .arg(cl.value(K(key::kRate)).toDouble(), 0, 'f', 0)
-                  .arg(cl.value(K(key::kResolution)).toDouble(), 0, 'f', 0);
-    rows << QStringList{c.port,
-                        hasRecord ? QStringLiteral("%1/%2")
-                                        .arg(r.value(K(key::kPassesDone)).toInt())
-                                        .arg(o.passes)
-                                  : QStringLiteral("-"),
-                        hasRecord ? QString::number(r.value(K(key::kErrors)).toInt()) : QStringLiteral("-"),
-                        QStringLiteral("%1s").arg(c.durationMs / 1000.0, 0, 'f', 1),
-                        QDir::toNativeSeparators(c.logPath),
-                        verdict,
-                        clock};
+// The child's record; for a child that left none, what the JUnit file says
+// of its register.
+QJsonObject RecordOf(const Child& c, bool* hasRecord) {
+  QFile file(c.recordPath);
+  QJsonObject r;
+  if (file.open(QIODevice::ReadOnly)) r = QJsonDocument::fromJson(file.readAll()).object();
+  *hasRecord = !r.isEmpty();
+  if (!*hasRecord) {
+    r[K(key::kPort)] = c.port;
+    r[K(key::kVerdict)] = K(c.crashed ? kCrashed : kNoRecord);
+    r[K(key::kMessages)] = QJsonArray{QStringLiteral("exit status %1").arg(c.exitCode)};
   }
-  std::vector<int> width(static_cast<size_t>(head.size()));
-  for (qsizetype i = 0; i < head.size(); ++i) {
-    width[static_cast<size_t>(i)] = static_cast<int>(head[i].size());
-    for (const QStringList& row : rows)
-      width[static_cast<size_t>(i)] = std::max(width[static_cast<size_t>(i)], static_cast<int>(row[i].size()));
-  }
-  const auto print = [&](const QStringList& row) {
+  return r;
+}
+
+// A row of the summary table: port, passes, errors, duration, log, verdict,
+// clock s/day. `passed` when the child passed.
+QStringList SummaryRow(const Child& c, const QJsonObject& r, bool hasRecord, int passes, bool* passed) {
+  QString verdict = r.value(K(key::kVerdict)).toString();
+  *passed = !c.crashed && c.exitCode == kExitPassed && verdict == QLatin1String(kPassed);
+  if (*passed != (verdict == QLatin1String(kPassed))) verdict += QStringLiteral(" (exit %1)").arg(c.exitCode);
+  QString clock = QStringLiteral("-");
+  const QJsonObject cl = r.value(K(key::kClock)).toObject();
+  if (cl.contains(K(key::kRate)))
+    clock = QStringLiteral("%1 ±%2")
+                .arg(cl.value(K(key::kRate)).toDouble(), 0, 'f', 0)
+                .arg(cl.value(K(key::kResolution)).toDouble(), 0, 'f', 0);
+  return {c.port,
+          hasRecord ? QStringLiteral("%1/%2").arg(r.value(K(key::kPassesDone)).toInt()).arg(passes)
+                    : QStringLiteral("-"),
+          hasRecord ? QString::number(r.value(K(key::kErrors)).toInt()) : QStringLiteral("-"),
+          QStringLiteral("%1s").arg(c.durationMs / 1000.0, 0, 'f', 1),
+          QDir::toNativeSeparators(c.logPath),
+          verdict,
+          clock};
+}
+
+QString Padded(const QString& text, int width) { return text + QString(width - text.size(), QLatin1Char(' ')); }
+
+// The rows in columns as wide as their widest cell, the last unpadded.
+void PrintTable(const QList<QStringList>& rows) {
+  std::vector<int> width(static_cast<size_t>(rows.first().size()));
+  for (size_t i = 0; i < width.size(); ++i)
+    for (const QStringList& row : rows) width[i] = std::max(width[i], static_cast<int>(row[qsizetype(i)].size()));
+  for (const QStringList& row : rows) {
     QString line;
     for (qsizetype i = 0; i < row.size(); ++i)
       line += (i ? QStringLiteral("  ") : QString()) +
               (i + 1 < row.size() ? Padded(row[i], width[static_cast<size_t>(i)]) : row[i]);
     printf("%s\n", line.toUtf8().constData());
-  };
-  print(head);
-  for (const QStringList& row : rows) print(row);
+  }
   fflush(stdout);
+}
+
+}  // namespace
+
+int RunPorts(const RunOptions& o, const QString& program) {
+  // A terminal's Ctrl-C reaches the children by itself (the same process
+  // group); a terminate request to this process is passed on to them. Either
+  // way the children end their tests at the next stop check and the table
+  // follows.
+  InstallParentStopRequest();
+  std::vector<Child> children;
+  if (!PlanChildren(o, &children)) return kExitFailed;
+  RunChildren(o, program, children);
+
+  // The summary, from each child's record.
+  QList<QStringList> rows = {{QStringLiteral("port"), QStringLiteral("passes"), QStringLiteral("errors"),
+                              QStringLiteral("duration"), QStringLiteral("log"), QStringLiteral("verdict"),
+                              QStringLiteral("clock s/day")}};
+  QList<QJsonObject> records;
+  bool allPassed = true;
+  for (const Child& c : children) {
+    bool hasRecord = false, passed = false;
+    records << RecordOf(c, &hasRecord);
+    rows << SummaryRow(c, records.last(), hasRecord, o.passes, &passed);
+    allPassed = allPassed && passed;
+  }
+  PrintTable(rows);
   if (!o.junit.isEmpty()) {
     QString reason;
     if (!regtest::SaveFileBytes(o.junit, JUnitXml(records), &reason)) {

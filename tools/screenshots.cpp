@@ -35,6 +35,75 @@ void settle() {
   for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
 }
 
+// False with a message: the screenshots cannot go on.
+bool Refuse(const char* why) {
+  std::fprintf(stderr, "km4410r-screenshots: %s\n", why);
+  return false;
+}
+
+// The main window connected to the simulator at COM1, then each page.
+bool MainWindow(const QDir& out, const FakeServices& services, bool* ok) {
+  CreateWindows();
+  Form1->show();
+  settle();
+  *ok = save(*Form1, out, QStringLiteral("main-disconnected.png")) && *ok;
+
+  Form1->Button2Click();  // COM1, 19200 baud: the simulator
+  settle();
+  if (!Form1->isConnected() || !services.messages.isEmpty()) return Refuse("could not connect to the simulator");
+  *ok = save(*Form1, out, QStringLiteral("main-window.png")) && *ok;
+
+  // The exchange trace, open from here on, records the pages and the test run.
+  Form1->Button38Click();
+  PageControl* pages = Form1->ui.PageControl1;
+  for (int i = 0; i < pages->count(); ++i) {
+    pages->setCurrentIndex(i);
+    settle();
+    *ok = save(*Form1, out, QStringLiteral("main-%1.png").arg(pages->widget(i)->objectName())) && *ok;
+  }
+  return true;
+}
+
+// The register test page after a finished run of one pass, and the trace
+// after it with the bytes of one exchange of its end.
+bool TestRunAndTrace(const QDir& out, const FakeServices& services, bool* ok) {
+  Form1->ui.PageControl1->setCurrentIndex(0);
+  Form1->tab1.Edit1->setText(QStringLiteral("0"));
+  Form1->tab1.ComboBox2->setEditText(QStringLiteral("1"));
+  Form1->Button3Click();
+  settle();
+  if (!services.messages.isEmpty()) return Refuse("the register test reported errors");
+  *ok = save(*Form1, out, QStringLiteral("main-TabSheet1-run.png")) && *ok;
+
+  TraceWindow* trace = Form1->traceWindow();
+  trace->flush();
+  auto* table = trace->findChild<QTableView*>(QStringLiteral("TraceTable"));
+  table->selectRow(trace->model()->rowCount() - 4);
+  trace->findChild<QPushButton*>(QStringLiteral("TraceBytes"))->setChecked(true);
+  trace->BytesClick();
+  settle();
+  *ok = save(*trace, out, QStringLiteral("trace-window.png")) && *ok;
+  return true;
+}
+
+// The status-byte viewer and the invalid-state dialog, grabbed while shown.
+void Dialogs(const QDir& out, FakeServices& services, km4410r::sim::Simulator& sim, bool* ok) {
+  auto grabDialog = [&](const QString& file) {
+    return [&, file](QDialog& dialog) {
+      settle();
+      *ok = save(dialog, out, file) && *ok;
+    };
+  };
+  services.dialogScripts[QStringLiteral("TForm5")] = grabDialog(QStringLiteral("TForm5.png"));
+  Form1->Button25Click();
+
+  // A register with a non-fiscal receipt open has something to say in the
+  // invalid-state dialog.
+  sim.withModel([](km4410r::sim::RegisterModel& m) { m.execute(0x26, ""); });
+  services.dialogScripts[QStringLiteral("TForm4")] = grabDialog(QStringLiteral("TForm4.png"));
+  Form4->ShowModal();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,7 +115,7 @@ int main(int argc, char** argv) {
   // A virtual port folder of our own, so that COM1 is the simulator here.
   QTemporaryDir runtime;
   if (!runtime.isValid()) {
-    std::fprintf(stderr, "km4410r-screenshots: no temporary folder\n");
+    Refuse("no temporary folder");
     return 1;
   }
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
@@ -74,65 +143,9 @@ int main(int argc, char** argv) {
   };
   services.installSelf();
 
-  CreateWindows();
-  Form1->show();
-  settle();
-  bool ok = save(*Form1, out, QStringLiteral("main-disconnected.png"));
-
-  Form1->Button2Click();  // COM1, 19200 baud: the simulator
-  settle();
-  if (!Form1->isConnected() || !services.messages.isEmpty()) {
-    std::fprintf(stderr, "km4410r-screenshots: could not connect to the simulator\n");
-    return 1;
-  }
-  ok = save(*Form1, out, QStringLiteral("main-window.png")) && ok;
-
-  // The exchange trace, open from here on, records the pages and the test run.
-  Form1->Button38Click();
-  TraceWindow* trace = Form1->traceWindow();
-
-  PageControl* pages = Form1->ui.PageControl1;
-  for (int i = 0; i < pages->count(); ++i) {
-    pages->setCurrentIndex(i);
-    settle();
-    ok = save(*Form1, out, QStringLiteral("main-%1.png").arg(pages->widget(i)->objectName())) && ok;
-  }
-  // The register test page after a finished run of one pass.
-  pages->setCurrentIndex(0);
-  Form1->tab1.Edit1->setText(QStringLiteral("0"));
-  Form1->tab1.ComboBox2->setEditText(QStringLiteral("1"));
-  Form1->Button3Click();
-  settle();
-  if (!services.messages.isEmpty()) {
-    std::fprintf(stderr, "km4410r-screenshots: the register test reported errors\n");
-    return 1;
-  }
-  ok = save(*Form1, out, QStringLiteral("main-TabSheet1-run.png")) && ok;
-
-  // The trace after the run, with the bytes of one exchange of its end.
-  trace->flush();
-  auto* table = trace->findChild<QTableView*>(QStringLiteral("TraceTable"));
-  table->selectRow(trace->model()->rowCount() - 4);
-  trace->findChild<QPushButton*>(QStringLiteral("TraceBytes"))->setChecked(true);
-  trace->BytesClick();
-  settle();
-  ok = save(*trace, out, QStringLiteral("trace-window.png")) && ok;
-
-  auto grabDialog = [&](const QString& file) {
-    return [&, file](QDialog& dialog) {
-      settle();
-      ok = save(dialog, out, file) && ok;
-    };
-  };
-  services.dialogScripts[QStringLiteral("TForm5")] = grabDialog(QStringLiteral("TForm5.png"));
-  Form1->Button25Click();
-
-  // A register with a non-fiscal receipt open has something to say in the
-  // invalid-state dialog.
-  sim.withModel([](km4410r::sim::RegisterModel& m) { m.execute(0x26, ""); });
-  services.dialogScripts[QStringLiteral("TForm4")] = grabDialog(QStringLiteral("TForm4.png"));
-  Form4->ShowModal();
-
+  bool ok = true;
+  if (!MainWindow(out, services, &ok) || !TestRunAndTrace(out, services, &ok)) return 1;
+  Dialogs(out, services, sim, &ok);
   DestroyWindows();
   sim.stop();
   return ok ? 0 : 1;
