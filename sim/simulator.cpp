@@ -405,20 +405,18 @@ Simulator::~Simulator() { stop(); }
 bool Simulator::start(std::string* error) {
   Impl& s = *impl_;
   if (s.worker.running()) return true;
+  auto fail = [&](const char* what) {
+    setError(error, std::string(what) + ": " + std::strerror(errno));
+    for (int* fd : {&s.master, &s.slaveHold}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+    return false;
+  };
   s.master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (s.master < 0 || grantpt(s.master) != 0 || unlockpt(s.master) != 0) {
-    setError(error, std::string("cannot open a pty: ") + std::strerror(errno));
-    if (s.master >= 0) close(s.master);
-    s.master = -1;
-    return false;
-  }
+  if (s.master < 0 || grantpt(s.master) != 0 || unlockpt(s.master) != 0) return fail("cannot open a pty");
   char name[128];
-  if (ptsname_r(s.master, name, sizeof name) != 0) {
-    setError(error, std::string("ptsname: ") + std::strerror(errno));
-    close(s.master);
-    s.master = -1;
-    return false;
-  }
+  if (ptsname_r(s.master, name, sizeof name) != 0) return fail("ptsname");
   s.slave = name;
   fcntl(s.master, F_SETFL, fcntl(s.master, F_GETFL) | O_NONBLOCK);
   s.slaveHold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -428,13 +426,7 @@ bool Simulator::start(std::string* error) {
     t.c_cflag |= CLOCAL | CREAD;
     tcsetattr(s.master, TCSANOW, &t);
   }
-  if (!s.worker.open()) {
-    setError(error, std::string("pipe: ") + std::strerror(errno));
-    close(s.master);
-    if (s.slaveHold >= 0) close(s.slaveHold);
-    s.master = s.slaveHold = -1;
-    return false;
-  }
+  if (!s.worker.open()) return fail("pipe");
   s.worker.start([&s] { s.serve(); });
   return true;
 }
