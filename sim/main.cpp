@@ -119,34 +119,38 @@ bool tcpAddress(const std::string& s, std::string& host, int& port) {
   return port >= 1 && port <= 65535;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct Settings {
   km4410r::sim::Options opts;
-  opts.workTimeMs = 20;
-  opts.reportTimeMs = 1500;
   int com = 0;
   std::string link, switches, paper, display, tcpHost;
   int tcpPort = 0;
   bool verbose = false, window = false;
+};
+
+// Reads the command line into *s: -1 to go on, else the exit status (after
+// --help, or a bad argument).
+int parseArguments(int argc, char** argv, Settings* s) {
+  s->opts.workTimeMs = 20;
+  s->opts.reportTimeMs = 1500;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     const char* v = nullptr;
     bool ok = true;
-    if (a == "--com") ok = (v = value()) && ParseComNumber(v, &com);  // 1..255, as the tool reads COMn
-    else if (a == "--link") ok = (v = value()) && (link = v, true);
-    else if (a == "--tcp") ok = (v = value()) && tcpAddress(v, tcpHost, tcpPort);
-    else if (a == "--baud") ok = (v = value()) && number(v, opts.baud);
-    else if (a == "--work-ms") ok = (v = value()) && number(v, opts.workTimeMs);
-    else if (a == "--report-ms") ok = (v = value()) && number(v, opts.reportTimeMs);
+    if (a == "--com") ok = (v = value()) && ParseComNumber(v, &s->com);  // 1..255, as the tool reads COMn
+    else if (a == "--link") ok = (v = value()) && (s->link = v, true);
+    else if (a == "--tcp") ok = (v = value()) && tcpAddress(v, s->tcpHost, s->tcpPort);
+    else if (a == "--baud") ok = (v = value()) && number(v, s->opts.baud);
+    else if (a == "--work-ms") ok = (v = value()) && number(v, s->opts.workTimeMs);
+    else if (a == "--report-ms") ok = (v = value()) && number(v, s->opts.reportTimeMs);
     else if (a == "--switches") {
       ok = (v = value()) && std::strlen(v) == 8 && std::strspn(v, "01") == 8;
-      if (ok) switches = v;
-    } else if (a == "--paper") ok = (v = value()) && *v && (paper = v, true);
-    else if (a == "--display") ok = (v = value()) && *v && (display = v, true);
-    else if (a == "--window") window = true;
-    else if (a == "--verbose") verbose = true;
+      if (ok) s->switches = v;
+    } else if (a == "--paper") ok = (v = value()) && *v && (s->paper = v, true);
+    else if (a == "--display") ok = (v = value()) && *v && (s->display = v, true);
+    else if (a == "--window") s->window = true;
+    else if (a == "--verbose") s->verbose = true;
     else if (a == "--help" || a == "-h") {
       usage();
       return 0;
@@ -157,31 +161,72 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (com && !link.empty()) {
+  return -1;
+}
+
+// Checks the settings together: -1 when they go, else the exit status.
+int checkSettings(Settings* s) {
+  if (s->com && !s->link.empty()) {
     std::fprintf(stderr, "km4410r-sim: give --com or --link, not both\n");
     return 2;
   }
-  if (!com && link.empty() && !tcpPort) com = 1;  // with --tcp alone, the pty needs no name
+  if (!s->com && s->link.empty() && !s->tcpPort) s->com = 1;  // with --tcp alone, the pty needs no name
 #ifndef KM_SIM_WINDOW
-  if (window) {
+  if (s->window) {
     std::fprintf(stderr,
                  "km4410r-sim: --window is not available: this build has no Qt 6 Widgets (built without them or "
                  "with -DKM_BUILD_APP=OFF)\n");
     return 2;
   }
 #else
-  if (window && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+  if (s->window && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
     std::fprintf(stderr, "km4410r-sim: --window needs a display: DISPLAY is not set (try xvfb-run)\n");
     return 2;
   }
 #endif
+  return -1;
+}
+
+void logLine(const std::string& line) {
+  std::timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm t{};
+  localtime_r(&ts.tv_sec, &t);
+  std::fprintf(stderr, "%02d:%02d:%02d.%03ld %s\n", t.tm_hour, t.tm_min, t.tm_sec, ts.tv_nsec / 1000000,
+               line.c_str());
+}
+
+// Starts the simulator and the relay as the settings say, and tells where
+// they serve. false with *error set on failure.
+bool serve(const Settings& s, km4410r::sim::Simulator& sim, km4410r::sim::TcpRelay& relay, std::string* error) {
+  if (!s.switches.empty()) sim.withModel([&](km4410r::sim::RegisterModel& m) { m.setSwitches(s.switches); });
+  if (s.verbose) sim.setLogger(logLine);
+  if (!sim.start(error)) return false;
+  if (!(s.com ? sim.registerCom(s.com, error) : sim.linkAt(s.link, error))) return false;
+  if (s.tcpPort && !relay.start(sim.slavePath(), s.tcpHost, s.tcpPort, error)) return false;
+  std::string sw;
+  sim.withModel([&](km4410r::sim::RegisterModel& m) { sw = m.switches(); });
+  std::string served;
+  if (s.com || !s.link.empty())
+    served = "as " + (s.com ? "COM" + std::to_string(s.com) + " at " : std::string()) + sim.linkPath();
+  if (s.tcpPort) served += (served.empty() ? "on " : " and on ") + relay.address();
+  std::printf("km4410r-sim: serving %s %s (switches %s, %d baud)\n", sim.slavePath().c_str(), served.c_str(),
+              sw.c_str(), s.opts.baud);
+  std::fflush(stdout);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  if (const int rc = parseArguments(argc, argv, &s); rc >= 0) return rc;
+  if (const int rc = checkSettings(&s); rc >= 0) return rc;
   Outputs outputs;
-  {
-    std::string error;
-    if (!outputs.open(paper, display, &error)) {
-      std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
-      return 1;
-    }
+  std::string error;
+  if (!outputs.open(s.paper, s.display, &error)) {
+    std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
+    return 1;
   }
 
   // The serving thread inherits the blocked signals; main waits for them.
@@ -192,63 +237,31 @@ int main(int argc, char** argv) {
   sigaddset(&sigs, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
-  km4410r::sim::Simulator sim(opts);
-  if (!switches.empty()) sim.withModel([&](km4410r::sim::RegisterModel& m) { m.setSwitches(switches); });
-  if (verbose)
-    sim.setLogger([](const std::string& line) {
-      std::timespec ts{};
-      clock_gettime(CLOCK_REALTIME, &ts);
-      std::tm t{};
-      localtime_r(&ts.tv_sec, &t);
-      std::fprintf(stderr, "%02d:%02d:%02d.%03ld %s\n", t.tm_hour, t.tm_min, t.tm_sec, ts.tv_nsec / 1000000,
-                   line.c_str());
-    });
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
-    return 1;
-  }
-  bool linked = com ? sim.registerCom(com, &error) : sim.linkAt(link, &error);
-  if (!linked) {
-    std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
-    return 1;
-  }
+  km4410r::sim::Simulator sim(s.opts);
   // Declared after the simulator: it ends before the pty behind it does.
   km4410r::sim::TcpRelay relay;
-  if (tcpPort && !relay.start(sim.slavePath(), tcpHost, tcpPort, &error)) {
+  if (!serve(s, sim, relay, &error)) {
     std::fprintf(stderr, "km4410r-sim: %s\n", error.c_str());
     return 1;
   }
-  std::string sw;
-  sim.withModel([&](km4410r::sim::RegisterModel& m) { sw = m.switches(); });
-  std::string served;
-  if (com || !link.empty())
-    served = "as " + (com ? "COM" + std::to_string(com) + " at " : std::string()) + sim.linkPath();
-  if (tcpPort) served += (served.empty() ? "on " : " and on ") + relay.address();
-  std::printf("km4410r-sim: serving %s %s (switches %s, %d baud)\n", sim.slavePath().c_str(), served.c_str(),
-              sw.c_str(), opts.baud);
-  std::fflush(stdout);
+  int rc = 0;
+  std::string why;
 #ifdef KM_SIM_WINDOW
-  if (window) {
-    const int rc = km4410r::sim::runSimWindow(argc, argv, sim, sigs, [&] { outputs.write(sim); });
-    relay.stop();
-    sim.stop();
-    outputs.write(sim);
-    std::printf("km4410r-sim: stopped (window closed or signal)\n");
-    return rc;
+  if (s.window) {
+    rc = km4410r::sim::runSimWindow(argc, argv, sim, sigs, [&] { outputs.write(sim); });
+    why = "window closed or signal";
   }
 #endif
-  // The printed items are written every 100 ms, off the serving thread.
-  int sig = 0;
-  const timespec tick{0, 100 * 1000 * 1000};
-  for (;;) {
-    sig = sigtimedwait(&sigs, nullptr, &tick);
-    if (sig > 0) break;
-    outputs.write(sim);
+  if (!s.window) {
+    // The printed items are written every 100 ms, off the serving thread.
+    int sig = 0;
+    const timespec tick{0, 100 * 1000 * 1000};
+    while ((sig = sigtimedwait(&sigs, nullptr, &tick)) <= 0) outputs.write(sim);
+    why = strsignal(sig);
   }
   relay.stop();
   sim.stop();
   outputs.write(sim);
-  std::printf("km4410r-sim: stopped (%s)\n", strsignal(sig));
-  return 0;
+  std::printf("km4410r-sim: stopped (%s)\n", why.c_str());
+  return rc;
 }

@@ -179,175 +179,193 @@ bool endsWithCut(const PrintedItem& p) {
   }
 }
 
+namespace {
+
+void receiptOpen(Paper& out, const PrintedItem& p) {
+  out.head(p);
+  if (p.receipt != ReceiptKind::NonFiscal) {
+    out.text("НН " + p.taxNumber);
+    out.full("КАССИР " + utf8(p.name), "КАССА " + std::to_string(p.till));
+  }
+  out.full(receiptTitle(p.receipt, p.number), stamp(p.time));
+}
+
+void sale(Paper& out, const PrintedItem& p) {
+  const std::string letter = " " + taxLetter(p.taxGroup);
+  const std::string name = (p.flag ? "СТОРНО " : "") + utf8(p.name);
+  if ((p.qty == 1000 || p.qty == -1000) && p.adjustment == 0) {
+    out.pair(name, money(p.amount), kAmountEnd, letter);
+    return;
+  }
+  out.text(name);
+  out.pair("  " + quantity(p.qty) + " x " + money(p.price), money(p.value), kAmountEnd, letter);
+  if (p.adjustment != 0) out.pair("  " + adjustmentLabel(p.adjustment, p.percent), money(p.adjustment));
+}
+
+void subtotal(Paper& out, const PrintedItem& p) {
+  if (p.flag) out.pair("ПРОМЕЖУТОЧНЫЙ ИТОГ", money(p.value));
+  if (p.adjustment != 0) out.pair(adjustmentLabel(p.adjustment, p.percent), money(p.adjustment));
+}
+
+void payment(Paper& out, const PrintedItem& p) {
+  if (p.flag) {
+    out.rule();
+    out.pair("ИТОГО", money(p.total));
+  }
+  out.pair(paymentName(p.option), money(p.amount));
+  if (p.change >= 0) out.pair("СДАЧА", money(p.change));
+  else out.pair("К ОПЛАТЕ", money(-p.change));
+}
+
+void receiptClose(Paper& out, const PrintedItem& p) {
+  if (p.receipt == ReceiptKind::NonFiscal) {
+    out.centred("НЕФИСКАЛЬНЫЙ ЧЕК");
+  } else {
+    taxGroups(out, p.groups, p.rates, false);
+    out.rule();
+    out.ids(p);
+    out.centred(p.receipt == ReceiptKind::Return ? "ФИСКАЛЬНЫЙ ЧЕК ВОЗВРАТА" : "ФИСКАЛЬНЫЙ ЧЕК");
+  }
+}
+
+void cashInOut(Paper& out, const PrintedItem& p) {
+  out.head(p);
+  out.full(p.amount > 0 ? "СЛУЖЕБНЫЙ ВНОС" : "СЛУЖЕБНЫЙ ВЫНОС", stamp(p.time));
+  out.full("СУММА", money(std::llabs(static_cast<long long>(p.amount))));
+  out.full("В КАССЕ", money(p.total));
+}
+
+void dailyReport(Paper& out, const PrintedItem& p) {
+  const DayTotals& d = p.day;
+  int64_t sales = 0, returns = 0;
+  for (size_t g = 0; g < 5; ++g) {
+    sales += d.sales[g];
+    returns += d.returns[g];
+  }
+  out.head(p);
+  out.text("НН " + p.taxNumber);
+  out.full(p.flag ? "Z-ОТЧЕТ № " + std::to_string(p.number) : "X-ОТЧЕТ", stamp(p.time));
+  out.text("ПРОДАЖИ");
+  taxGroups(out, d.sales, p.rates, true);
+  out.full("ВСЕГО ПРОДАЖ", money(sales));
+  out.text("ВОЗВРАТЫ");
+  taxGroups(out, d.returns, p.rates, true);
+  out.full("ВСЕГО ВОЗВРАТОВ", money(returns));
+  out.full("ЧЕКОВ ПРОДАЖИ", std::to_string(d.saleReceipts));
+  out.full("ЧЕКОВ ВОЗВРАТА", std::to_string(d.returnReceipts));
+  out.full("НЕФИСКАЛЬНЫХ ЧЕКОВ", std::to_string(d.nonFiscalReceipts));
+  out.full("СЛУЖЕБНЫЙ ВНОС", money(d.cashIn));
+  out.full("СЛУЖЕБНЫЙ ВЫНОС", money(d.cashOut));
+  out.full("НАЛИЧНЫХ В КАССЕ", money(d.cash()));
+  out.rule();
+  out.ids(p);
+  if (p.flag) out.centred("ОБНУЛЕНИЕ ДНЕВНЫХ ИТОГОВ");
+}
+
+void articleReport(Paper& out, const PrintedItem& p) {
+  out.head(p);
+  out.text(p.option == 'S'   ? "ОТЧЕТ О ПРОДАННЫХ ТОВАРАХ"
+           : p.option == 'P' ? "ОТЧЕТ О ЗАПРОГРАММИРОВАННЫХ ТОВАРАХ"
+                             : "ОТЧЕТ ПО ГРУППАМ ТОВАРОВ");
+  out.text(stamp(p.time));
+}
+
+void articleLine(Paper& out, const PrintedItem& p) {
+  if (p.option == 'G') {
+    out.text("ГРУППА " + std::to_string(p.group));
+    out.full("  ПРОДАНО " + quantity(p.qty), money(p.amount));
+    return;
+  }
+  out.text(std::to_string(p.number) + " " + utf8(p.name));
+  if (p.option == 'S') out.full("  ПРОДАНО " + quantity(p.qty), money(p.amount));
+  else out.full("  ГРУППА " + std::to_string(p.group) + ", НДС " + taxLetter(p.taxGroup), money(p.price));
+}
+
+void articleReportEnd(Paper& out, const PrintedItem& p) {
+  out.rule();
+  out.full(p.option == 'G' ? "ГРУПП" : "ТОВАРОВ", std::to_string(p.count));
+}
+
+void periodicReport(Paper& out, const PrintedItem& p) {
+  out.head(p);
+  out.text(p.flag ? "ПОЛНЫЙ ПЕРИОДИЧЕСКИЙ ОТЧЕТ" : "СОКРАЩЕННЫЙ ПЕРИОДИЧЕСКИЙ ОТЧЕТ");
+  if (p.option == 'D') {
+    out.text("ПО ДАТАМ");
+    out.text("С " + periodDate(p.from) + " ПО " + periodDate(p.to));
+  } else {
+    out.text("ПО НОМЕРАМ Z-ОТЧЕТОВ");
+    out.text("С " + p.from + " ПО " + p.to);
+  }
+  out.text(stamp(p.time));
+}
+
+void periodicLine(Paper& out, const PrintedItem& p) {
+  out.full("Z-ОТЧЕТ № " + std::to_string(p.number), date(p.date));
+  out.full("  ПРОДАЖИ", money(p.sales));
+  out.full("  ВОЗВРАТЫ", money(p.returns));
+}
+
+void periodicEnd(Paper& out, const PrintedItem& p) {
+  out.rule();
+  out.full("Z-ОТЧЕТОВ", std::to_string(p.count));
+  out.full("ПРОДАЖИ", money(p.sales));
+  out.full("ВОЗВРАТЫ", money(p.returns));
+}
+
+void diagnostic(Paper& out, const PrintedItem& p) {
+  out.full("ДИАГНОСТИКА", stamp(p.time));
+  out.full("ВЕРСИЯ ПО", p.name);
+  out.full("ПЕРЕКЛЮЧАТЕЛИ", p.text);
+  out.full("МОДУЛЬ ФП", p.flag ? "ЕСТЬ" : "НЕТ");
+  out.full("ЗН", p.serial);
+  out.full("ФН", p.fiscal);
+  out.full("НН", p.taxNumber);
+  out.text("СТАВКИ НАЛОГОВ");
+  for (size_t g = 0; g < p.rates.size(); ++g)
+    out.full("  " + taxLetter(static_cast<int>(g)),
+             g < p.enabledGroups.size() && p.enabledGroups[g] == '1' ? rate(p.rates[g]) : "ЗАПРЕЩЕНА");
+}
+
+void modemReport(Paper& out, const PrintedItem& p) {
+  char state[8];
+  std::snprintf(state, sizeof state, "%02X", static_cast<unsigned>(p.number) & 0xFFu);
+  out.full("ОТЧЕТ МОДЕМА", stamp(p.time));
+  out.full("СОСТОЯНИЕ", state);
+  out.full("ID_DEV", std::to_string(p.value));
+  out.full("НЕПЕРЕДАННЫЙ ДОКУМЕНТ", p.text);
+  out.full("ПЕРСОНАЛИЗАЦИЯ", p.name);
+}
+
+void feed(Paper& out, const PrintedItem& p) {
+  for (int i = 0; i < p.count && i < 99; ++i) out.text("");
+}
+
+}  // namespace
+
 std::string paperText(const PrintedItem& p) {
   Paper out;
   switch (p.kind) {
-    case PrintKind::ReceiptOpen:
-      out.head(p);
-      if (p.receipt != ReceiptKind::NonFiscal) {
-        out.text("НН " + p.taxNumber);
-        out.full("КАССИР " + utf8(p.name), "КАССА " + std::to_string(p.till));
-      }
-      out.full(receiptTitle(p.receipt, p.number), stamp(p.time));
-      break;
-    case PrintKind::ReceiptText:
-      out.text(utf8(p.text));
-      break;
-    case PrintKind::Sale: {
-      const std::string letter = " " + taxLetter(p.taxGroup);
-      const std::string name = (p.flag ? "СТОРНО " : "") + utf8(p.name);
-      if ((p.qty == 1000 || p.qty == -1000) && p.adjustment == 0) {
-        out.pair(name, money(p.amount), kAmountEnd, letter);
-        break;
-      }
-      out.text(name);
-      out.pair("  " + quantity(p.qty) + " x " + money(p.price), money(p.value), kAmountEnd, letter);
-      if (p.adjustment != 0) out.pair("  " + adjustmentLabel(p.adjustment, p.percent), money(p.adjustment));
-      break;
-    }
-    case PrintKind::Subtotal:
-      if (p.flag) out.pair("ПРОМЕЖУТОЧНЫЙ ИТОГ", money(p.value));
-      if (p.adjustment != 0) out.pair(adjustmentLabel(p.adjustment, p.percent), money(p.adjustment));
-      break;
-    case PrintKind::Payment:
-      if (p.flag) {
-        out.rule();
-        out.pair("ИТОГО", money(p.total));
-      }
-      out.pair(paymentName(p.option), money(p.amount));
-      if (p.change >= 0) out.pair("СДАЧА", money(p.change));
-      else out.pair("К ОПЛАТЕ", money(-p.change));
-      break;
-    case PrintKind::ReceiptClose:
-      if (p.receipt == ReceiptKind::NonFiscal) {
-        out.centred("НЕФИСКАЛЬНЫЙ ЧЕК");
-      } else {
-        taxGroups(out, p.groups, p.rates, false);
-        out.rule();
-        out.ids(p);
-        out.centred(p.receipt == ReceiptKind::Return ? "ФИСКАЛЬНЫЙ ЧЕК ВОЗВРАТА" : "ФИСКАЛЬНЫЙ ЧЕК");
-      }
-      out.cut();
-      break;
-    case PrintKind::ReceiptCancel:
-      out.centred(receiptTitle(p.receipt, p.number) + " АННУЛИРОВАН");
-      out.cut();
-      break;
-    case PrintKind::CashInOut:
-      out.head(p);
-      out.full(p.amount > 0 ? "СЛУЖЕБНЫЙ ВНОС" : "СЛУЖЕБНЫЙ ВЫНОС", stamp(p.time));
-      out.full("СУММА", money(std::llabs(static_cast<long long>(p.amount))));
-      out.full("В КАССЕ", money(p.total));
-      out.cut();
-      break;
-    case PrintKind::DailyReport: {
-      const DayTotals& d = p.day;
-      int64_t sales = 0, returns = 0;
-      for (size_t g = 0; g < 5; ++g) {
-        sales += d.sales[g];
-        returns += d.returns[g];
-      }
-      out.head(p);
-      out.text("НН " + p.taxNumber);
-      out.full(p.flag ? "Z-ОТЧЕТ № " + std::to_string(p.number) : "X-ОТЧЕТ", stamp(p.time));
-      out.text("ПРОДАЖИ");
-      taxGroups(out, d.sales, p.rates, true);
-      out.full("ВСЕГО ПРОДАЖ", money(sales));
-      out.text("ВОЗВРАТЫ");
-      taxGroups(out, d.returns, p.rates, true);
-      out.full("ВСЕГО ВОЗВРАТОВ", money(returns));
-      out.full("ЧЕКОВ ПРОДАЖИ", std::to_string(d.saleReceipts));
-      out.full("ЧЕКОВ ВОЗВРАТА", std::to_string(d.returnReceipts));
-      out.full("НЕФИСКАЛЬНЫХ ЧЕКОВ", std::to_string(d.nonFiscalReceipts));
-      out.full("СЛУЖЕБНЫЙ ВНОС", money(d.cashIn));
-      out.full("СЛУЖЕБНЫЙ ВЫНОС", money(d.cashOut));
-      out.full("НАЛИЧНЫХ В КАССЕ", money(d.cash()));
-      out.rule();
-      out.ids(p);
-      if (p.flag) out.centred("ОБНУЛЕНИЕ ДНЕВНЫХ ИТОГОВ");
-      out.cut();
-      break;
-    }
-    case PrintKind::ArticleReport:
-      out.head(p);
-      out.text(p.option == 'S'   ? "ОТЧЕТ О ПРОДАННЫХ ТОВАРАХ"
-               : p.option == 'P' ? "ОТЧЕТ О ЗАПРОГРАММИРОВАННЫХ ТОВАРАХ"
-                                 : "ОТЧЕТ ПО ГРУППАМ ТОВАРОВ");
-      out.text(stamp(p.time));
-      break;
-    case PrintKind::ArticleLine:
-      if (p.option == 'G') {
-        out.text("ГРУППА " + std::to_string(p.group));
-        out.full("  ПРОДАНО " + quantity(p.qty), money(p.amount));
-      } else {
-        out.text(std::to_string(p.number) + " " + utf8(p.name));
-        if (p.option == 'S') out.full("  ПРОДАНО " + quantity(p.qty), money(p.amount));
-        else out.full("  ГРУППА " + std::to_string(p.group) + ", НДС " + taxLetter(p.taxGroup), money(p.price));
-      }
-      break;
-    case PrintKind::ArticleReportEnd:
-      out.rule();
-      out.full(p.option == 'G' ? "ГРУПП" : "ТОВАРОВ", std::to_string(p.count));
-      out.cut();
-      break;
-    case PrintKind::PeriodicReport:
-      out.head(p);
-      out.text(p.flag ? "ПОЛНЫЙ ПЕРИОДИЧЕСКИЙ ОТЧЕТ" : "СОКРАЩЕННЫЙ ПЕРИОДИЧЕСКИЙ ОТЧЕТ");
-      if (p.option == 'D') {
-        out.text("ПО ДАТАМ");
-        out.text("С " + periodDate(p.from) + " ПО " + periodDate(p.to));
-      } else {
-        out.text("ПО НОМЕРАМ Z-ОТЧЕТОВ");
-        out.text("С " + p.from + " ПО " + p.to);
-      }
-      out.text(stamp(p.time));
-      break;
-    case PrintKind::PeriodicLine:
-      out.full("Z-ОТЧЕТ № " + std::to_string(p.number), date(p.date));
-      out.full("  ПРОДАЖИ", money(p.sales));
-      out.full("  ВОЗВРАТЫ", money(p.returns));
-      break;
-    case PrintKind::PeriodicEnd:
-      out.rule();
-      out.full("Z-ОТЧЕТОВ", std::to_string(p.count));
-      out.full("ПРОДАЖИ", money(p.sales));
-      out.full("ВОЗВРАТЫ", money(p.returns));
-      out.cut();
-      break;
-    case PrintKind::Diagnostic:
-      out.full("ДИАГНОСТИКА", stamp(p.time));
-      out.full("ВЕРСИЯ ПО", p.name);
-      out.full("ПЕРЕКЛЮЧАТЕЛИ", p.text);
-      out.full("МОДУЛЬ ФП", p.flag ? "ЕСТЬ" : "НЕТ");
-      out.full("ЗН", p.serial);
-      out.full("ФН", p.fiscal);
-      out.full("НН", p.taxNumber);
-      out.text("СТАВКИ НАЛОГОВ");
-      for (size_t g = 0; g < p.rates.size(); ++g)
-        out.full("  " + taxLetter(static_cast<int>(g)),
-                 g < p.enabledGroups.size() && p.enabledGroups[g] == '1' ? rate(p.rates[g]) : "ЗАПРЕЩЕНА");
-      out.cut();
-      break;
-    case PrintKind::ModemReport: {
-      char state[8];
-      std::snprintf(state, sizeof state, "%02X", static_cast<unsigned>(p.number) & 0xFFu);
-      out.full("ОТЧЕТ МОДЕМА", stamp(p.time));
-      out.full("СОСТОЯНИЕ", state);
-      out.full("ID_DEV", std::to_string(p.value));
-      out.full("НЕПЕРЕДАННЫЙ ДОКУМЕНТ", p.text);
-      out.full("ПЕРСОНАЛИЗАЦИЯ", p.name);
-      out.cut();
-      break;
-    }
-    case PrintKind::Cut:
-      out.cut();
-      break;
-    case PrintKind::Feed:
-      for (int i = 0; i < p.count && i < 99; ++i) out.text("");
-      break;
-    case PrintKind::Display:
-      break;
+    case PrintKind::ReceiptOpen: receiptOpen(out, p); break;
+    case PrintKind::ReceiptText: out.text(utf8(p.text)); break;
+    case PrintKind::Sale: sale(out, p); break;
+    case PrintKind::Subtotal: subtotal(out, p); break;
+    case PrintKind::Payment: payment(out, p); break;
+    case PrintKind::ReceiptClose: receiptClose(out, p); break;
+    case PrintKind::ReceiptCancel: out.centred(receiptTitle(p.receipt, p.number) + " АННУЛИРОВАН"); break;
+    case PrintKind::CashInOut: cashInOut(out, p); break;
+    case PrintKind::DailyReport: dailyReport(out, p); break;
+    case PrintKind::ArticleReport: articleReport(out, p); break;
+    case PrintKind::ArticleLine: articleLine(out, p); break;
+    case PrintKind::ArticleReportEnd: articleReportEnd(out, p); break;
+    case PrintKind::PeriodicReport: periodicReport(out, p); break;
+    case PrintKind::PeriodicLine: periodicLine(out, p); break;
+    case PrintKind::PeriodicEnd: periodicEnd(out, p); break;
+    case PrintKind::Diagnostic: diagnostic(out, p); break;
+    case PrintKind::ModemReport: modemReport(out, p); break;
+    case PrintKind::Feed: feed(out, p); break;
+    case PrintKind::Cut: case PrintKind::Display: break;
   }
+  if (endsWithCut(p)) out.cut();  // the cutter after a document, and the cut command
   return out.str();
 }
 

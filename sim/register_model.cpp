@@ -193,6 +193,21 @@ int taxIndex(uint8_t c) {
 }
 
 bool receiptOpen(const Receipt& r) { return r.kind != ReceiptKind::None; }
+bool fiscalOpen(const Receipt& r) { return r.kind == ReceiptKind::Sale || r.kind == ReceiptKind::Return; }
+
+// A percentage (hundredths of a percent) of an amount, rounded half away from zero.
+int64_t percentOf(int64_t amount, int64_t percent) {
+  const int64_t v = amount * percent;
+  return (v + (v >= 0 ? 5000 : -5000)) / 10000;
+}
+
+// Amounts separated by commas: "20.00,0.00,...".
+template <size_t N>
+std::string moneyList(const std::array<int64_t, N>& amounts) {
+  std::string t;
+  for (size_t i = 0; i < N; ++i) t += (i ? "," : "") + money(amounts[i]);
+  return t;
+}
 
 // Sets status bits in a status record.
 template <class... Bits>
@@ -303,12 +318,16 @@ PrintedItem& RegisterModel::addItem(PrintKind kind) {
   return slot;
 }
 
-void RegisterModel::head(PrintedItem& p) const {
-  for (const auto& h : header_)
-    if (!h.empty()) p.header.push_back(h);
+void RegisterModel::ids(PrintedItem& p) const {
   p.serial = serial_;
   p.fiscal = fiscal_;
   p.taxNumber = taxNumber_;
+}
+
+void RegisterModel::head(PrintedItem& p) const {
+  for (const auto& h : header_)
+    if (!h.empty()) p.header.push_back(h);
+  ids(p);
 }
 
 std::vector<PrintedItem> RegisterModel::printedSince(uint64_t after, uint64_t* missed) const {
@@ -419,221 +438,134 @@ Reply RegisterModel::answer(uint8_t cmd, const std::string& data) {
   return r;
 }
 
-RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Reply& r) {
-  // Commands that move paper.
-  bool prints = false;
-  switch (cmd) {
-    case 0x26: case 0x27: case 0x2A: case 0x2C: case 0x2D: case 0x30: case 0x33: case 0x34:
-    case 0x35: case 0x36: case 0x38: case 0x39: case 0x3A: case 0x45: case 0x46: case 0x47:
-    case 0x49: case 0x4F: case 0x55: case 0x5E: case 0x5F: case 0x6F:
-      prints = true;
-      break;
-    case 0x6C:
-      prints = d == "1";
-      break;
-    default:
-      break;
-  }
-  if (prints) {
-    if (paperOut_) return Result::NoPaper;
-    if (coverOpen_ || printerFault_) return Result::PrintFault;
-  }
+RegisterModel::Result RegisterModel::paperReady() const {
+  if (paperOut_) return Result::NoPaper;
+  if (coverOpen_ || printerFault_) return Result::PrintFault;
+  return Result::Ok;
+}
 
+RegisterModel::Result RegisterModel::run(uint8_t cmd, const std::string& d, Reply& r) {
+  // Each command code, whether it moves paper (and so needs paper in and the
+  // cover shut), and the member that carries it out.
+  struct Entry {
+    uint8_t cmd;
+    bool prints;
+    Command run;
+  };
+  static constexpr Entry kCommands[] = {
+      {0x21, false, &RegisterModel::display},              // clear the display
+      {0x23, false, &RegisterModel::display},              // the lower display row
+      {0x24, false, &RegisterModel::writeNetwork},         // write the network settings
+      {0x25, false, &RegisterModel::module},               // read the network settings
+      {0x26, true, &RegisterModel::nonFiscal},             // open a non-fiscal receipt
+      {0x27, true, &RegisterModel::nonFiscal},             // close the non-fiscal receipt
+      {0x2A, true, &RegisterModel::receiptText},           // non-fiscal text
+      {0x2B, false, &RegisterModel::setHeader},            // header lines and print options
+      {0x2C, true, &RegisterModel::devices},               // feed lines
+      {0x2D, true, &RegisterModel::devices},               // cut
+      {0x2F, false, &RegisterModel::display},              // the upper display row
+      {0x30, true, &RegisterModel::openFiscal},            // open a sale receipt
+      {0x33, true, &RegisterModel::subtotal},              // subtotal
+      {0x34, true, &RegisterModel::sale},                  // sale, shown on the display
+      {0x35, true, &RegisterModel::total},                 // total and payment
+      {0x36, true, &RegisterModel::receiptText},           // fiscal text
+      {0x38, true, &RegisterModel::closeFiscal},           // close the fiscal receipt
+      {0x39, true, &RegisterModel::cancel},                // cancel the fiscal receipt
+      {0x3A, true, &RegisterModel::sale},                  // sale
+      {0x3D, false, &RegisterModel::setDateTime},          // set the clock
+      {0x3E, false, &RegisterModel::information},          // read the clock
+      {0x3F, false, &RegisterModel::display},              // date and time on the display
+      {0x40, false, &RegisterModel::information},          // last Z report
+      {0x41, false, &RegisterModel::information},          // day totals
+      {0x45, true, &RegisterModel::dailyReport},           // X and Z reports
+      {0x46, true, &RegisterModel::serviceCash},           // service cash in and out
+      {0x47, true, &RegisterModel::printDiagnostic},       // print the diagnostic
+      {0x49, true, &RegisterModel::periodic},              // full periodic report by numbers
+      {0x4A, false, &RegisterModel::information},          // status
+      {0x4C, false, &RegisterModel::information},          // fiscal transaction state
+      {0x4F, true, &RegisterModel::periodic},              // short periodic report by dates
+      {0x50, false, &RegisterModel::devices},              // beep
+      {0x53, false, &RegisterModel::taxSetting},           // read or program the tax rates
+      {0x55, true, &RegisterModel::openFiscal},            // open a return receipt
+      {0x5A, false, &RegisterModel::information},          // diagnostic information
+      {0x5E, true, &RegisterModel::periodic},              // full periodic report by dates
+      {0x5F, true, &RegisterModel::periodic},              // short periodic report by numbers
+      {0x61, false, &RegisterModel::information},          // tax rates
+      {0x62, false, &RegisterModel::programTaxNumber},     // program the tax number
+      {0x63, false, &RegisterModel::information},          // tax number
+      {0x64, false, &RegisterModel::display},              // display control
+      {0x65, false, &RegisterModel::setPassword},          // operator password
+      {0x66, false, &RegisterModel::setName},              // operator name
+      {0x6A, false, &RegisterModel::devices},              // open the drawer
+      {0x6B, false, &RegisterModel::programArticles},      // program or delete articles
+      {0x6C, false, &RegisterModel::module},               // modem report (printed with "1")
+      {0x6F, true, &RegisterModel::articleReport},         // article report
+      {0x70, false, &RegisterModel::operatorInfo},         // operator information
+      {0x71, false, &RegisterModel::information},          // last receipt number
+      {0x76, false, &RegisterModel::changeAdminPassword},  // administrator password
+      {0x77, false, &RegisterModel::resetPassword},        // reset an operator password
+      {0xFF, false, &RegisterModel::module},               // device id
+  };
+  const auto* e =
+      std::find_if(std::begin(kCommands), std::end(kCommands), [cmd](const Entry& c) { return c.cmd == cmd; });
+  if (e == std::end(kCommands)) return Result::BadCommand;
+  if (e->prints)
+    if (const Result ready = paperReady(); ready != Result::Ok) return ready;
+  return (this->*(e->run))(cmd, d, r);
+}
+
+// ---------------------------------------------------------------- display, paper, devices
+
+RegisterModel::Result RegisterModel::display(uint8_t cmd, const std::string& d, Reply&) {
   switch (cmd) {
     case 0x21:  // clear display
       for (auto& row : display_) row.fill(" ");
       displayRow_ = 1;
       displayCol_ = 0;
       altSet_ = false;
-      return Result::Ok;
-    case 0x23:  // lower row
-      showText(1, d);
-      return Result::Ok;
-    case 0x2F:  // upper row
-      showText(0, d);
-      return Result::Ok;
-    case 0x64:  // display control: display codes, read from the line bytes
-      displayBytes(line_);
-      return Result::Ok;
-    case 0x3F:  // date and time on the display
+      break;
+    case 0x23: showText(1, d); break;       // lower row
+    case 0x2F: showText(0, d); break;       // upper row
+    case 0x64: displayBytes(line_); break;  // display control: display codes, read from the line bytes
+    default:                                // 0x3F: date and time on the display
       showText(0, dateText(clock()));
       showText(1, clockText().substr(9));
-      return Result::Ok;
+  }
+  return Result::Ok;
+}
 
-    case 0x26:  // open non-fiscal receipt
-      if (receiptOpen(receipt_)) return Result::NotAllowed;
-      receipt_ = Receipt{};
-      receipt_.kind = ReceiptKind::NonFiscal;
-      receipt_.number = receiptNumber_ + 1;
-      print("--- " + std::to_string(receipt_.number));
-      {
-        PrintedItem& p = addItem(PrintKind::ReceiptOpen);
-        p.receipt = ReceiptKind::NonFiscal;
-        p.number = receipt_.number;
-        head(p);
-      }
-      r.text = std::to_string(receipt_.number);
-      return Result::Ok;
-    case 0x2A:  // non-fiscal text
-      if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
-      if (receipt_.texts.size() < kMaxReceiptTexts) receipt_.texts.push_back(d);
-      print(d.substr(0, 42));
-      addItem(PrintKind::ReceiptText).text = d.substr(0, 42);
-      return Result::Ok;
-    case 0x27:  // close non-fiscal receipt
-      if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
-      receiptNumber_ = receipt_.number;
-      ++day_.nonFiscalReceipts;
-      {
-        PrintedItem& p = addItem(PrintKind::ReceiptClose);
-        p.receipt = ReceiptKind::NonFiscal;
-        p.number = receiptNumber_;
-      }
-      receipt_ = Receipt{};
-      r.text = std::to_string(receiptNumber_);
-      return Result::Ok;
+void RegisterModel::showAmount(int64_t amount) {
+  const std::string amt = money(amount);
+  showText(1, std::string(20 - std::min<size_t>(20, amt.size()), ' ') + amt);
+}
 
-    case 0x2B: return setHeader(d);
+RegisterModel::Result RegisterModel::devices(uint8_t cmd, const std::string& d, Reply&) {
+  switch (cmd) {
     case 0x2C: {  // feed lines
       long long n = 1;
       if (!d.empty() && !parseInt(d, n, 1, 99)) return Result::Syntax;
       linesFed_ += static_cast<int>(n);
       addItem(PrintKind::Feed).count = static_cast<int>(n);
-      return Result::Ok;
+      break;
     }
     case 0x2D:
       ++cuts_;
       addItem(PrintKind::Cut);
-      return Result::Ok;
-
-    case 0x30: return openFiscal(d, ReceiptKind::Sale, r);
-    case 0x55: return openFiscal(d, ReceiptKind::Return, r);
-    case 0x36:  // fiscal text
-      if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
-      if (receipt_.texts.size() < kMaxReceiptTexts) receipt_.texts.push_back(d);
-      print(d.substr(0, 42));
-      addItem(PrintKind::ReceiptText).text = d.substr(0, 42);
-      return Result::Ok;
-    case 0x34: return sale(d, true, r);
-    case 0x3A: return sale(d, false, r);
-    case 0x33: return subtotal(d, r);
-    case 0x35: return total(d, r);
-    case 0x38: return closeFiscal(r);
-    case 0x39: return cancel();
-
-    case 0x3D: return setDateTime(d);
-    case 0x3E:
-      r.text = clockText();
-      informationAnswer(cmd, r);
-      return Result::Ok;
-
-    case 0x45: return dailyReport(d, r);
-    case 0x46: return serviceCash(d, r);
-    case 0x47:
-      if (receiptOpen(receipt_)) return Result::NotAllowed;
-      print("DIAGNOSTIC " + diagnosticText());
-      {
-        PrintedItem& p = addItem(PrintKind::Diagnostic);
-        p.name = fwVersion_ + " " + fwDate_ + " " + fwTime_;
-        p.text = switches_;
-        p.flag = !(s4_ & kNoFmModule.mask);
-        p.rates = rates_;
-        p.enabledGroups = groups_;
-        p.serial = serial_;
-        p.fiscal = fiscal_;
-        p.taxNumber = taxNumber_;
-      }
-      r.printing = true;
-      return Result::Ok;
-    case 0x49: case 0x5F: return periodicByNumber(d, cmd == 0x49);
-    case 0x4F: case 0x5E: return periodicByDate(d, cmd == 0x5E);
-    case 0x6F: return articleReport(d);
-
-    case 0x4A:  // status
-      if (!d.empty() && d != "W" && d != "X") return Result::Syntax;
-      return Result::Ok;
-    case 0x5A:
-      if (!d.empty() && d != "0" && d != "1") return Result::Syntax;
-      r.text = diagnosticText();
-      informationAnswer(cmd, r);
-      return Result::Ok;
+      break;
     case 0x50:
       ++beeps_;
-      return Result::Ok;
-    case 0x6A: {  // drawer
+      break;
+    default: {  // 0x6A: the drawer
       long long pulse = 20;
       if (!d.empty() && !parseInt(d, pulse, 5, 150)) return Result::Syntax;
       ++drawerOpenings_;
       lastPulse_ = static_cast<int>(pulse);
-      return Result::Ok;
     }
-
-    case 0x53: return taxSetting(d, r);
-    case 0x61: {
-      std::string t;
-      for (size_t i = 0; i < 4; ++i) t += (i ? "," : "") + money(rates_[i]);
-      r.text = t;
-      informationAnswer(cmd, r);
-      return Result::Ok;
-    }
-    case 0x62: return taxNumber(d);
-    case 0x63:
-      r.text = taxNumber_ + "," + std::string(1, taxKind_);
-      informationAnswer(cmd, r);
-      return Result::Ok;
-
-    case 0x6B: return articles(d, r);
-    case 0x65: return setPassword(d);
-    case 0x66: return setName(d);
-    case 0x70: return operatorInfo(d, r);
-    case 0x76: return adminPassword(d);
-    case 0x77: return resetPassword(d);
-
-    case 0x24: return writeNetwork(d);
-    case 0x25: {
-      if (const auto a = moduleAnswers_.find(cmd); a != moduleAnswers_.end()) {
-        r.text = a->second;
-        return Result::Ok;
-      }
-      const auto& n = network_;
-      auto le16 = [](uint16_t v) { return hex(v & 0xFFu, 2) + hex(v >> 8, 2); };
-      r.text = std::string(n.dhcp ? "1" : "0") + "," + hex(n.address[0], 8) + "," + hex(n.address[1], 8) + "," +
-               hex(n.address[2], 8) + "," + hex(n.address[3], 8) + "," + le16(n.port) + "," + le16(n.period) +
-               "," + le16(n.retry);
-      return Result::Ok;
-    }
-    case 0x6C: case 0xFF: {
-      const Result res = cmd == 0x6C ? modemReport(d, r) : Result::Ok;
-      if (cmd == 0xFF) r.text = std::to_string(deviceId_);
-      if (const auto a = moduleAnswers_.find(cmd); a != moduleAnswers_.end() && res == Result::Ok)
-        r.text = a->second;
-      return res;
-    }
-
-    case 0x40:  // last Z report
-      if (zReports_.empty()) r.text = "0,0.00,0.00";
-      else r.text = std::to_string(zReports_.back().number) + "," + money(zReports_.back().sales) + "," +
-                    money(zReports_.back().returns);
-      return Result::Ok;
-    case 0x41: {  // day totals per tax group
-      std::string t;
-      for (size_t i = 0; i < 5; ++i) t += (i ? "," : "") + money(day_.sales[i]);
-      r.text = t;
-      return Result::Ok;
-    }
-    case 0x4C:  // fiscal transaction state
-      r.text = std::string(receipt_.kind == ReceiptKind::Sale || receipt_.kind == ReceiptKind::Return ? "1" : "0") +
-               "," + std::to_string(receipt_.lines.size()) + "," + money(receipt_.total()) + "," + money(receipt_.paid);
-      return Result::Ok;
-    case 0x71:
-      r.text = std::to_string(receiptNumber_);
-      return Result::Ok;
-    default:
-      return Result::BadCommand;
   }
+  return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::setHeader(const std::string& d) {
+RegisterModel::Result RegisterModel::setHeader(uint8_t, const std::string& d, Reply&) {
   if (d.empty()) return Result::Syntax;
   char o = d[0];
   std::string text = d.substr(1);
@@ -645,7 +577,45 @@ RegisterModel::Result RegisterModel::setHeader(const std::string& d) {
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::openFiscal(const std::string& d, ReceiptKind kind, Reply& r) {
+// ---------------------------------------------------------------- receipts
+
+RegisterModel::Result RegisterModel::nonFiscal(uint8_t cmd, const std::string&, Reply& r) {
+  if (cmd == 0x26) {  // open
+    if (receiptOpen(receipt_)) return Result::NotAllowed;
+    receipt_ = Receipt{};
+    receipt_.kind = ReceiptKind::NonFiscal;
+    receipt_.number = receiptNumber_ + 1;
+    print("--- " + std::to_string(receipt_.number));
+    PrintedItem& p = addItem(PrintKind::ReceiptOpen);
+    p.receipt = ReceiptKind::NonFiscal;
+    p.number = receipt_.number;
+    head(p);
+    r.text = std::to_string(receipt_.number);
+    return Result::Ok;
+  }
+  // 0x27: close
+  if (receipt_.kind != ReceiptKind::NonFiscal) return Result::NotAllowed;
+  receiptNumber_ = receipt_.number;
+  ++day_.nonFiscalReceipts;
+  PrintedItem& p = addItem(PrintKind::ReceiptClose);
+  p.receipt = ReceiptKind::NonFiscal;
+  p.number = receiptNumber_;
+  receipt_ = Receipt{};
+  r.text = std::to_string(receiptNumber_);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::receiptText(uint8_t cmd, const std::string& d, Reply&) {
+  // 0x2A in a non-fiscal receipt, 0x36 in a fiscal one.
+  if (cmd == 0x2A ? receipt_.kind != ReceiptKind::NonFiscal : !fiscalOpen(receipt_)) return Result::NotAllowed;
+  if (receipt_.texts.size() < kMaxReceiptTexts) receipt_.texts.push_back(d);
+  print(d.substr(0, 42));
+  addItem(PrintKind::ReceiptText).text = d.substr(0, 42);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::openFiscal(uint8_t cmd, const std::string& d, Reply& r) {
+  const ReceiptKind kind = cmd == 0x55 ? ReceiptKind::Return : ReceiptKind::Sale;
   auto f = split(d);
   if (f.size() < 3 || f.size() > 4 || (f.size() == 4 && f[3] != "I")) return Result::Syntax;
   long long opNo = 0, till = 0;
@@ -669,84 +639,93 @@ RegisterModel::Result RegisterModel::openFiscal(const std::string& d, ReceiptKin
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::sale(const std::string& d, bool display, Reply&) {
-  // [-]article[*qty][,percent][;amount]
-  size_t i = 0;
-  bool isVoid = !d.empty() && d[0] == '-';
-  if (isVoid) ++i;
-  size_t a = i;
-  while (i < d.size() && d[i] >= '0' && d[i] <= '9') ++i;
-  long long artNo = 0;
-  if (!parseInt(d.substr(a, i - a), artNo, 1, 999999)) return Result::Syntax;
+namespace {
+
+// A sale line as sent: [-]article[*qty][,percent][;amount].
+struct SaleData {
+  bool isVoid = false;
+  long long article = 0;
   int64_t qty = 1000, percent = 0, amount = 0;
   bool hasPercent = false, hasAmount = false;
+};
+
+bool parseSale(const std::string& d, SaleData& s) {
+  size_t i = 0;
+  s.isVoid = !d.empty() && d[0] == '-';
+  if (s.isVoid) ++i;
+  size_t a = i;
+  while (i < d.size() && d[i] >= '0' && d[i] <= '9') ++i;
+  if (!parseInt(d.substr(a, i - a), s.article, 1, 999999)) return false;
   auto piece = [&](size_t from) {
     size_t e = d.find_first_of("*,;", from);
     return d.substr(from, (e == std::string::npos ? d.size() : e) - from);
   };
   if (i < d.size() && d[i] == '*') {
     std::string q = piece(i + 1);
-    if (!parseFixed(q, 3, qty) || qty <= 0 || qty > 99999999) return Result::Syntax;
+    if (!parseFixed(q, 3, s.qty) || s.qty <= 0 || s.qty > 99999999) return false;
     i += 1 + q.size();
   }
   if (i < d.size() && d[i] == ',') {
     std::string p = piece(i + 1);
-    if (!parseFixed(p, 2, percent) || percent < -9999 || percent > 9999) return Result::Syntax;
-    hasPercent = true;
+    if (!parseFixed(p, 2, s.percent) || s.percent < -9999 || s.percent > 9999) return false;
+    s.hasPercent = true;
     i += 1 + p.size();
   }
   if (i < d.size() && d[i] == ';') {
     std::string m = piece(i + 1);
-    if (!parseFixed(m, 2, amount)) return Result::Syntax;
-    hasAmount = true;
+    if (!parseFixed(m, 2, s.amount)) return false;
+    s.hasAmount = true;
     i += 1 + m.size();
   }
-  if (i != d.size() || (hasPercent && hasAmount)) return Result::Syntax;
-  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
-  if (receipt_.paying) return Result::NotAllowed;
-  auto it = articles_.find(static_cast<int>(artNo));
+  return i == d.size() && !(s.hasPercent && s.hasAmount);
+}
+
+}  // namespace
+
+RegisterModel::Result RegisterModel::sale(uint8_t cmd, const std::string& d, Reply&) {
+  SaleData s;
+  if (!parseSale(d, s)) return Result::Syntax;
+  if (!fiscalOpen(receipt_) || receipt_.paying) return Result::NotAllowed;
+  auto it = articles_.find(static_cast<int>(s.article));
   if (it == articles_.end()) return Result::NotAllowed;
   const Article& art = it->second;
   if (art.taxGroup < 4 && groups_[static_cast<size_t>(art.taxGroup)] != '1') return Result::NotAllowed;
-  int64_t value = (art.price * qty + 500) / 1000;
+  int64_t value = (art.price * s.qty + 500) / 1000;
   if (value > kMaxAmount) return Result::Overflow;
-  int64_t adj = hasPercent ? (value * percent + (value * percent >= 0 ? 5000 : -5000)) / 10000 : amount;
-  int64_t line = value + adj;
+  int64_t adj = s.hasPercent ? percentOf(value, s.percent) : s.amount;
+  int64_t qty = s.qty, line = value + adj;
   if (line < 0) return Result::NotAllowed;
-  if (isVoid) {
+  if (s.isVoid) {
     int64_t have = 0, haveSum = 0;
     for (const auto& l : receipt_.lines)
-      if (l.article == artNo) { have += l.qty; haveSum += l.amount; }
+      if (l.article == s.article) { have += l.qty; haveSum += l.amount; }
     if (have < qty || haveSum < line) return Result::NotAllowed;
     qty = -qty;
     line = -line;
   }
   if (receipt_.total() + line > kMaxAmount) return Result::Overflow;
   if (receipt_.lines.size() >= kMaxReceiptLines) return Result::NotAllowed;  // the receipt is full
-  receipt_.lines.push_back({static_cast<int>(artNo), qty, line, art.taxGroup});
-  print((isVoid ? "VOID " : "") + art.name + " " + money(line));
-  {
-    PrintedItem& p = addItem(PrintKind::Sale);
-    p.number = static_cast<int>(artNo);
-    p.name = art.name;
-    p.qty = qty;
-    p.price = art.price;
-    p.value = isVoid ? -value : value;
-    p.adjustment = isVoid ? -adj : adj;
-    p.percent = hasPercent ? percent : 0;
-    p.amount = line;
-    p.taxGroup = art.taxGroup;
-    p.flag = isVoid;
-  }
-  if (display) {
+  receipt_.lines.push_back({static_cast<int>(s.article), qty, line, art.taxGroup});
+  print((s.isVoid ? "VOID " : "") + art.name + " " + money(line));
+  PrintedItem& p = addItem(PrintKind::Sale);
+  p.number = static_cast<int>(s.article);
+  p.name = art.name;
+  p.qty = qty;
+  p.price = art.price;
+  p.value = s.isVoid ? -value : value;
+  p.adjustment = s.isVoid ? -adj : adj;
+  p.percent = s.hasPercent ? s.percent : 0;
+  p.amount = line;
+  p.taxGroup = art.taxGroup;
+  p.flag = s.isVoid;
+  if (cmd == 0x34) {  // 0x3A sells without showing it
     showText(0, art.name);
-    std::string amt = money(line);
-    showText(1, std::string(20 - std::min<size_t>(20, amt.size()), ' ') + amt);
+    showAmount(line);
   }
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::subtotal(const std::string& d, Reply& r) {
+RegisterModel::Result RegisterModel::subtotal(uint8_t, const std::string& d, Reply& r) {
   if (d.size() < 2 || (d[0] != '0' && d[0] != '1') || (d[1] != '0' && d[1] != '1')) return Result::Syntax;
   int64_t adj = 0;
   bool percent = false;
@@ -761,32 +740,26 @@ RegisterModel::Result RegisterModel::subtotal(const std::string& d, Reply& r) {
       return Result::Syntax;
     }
   }
-  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
-  if (receipt_.paying) return Result::NotAllowed;
+  if (!fiscalOpen(receipt_) || receipt_.paying) return Result::NotAllowed;
   int64_t sub = receipt_.total();
   const int64_t pct = percent ? adj : 0;
-  if (percent) adj = (sub * adj + (sub * adj >= 0 ? 5000 : -5000)) / 10000;
+  if (percent) adj = percentOf(sub, adj);
   if (sub + adj < 0) return Result::NotAllowed;
   receipt_.adjustment += adj;
-  {
-    PrintedItem& p = addItem(PrintKind::Subtotal);
-    p.value = sub;
-    p.adjustment = adj;
-    p.percent = pct;
-    p.amount = sub + adj;
-    p.flag = d[0] == '1';
-  }
+  PrintedItem& p = addItem(PrintKind::Subtotal);
+  p.value = sub;
+  p.adjustment = adj;
+  p.percent = pct;
+  p.amount = sub + adj;
+  p.flag = d[0] == '1';
   sub += adj;
   if (d[0] == '1') print("SUBTOTAL " + money(sub));
-  if (d[1] == '1') {
-    std::string amt = money(sub);
-    showText(1, std::string(20 - std::min<size_t>(20, amt.size()), ' ') + amt);
-  }
+  if (d[1] == '1') showAmount(sub);
   r.text = money(sub);
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::total(const std::string& d, Reply& r) {
+RegisterModel::Result RegisterModel::total(uint8_t, const std::string& d, Reply& r) {
   size_t tab = d.find('\t');
   if (tab == std::string::npos) return Result::Syntax;
   std::string rest = d.substr(tab + 1);
@@ -794,7 +767,7 @@ RegisterModel::Result RegisterModel::total(const std::string& d, Reply& r) {
   if (pay != 'P' && pay != 'N' && pay != 'C' && pay != 'D') return Result::Syntax;
   int64_t amount = -1;
   if (rest.size() > 1 && (!parseFixed(rest.substr(1), 2, amount) || amount < 0)) return Result::Syntax;
-  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+  if (!fiscalOpen(receipt_)) return Result::NotAllowed;
   int64_t tot = receipt_.total();
   if (receipt_.paying && receipt_.paid >= tot) return Result::NotAllowed;
   int64_t due = tot - receipt_.paid;
@@ -805,21 +778,19 @@ RegisterModel::Result RegisterModel::total(const std::string& d, Reply& r) {
   receipt_.paid += amount;
   if (pay == 'P') receipt_.cashPaid += amount;
   print("TOTAL " + money(tot) + " " + pay + money(amount));
-  {
-    PrintedItem& p = addItem(PrintKind::Payment);
-    p.option = pay;
-    p.amount = amount;
-    p.total = tot;
-    p.change = receipt_.paid - tot;
-    p.flag = first;
-  }
+  PrintedItem& p = addItem(PrintKind::Payment);
+  p.option = pay;
+  p.amount = amount;
+  p.total = tot;
+  p.change = receipt_.paid - tot;
+  p.flag = first;
   // 'D' and what is still due, or 'R' and the change.
   r.text = receipt_.paid < tot ? "D" + money(tot - receipt_.paid) : "R" + money(receipt_.paid - tot);
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::closeFiscal(Reply& r) {
-  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+RegisterModel::Result RegisterModel::closeFiscal(uint8_t, const std::string&, Reply& r) {
+  if (!fiscalOpen(receipt_)) return Result::NotAllowed;
   int64_t tot = receipt_.total();
   if (!receipt_.paying || receipt_.paid < tot) return Result::NotAllowed;
   bool ret = receipt_.kind == ReceiptKind::Return;
@@ -851,38 +822,34 @@ RegisterModel::Result RegisterModel::closeFiscal(Reply& r) {
   }
   receiptNumber_ = receipt_.number;
   print("END " + std::to_string(receiptNumber_));
-  {
-    PrintedItem& p = addItem(PrintKind::ReceiptClose);
-    p.receipt = receipt_.kind;
-    p.number = receiptNumber_;
-    p.total = tot;
-    p.change = receipt_.paid - tot;
-    p.groups = byGroup;
-    p.rates = rates_;
-    p.serial = serial_;
-    p.fiscal = fiscal_;
-    p.taxNumber = taxNumber_;
-  }
+  PrintedItem& p = addItem(PrintKind::ReceiptClose);
+  p.receipt = receipt_.kind;
+  p.number = receiptNumber_;
+  p.total = tot;
+  p.change = receipt_.paid - tot;
+  p.groups = byGroup;
+  p.rates = rates_;
+  ids(p);
   receipt_ = Receipt{};
   r.text = std::to_string(receiptNumber_) + "," + std::to_string(day_.saleReceipts + day_.returnReceipts);
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::cancel() {
-  if (receipt_.kind != ReceiptKind::Sale && receipt_.kind != ReceiptKind::Return) return Result::NotAllowed;
+RegisterModel::Result RegisterModel::cancel(uint8_t, const std::string&, Reply&) {
+  if (!fiscalOpen(receipt_)) return Result::NotAllowed;
   if (receipt_.paying && receipt_.paid >= receipt_.total()) return Result::NotAllowed;  // paid: close it
   receiptNumber_ = receipt_.number;
   print("CANCELLED " + std::to_string(receiptNumber_));
-  {
-    PrintedItem& p = addItem(PrintKind::ReceiptCancel);
-    p.receipt = receipt_.kind;
-    p.number = receiptNumber_;
-  }
+  PrintedItem& p = addItem(PrintKind::ReceiptCancel);
+  p.receipt = receipt_.kind;
+  p.number = receiptNumber_;
   receipt_ = Receipt{};
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::setDateTime(const std::string& d) {
+// ---------------------------------------------------------------- clock, information
+
+RegisterModel::Result RegisterModel::setDateTime(uint8_t, const std::string& d, Reply&) {
   size_t sp = d.find(' ');
   if (sp == std::string::npos) return Result::Syntax;
   std::tm t{};
@@ -893,7 +860,85 @@ RegisterModel::Result RegisterModel::setDateTime(const std::string& d) {
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::dailyReport(const std::string& d, Reply& r) {
+void RegisterModel::informationAnswer(uint8_t cmd, Reply& r) const {
+  if (const auto a = informationAnswers_.find(cmd); a != informationAnswers_.end()) r.text = a->second;
+}
+
+RegisterModel::Result RegisterModel::information(uint8_t cmd, const std::string& d, Reply& r) {
+  switch (cmd) {
+    case 0x4A:  // status
+      if (!d.empty() && d != "W" && d != "X") return Result::Syntax;
+      return Result::Ok;
+    case 0x40:  // last Z report
+      if (zReports_.empty()) r.text = "0,0.00,0.00";
+      else r.text = std::to_string(zReports_.back().number) + "," + money(zReports_.back().sales) + "," +
+                    money(zReports_.back().returns);
+      return Result::Ok;
+    case 0x41:  // day totals per tax group
+      r.text = moneyList(day_.sales);
+      return Result::Ok;
+    case 0x4C:  // fiscal transaction state
+      r.text = std::string(fiscalOpen(receipt_) ? "1" : "0") + "," + std::to_string(receipt_.lines.size()) + "," +
+               money(receipt_.total()) + "," + money(receipt_.paid);
+      return Result::Ok;
+    case 0x71:
+      r.text = std::to_string(receiptNumber_);
+      return Result::Ok;
+    // The answers below a test may replace (setInformationAnswer).
+    case 0x3E:
+      r.text = clockText();
+      break;
+    case 0x5A:
+      if (!d.empty() && d != "0" && d != "1") return Result::Syntax;
+      r.text = diagnosticText();
+      break;
+    case 0x61:
+      r.text = moneyList(rates_);
+      break;
+    default:  // 0x63
+      r.text = taxNumber_ + "," + std::string(1, taxKind_);
+  }
+  informationAnswer(cmd, r);
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::taxSetting(uint8_t cmd, const std::string& d, Reply& r) {
+  auto answer = [&] { r.text = std::to_string(decimals_) + "," + groups_ + "," + moneyList(rates_); };
+  if (d.empty()) {
+    answer();
+    informationAnswer(cmd, r);
+    return Result::Ok;
+  }
+  auto f = split(d);
+  if (f.size() != 7) return Result::Syntax;
+  long long dec = 0;
+  if (!parseInt(f[1], dec, 0, 2) || dec == 1) return Result::Syntax;
+  if (f[2].size() != 4 || f[2].find_first_not_of("01") != std::string::npos) return Result::Syntax;
+  std::array<int64_t, 4> rates{};
+  for (size_t i = 0; i < 4; ++i)
+    if (!parseFixed(trimLeft(f[3 + i]), 2, rates[i]) || rates[i] < 0 || rates[i] > 9999) return Result::Syntax;
+  if (!programmingPassword(f[0])) return Result::NotAllowed;
+  if (receiptOpen(receipt_) || !day_.empty()) return Result::NotAllowed;  // a Z report first
+  decimals_ = static_cast<int>(dec);
+  groups_ = f[2];
+  rates_ = rates;
+  s5_ |= kTaxRatesDefined.mask;
+  answer();
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::programTaxNumber(uint8_t, const std::string& d, Reply&) {
+  auto f = split(d);
+  if (f.size() != 2 || !allDigits(f[0]) || f[0].size() > 12 || (f[1] != "0" && f[1] != "1")) return Result::Syntax;
+  if (receiptOpen(receipt_) || !day_.empty()) return Result::NotAllowed;
+  taxNumber_ = f[0];
+  taxKind_ = f[1][0];
+  return Result::Ok;
+}
+
+// ---------------------------------------------------------------- reports
+
+RegisterModel::Result RegisterModel::dailyReport(uint8_t, const std::string& d, Reply& r) {
   auto f = split(d);
   if (f.size() != 2 || f[1].size() != 1 || f[1][0] < '0' || f[1][0] > '3') return Result::Syntax;
   if (!reportsPassword(f[0])) return Result::NotAllowed;
@@ -944,7 +989,7 @@ RegisterModel::Result RegisterModel::dailyReport(const std::string& d, Reply& r)
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::serviceCash(const std::string& d, Reply& r) {
+RegisterModel::Result RegisterModel::serviceCash(uint8_t, const std::string& d, Reply& r) {
   int64_t amount = 0;
   if (!d.empty() && !parseFixed(d, 2, amount)) return Result::Syntax;
   if (amount != 0) {
@@ -963,41 +1008,41 @@ RegisterModel::Result RegisterModel::serviceCash(const std::string& d, Reply& r)
   return Result::Ok;
 }
 
-void RegisterModel::informationAnswer(uint8_t cmd, Reply& r) const {
-  if (const auto a = informationAnswers_.find(cmd); a != informationAnswers_.end()) r.text = a->second;
-}
-
-RegisterModel::Result RegisterModel::taxSetting(const std::string& d, Reply& r) {
-  auto answer = [&] {
-    std::string t = std::to_string(decimals_) + "," + groups_;
-    for (auto rate : rates_) t += "," + money(rate);
-    r.text = t;
-  };
-  if (d.empty()) {
-    answer();
-    informationAnswer(0x53, r);
-    return Result::Ok;
-  }
-  auto f = split(d);
-  if (f.size() != 7) return Result::Syntax;
-  long long dec = 0;
-  if (!parseInt(f[1], dec, 0, 2) || dec == 1) return Result::Syntax;
-  if (f[2].size() != 4 || f[2].find_first_not_of("01") != std::string::npos) return Result::Syntax;
-  std::array<int64_t, 4> rates{};
-  for (size_t i = 0; i < 4; ++i)
-    if (!parseFixed(trimLeft(f[3 + i]), 2, rates[i]) || rates[i] < 0 || rates[i] > 9999) return Result::Syntax;
-  if (!programmingPassword(f[0])) return Result::NotAllowed;
-  if (receiptOpen(receipt_) || !day_.empty()) return Result::NotAllowed;  // a Z report first
-  decimals_ = static_cast<int>(dec);
-  groups_ = f[2];
-  rates_ = rates;
-  s5_ |= kTaxRatesDefined.mask;
-  answer();
+RegisterModel::Result RegisterModel::printDiagnostic(uint8_t, const std::string&, Reply& r) {
+  if (receiptOpen(receipt_)) return Result::NotAllowed;
+  print("DIAGNOSTIC " + diagnosticText());
+  PrintedItem& p = addItem(PrintKind::Diagnostic);
+  p.name = fwVersion_ + " " + fwDate_ + " " + fwTime_;
+  p.text = switches_;
+  p.flag = !(s4_ & kNoFmModule.mask);
+  p.rates = rates_;
+  p.enabledGroups = groups_;
+  ids(p);
+  r.printing = true;
   return Result::Ok;
 }
 
-void RegisterModel::periodicReport(bool full, bool byDate, const std::string& from, const std::string& to,
-                                   const std::function<bool(const ZRecord&)>& inRange) {
+RegisterModel::Result RegisterModel::periodic(uint8_t cmd, const std::string& d, Reply&) {
+  // 0x49 full and 0x5F short by Z report numbers, 0x5E full and 0x4F short by dates.
+  const bool byDate = cmd == 0x4F || cmd == 0x5E, full = cmd == 0x49 || cmd == 0x5E;
+  auto f = split(d);
+  if (f.size() != 3) return Result::Syntax;
+  std::string from = f[1], to = f[2];
+  std::function<bool(const ZRecord&)> inRange;
+  if (byDate) {
+    from = trimLeft(from);
+    to = trimLeft(to);
+    std::tm a{}, b{};
+    if (!parseDate(from, a, false) || !parseDate(to, b, false) || timegm(&a) > timegm(&b)) return Result::Syntax;
+    auto day = [](const std::tm& t) { return (t.tm_year * 12 + t.tm_mon) * 31 + t.tm_mday; };
+    inRange = [day, a, b](const ZRecord& z) { return day(z.date) >= day(a) && day(z.date) <= day(b); };
+  } else {
+    long long first = 0, last = 0;
+    if (!parseInt(from, first, 1, 9999) || !parseInt(to, last, 1, 9999) || first > last) return Result::Syntax;
+    inRange = [first, last](const ZRecord& z) { return z.number >= first && z.number <= last; };
+  }
+  if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
+  print("PERIODIC " + f[1] + "-" + f[2]);
   {
     PrintedItem& p = addItem(PrintKind::PeriodicReport);
     p.flag = full;
@@ -1024,34 +1069,10 @@ void RegisterModel::periodicReport(bool full, bool byDate, const std::string& fr
   p.count = count;
   p.sales = sales;
   p.returns = returns;
-}
-
-RegisterModel::Result RegisterModel::periodicByNumber(const std::string& d, bool full) {
-  auto f = split(d);
-  long long first = 0, last = 0;
-  if (f.size() != 3 || !parseInt(f[1], first, 1, 9999) || !parseInt(f[2], last, 1, 9999) || first > last)
-    return Result::Syntax;
-  if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
-  print("PERIODIC " + f[1] + "-" + f[2]);
-  periodicReport(full, false, f[1], f[2], [&](const ZRecord& z) { return z.number >= first && z.number <= last; });
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::periodicByDate(const std::string& d, bool full) {
-  auto f = split(d);
-  std::tm a{}, b{};
-  if (f.size() != 3 || !parseDate(trimLeft(f[1]), a, false) || !parseDate(trimLeft(f[2]), b, false))
-    return Result::Syntax;
-  if (timegm(&a) > timegm(&b)) return Result::Syntax;
-  if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
-  print("PERIODIC " + f[1] + "-" + f[2]);
-  auto day = [](const std::tm& t) { return (t.tm_year * 12 + t.tm_mon) * 31 + t.tm_mday; };
-  periodicReport(full, true, trimLeft(f[1]), trimLeft(f[2]),
-                 [&](const ZRecord& z) { return day(z.date) >= day(a) && day(z.date) <= day(b); });
-  return Result::Ok;
-}
-
-RegisterModel::Result RegisterModel::articleReport(const std::string& d) {
+RegisterModel::Result RegisterModel::articleReport(uint8_t, const std::string& d, Reply&) {
   auto f = split(d);
   if (f.size() != 2 || (f[1] != "S" && f[1] != "P" && f[1] != "G")) return Result::Syntax;
   if (!reportsPassword(f[0]) || receiptOpen(receipt_)) return Result::NotAllowed;
@@ -1100,7 +1121,9 @@ RegisterModel::Result RegisterModel::articleReport(const std::string& d) {
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::articles(const std::string& d, Reply& r) {
+// ---------------------------------------------------------------- articles, operators
+
+RegisterModel::Result RegisterModel::programArticles(uint8_t, const std::string& d, Reply& r) {
   if (d.empty()) return Result::Syntax;
   if (d[0] == 'P') {
     // P<tax group><article>,<group>,<price>,<password>,<name>
@@ -1125,49 +1148,52 @@ RegisterModel::Result RegisterModel::articles(const std::string& d, Reply& r) {
     a.name = f[4];
     return Result::Ok;
   }
-  if (d[0] == 'D') {
-    auto f = split(d.substr(1));
-    if (f.size() != 2) return Result::Syntax;
-    if (f[0] == "A") {
-      if (!programmingPassword(f[1]) || receiptOpen(receipt_)) return Result::NotAllowed;
-      int removed = 0;
-      for (auto it = articles_.begin(); it != articles_.end();) {
-        if (it->second.soldQty == 0) { it = articles_.erase(it); ++removed; }
-        else ++it;
-      }
-      r.text = std::to_string(removed);
-      return Result::Ok;
+  if (d[0] != 'D') return Result::Syntax;
+  // D<article>,<password> or DA,<password>: every article not sold since the last Z report
+  auto f = split(d.substr(1));
+  if (f.size() != 2) return Result::Syntax;
+  long long number = 0;
+  if (f[0] != "A" && !parseInt(f[0], number, 1, 999999)) return Result::Syntax;
+  if (!programmingPassword(f[1]) || receiptOpen(receipt_)) return Result::NotAllowed;
+  if (f[0] == "A") {
+    int removed = 0;
+    for (auto it = articles_.begin(); it != articles_.end();) {
+      if (it->second.soldQty == 0) { it = articles_.erase(it); ++removed; }
+      else ++it;
     }
-    long long number = 0;
-    if (!parseInt(f[0], number, 1, 999999)) return Result::Syntax;
-    if (!programmingPassword(f[1]) || receiptOpen(receipt_)) return Result::NotAllowed;
-    auto it = articles_.find(static_cast<int>(number));
-    if (it == articles_.end() || it->second.soldQty != 0) return Result::NotAllowed;
-    articles_.erase(it);
+    r.text = std::to_string(removed);
     return Result::Ok;
   }
-  return Result::Syntax;
-}
-
-RegisterModel::Result RegisterModel::setPassword(const std::string& d) {
-  auto f = split(d, 3);
-  long long n = 0;
-  if (f.size() != 3 || !parseInt(f[0], n, 1, 15) || !allDigits(f[2]) || f[2].size() > 8) return Result::Syntax;
-  if (op(static_cast<int>(n)).password != f[1]) return Result::NotAllowed;
-  op(static_cast<int>(n)).password = f[2];
+  auto it = articles_.find(static_cast<int>(number));
+  if (it == articles_.end() || it->second.soldQty != 0) return Result::NotAllowed;
+  articles_.erase(it);
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::setName(const std::string& d) {
-  auto f = split(d, 3);
+Operator* RegisterModel::namedOperator(const std::vector<std::string>& f) {
   long long n = 0;
-  if (f.size() != 3 || !parseInt(f[0], n, 1, 15) || f[2].size() > 24) return Result::Syntax;
-  if (op(static_cast<int>(n)).password != f[1]) return Result::NotAllowed;
-  op(static_cast<int>(n)).name = f[2];
+  return f.size() == 3 && parseInt(f[0], n, 1, 15) ? &op(static_cast<int>(n)) : nullptr;
+}
+
+RegisterModel::Result RegisterModel::setPassword(uint8_t, const std::string& d, Reply&) {
+  auto f = split(d, 3);
+  Operator* o = namedOperator(f);
+  if (!o || !allDigits(f[2]) || f[2].size() > 8) return Result::Syntax;
+  if (o->password != f[1]) return Result::NotAllowed;
+  o->password = f[2];
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::operatorInfo(const std::string& d, Reply& r) {
+RegisterModel::Result RegisterModel::setName(uint8_t, const std::string& d, Reply&) {
+  auto f = split(d, 3);
+  Operator* o = namedOperator(f);
+  if (!o || f[2].size() > 24) return Result::Syntax;
+  if (o->password != f[1]) return Result::NotAllowed;
+  o->name = f[2];
+  return Result::Ok;
+}
+
+RegisterModel::Result RegisterModel::operatorInfo(uint8_t, const std::string& d, Reply& r) {
   long long n = 0;
   if (!parseInt(d, n, 1, 15)) return Result::Syntax;
   const Operator& o = op(static_cast<int>(n));
@@ -1177,7 +1203,7 @@ RegisterModel::Result RegisterModel::operatorInfo(const std::string& d, Reply& r
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::resetPassword(const std::string& d) {
+RegisterModel::Result RegisterModel::resetPassword(uint8_t, const std::string& d, Reply&) {
   auto f = split(d, 2);
   long long n = 0;
   if (f.size() != 2 || !parseInt(f[0], n, 1, 15)) return Result::Syntax;
@@ -1186,7 +1212,7 @@ RegisterModel::Result RegisterModel::resetPassword(const std::string& d) {
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::adminPassword(const std::string& d) {
+RegisterModel::Result RegisterModel::changeAdminPassword(uint8_t, const std::string& d, Reply&) {
   auto f = split(d, 2);
   if (f.size() != 2 || !allDigits(f[1]) || f[1].size() > 8) return Result::Syntax;
   if (f[0] != adminPassword_) return Result::NotAllowed;
@@ -1194,13 +1220,13 @@ RegisterModel::Result RegisterModel::adminPassword(const std::string& d) {
   return Result::Ok;
 }
 
-RegisterModel::Result RegisterModel::writeNetwork(const std::string& d) {
+// ---------------------------------------------------------------- network module
+
+RegisterModel::Result RegisterModel::writeNetwork(uint8_t, const std::string& d, Reply&) {
   auto f = split(d);
   if (f.size() != 8 || (f[0] != "0" && f[0] != "1")) return Result::Syntax;
-  for (size_t i = 1; i <= 4; ++i)
-    if (!isHexUpper(f[i], 8)) return Result::Syntax;
-  for (size_t i = 5; i <= 7; ++i)
-    if (!isHexUpper(f[i], 4)) return Result::Syntax;
+  for (size_t i = 1; i <= 7; ++i)
+    if (!isHexUpper(f[i], i <= 4 ? 8 : 4)) return Result::Syntax;
   auto le16 = [](const std::string& s) {
     return static_cast<uint16_t>(std::stoul(s.substr(2, 2), nullptr, 16) << 8 | std::stoul(s.substr(0, 2), nullptr, 16));
   };
@@ -1212,33 +1238,40 @@ RegisterModel::Result RegisterModel::writeNetwork(const std::string& d) {
   return Result::Ok;
 }
 
+RegisterModel::Result RegisterModel::module(uint8_t cmd, const std::string& d, Reply& r) {
+  Result res = Result::Ok;
+  if (cmd == 0x25) {  // the network settings, as 0x24 writes them
+    const auto& n = network_;
+    auto le16 = [](uint16_t v) { return hex(v & 0xFFu, 2) + hex(v >> 8, 2); };
+    r.text = std::string(n.dhcp ? "1" : "0");
+    for (uint32_t a : n.address) r.text += "," + hex(a, 8);
+    r.text += "," + le16(n.port) + "," + le16(n.period) + "," + le16(n.retry);
+  } else if (cmd == 0x6C) {
+    res = modemReport(d, r);
+  } else {  // 0xFF
+    r.text = std::to_string(deviceId_);
+  }
+  if (const auto a = moduleAnswers_.find(cmd); a != moduleAnswers_.end() && res == Result::Ok) r.text = a->second;
+  return res;
+}
+
 RegisterModel::Result RegisterModel::modemReport(const std::string& d, Reply& r) {
   if (d != "0" && d != "1") return Result::Syntax;
-  if (d == "1") {
-    if (receiptOpen(receipt_)) return Result::NotAllowed;
-    print("MODEM " + hex(modemState_, 2));
-    r.printing = true;
-  }
   // state, first undelivered document (date, time), personalisation (date, time)
-  std::tm t = clock();
-  if (d == "1") {
+  const std::tm t = clock();
+  const std::string state = hex(modemState_, 2), time = two(t.tm_hour) + ":" + two(t.tm_min);
+  if (d == "1") {  // printed
+    if (const Result ready = paperReady(); ready != Result::Ok) return ready;
+    if (receiptOpen(receipt_)) return Result::NotAllowed;
+    print("MODEM " + state);
+    r.printing = true;
     PrintedItem& p = addItem(PrintKind::ModemReport);
     p.number = modemState_;
-    p.text = dateText(t) + " " + two(t.tm_hour) + ":" + two(t.tm_min);
+    p.text = dateText(t) + " " + time;
     p.name = std::string(kPersonalisedDate) + " " + kPersonalisedTime;
     p.value = deviceId_;
   }
-  r.text = hex(modemState_, 2) + "," + dateText(t) + "," + two(t.tm_hour) + ":" + two(t.tm_min) + "," +
-           kPersonalisedDate + "," + kPersonalisedTime;
-  return Result::Ok;
-}
-
-RegisterModel::Result RegisterModel::taxNumber(const std::string& d) {
-  auto f = split(d);
-  if (f.size() != 2 || !allDigits(f[0]) || f[0].size() > 12 || (f[1] != "0" && f[1] != "1")) return Result::Syntax;
-  if (receiptOpen(receipt_) || !day_.empty()) return Result::NotAllowed;
-  taxNumber_ = f[0];
-  taxKind_ = f[1][0];
+  r.text = state + "," + dateText(t) + "," + time + "," + kPersonalisedDate + "," + kPersonalisedTime;
   return Result::Ok;
 }
 

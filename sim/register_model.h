@@ -281,42 +281,55 @@ class RegisterModel {
 
  private:
   enum class Result { Ok, Syntax, BadCommand, NotAllowed, Overflow, PrintFault, NoPaper };
+  // A command's member: the code it was sent with, its data (CP1251) and the
+  // reply to fill. run() looks the code up in its table.
+  using Command = Result (RegisterModel::*)(uint8_t cmd, const std::string& d, Reply& r);
   Reply answer(uint8_t cmd, const std::string& data);
   Result run(uint8_t cmd, const std::string& data, Reply& r);
-  bool canPrint() const { return !paperOut_ && !coverOpen_ && !printerFault_; }
+  Result paperReady() const;  // Ok, or why nothing can be printed now
   void print(const std::string& line);
   PrintedItem& addItem(PrintKind kind);  // a new item in the ring, valid until the next one
   void head(PrintedItem& p) const;    // fills the document head
+  void ids(PrintedItem& p) const;     // fills the head's serial, fiscal and tax numbers
   std::time_t pcNow() const { return pcClock_ ? pcClock_() : std::time(nullptr); }
 
-  Result setHeader(const std::string& d);
-  Result openFiscal(const std::string& d, ReceiptKind kind, Reply& r);
-  Result sale(const std::string& d, bool display, Reply& r);
-  Result subtotal(const std::string& d, Reply& r);
-  Result total(const std::string& d, Reply& r);
-  Result closeFiscal(Reply& r);
-  Result cancel();
-  Result setDateTime(const std::string& d);
-  Result dailyReport(const std::string& d, Reply& r);
-  Result serviceCash(const std::string& d, Reply& r);
-  Result taxSetting(const std::string& d, Reply& r);
-  void informationAnswer(uint8_t cmd, Reply& r) const;  // a replaced answer text, if any
-  Result periodicByNumber(const std::string& d, bool full);
-  Result periodicByDate(const std::string& d, bool full);
-  void periodicReport(bool full, bool byDate, const std::string& from, const std::string& to,
-                      const std::function<bool(const ZRecord&)>& inRange);
-  Result articleReport(const std::string& d);
-  Result articles(const std::string& d, Reply& r);
-  Result setPassword(const std::string& d);
-  Result setName(const std::string& d);
-  Result operatorInfo(const std::string& d, Reply& r);
-  Result resetPassword(const std::string& d);
-  Result adminPassword(const std::string& d);
-  Result writeNetwork(const std::string& d);
+  // The commands, by area.
+  Result display(uint8_t cmd, const std::string& d, Reply& r);
+  Result devices(uint8_t cmd, const std::string& d, Reply& r);
+  Result setHeader(uint8_t cmd, const std::string& d, Reply& r);
+  Result nonFiscal(uint8_t cmd, const std::string& d, Reply& r);
+  Result receiptText(uint8_t cmd, const std::string& d, Reply& r);
+  Result openFiscal(uint8_t cmd, const std::string& d, Reply& r);
+  Result sale(uint8_t cmd, const std::string& d, Reply& r);
+  Result subtotal(uint8_t cmd, const std::string& d, Reply& r);
+  Result total(uint8_t cmd, const std::string& d, Reply& r);
+  Result closeFiscal(uint8_t cmd, const std::string& d, Reply& r);
+  Result cancel(uint8_t cmd, const std::string& d, Reply& r);
+  Result setDateTime(uint8_t cmd, const std::string& d, Reply& r);
+  Result information(uint8_t cmd, const std::string& d, Reply& r);
+  Result taxSetting(uint8_t cmd, const std::string& d, Reply& r);
+  Result programTaxNumber(uint8_t cmd, const std::string& d, Reply& r);
+  Result dailyReport(uint8_t cmd, const std::string& d, Reply& r);
+  Result serviceCash(uint8_t cmd, const std::string& d, Reply& r);
+  Result printDiagnostic(uint8_t cmd, const std::string& d, Reply& r);
+  Result periodic(uint8_t cmd, const std::string& d, Reply& r);
+  Result articleReport(uint8_t cmd, const std::string& d, Reply& r);
+  Result programArticles(uint8_t cmd, const std::string& d, Reply& r);
+  Result setPassword(uint8_t cmd, const std::string& d, Reply& r);
+  Result setName(uint8_t cmd, const std::string& d, Reply& r);
+  Result operatorInfo(uint8_t cmd, const std::string& d, Reply& r);
+  Result resetPassword(uint8_t cmd, const std::string& d, Reply& r);
+  Result changeAdminPassword(uint8_t cmd, const std::string& d, Reply& r);
+  Result writeNetwork(uint8_t cmd, const std::string& d, Reply& r);
+  Result module(uint8_t cmd, const std::string& d, Reply& r);  // 0x25, 0x6C, 0xFF
+
   Result modemReport(const std::string& d, Reply& r);
-  Result taxNumber(const std::string& d);
+  void informationAnswer(uint8_t cmd, Reply& r) const;  // a replaced answer text, if any
+  // The operator "n,password,value" names (n 1..15), or null when it names none.
+  Operator* namedOperator(const std::vector<std::string>& f);
   void displayBytes(const std::string& bytes);  // 0x64 data
   void showText(int row, const std::string& cp1251);
+  void showAmount(int64_t amount);  // right-aligned in the lower row
   bool reportsPassword(const std::string& p) const;
   bool programmingPassword(const std::string& p) const;
 

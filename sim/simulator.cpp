@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +22,7 @@
 #include "common/utf8.h"
 #include "sim/codec.h"
 #include "sim/register_model.h"
+#include "sim/serving_thread.h"
 
 namespace km4410r::sim {
 
@@ -139,12 +139,9 @@ struct Simulator::Impl {
 
   int master = -1;
   int slaveHold = -1;  // keeps the pty alive while the tool closes and reopens it
-  int wake[2] = {-1, -1};
   std::string slave;
   std::string link;
-  std::thread thread;
-  std::atomic<bool> running{false};
-  std::atomic<bool> stopping{false};
+  ServingThread worker;
 
   Options options() {
     std::lock_guard<std::mutex> l(optMu);
@@ -153,21 +150,21 @@ struct Simulator::Impl {
 
   // Sleeps ms milliseconds; false when the simulator is stopping.
   bool sleepMs(int ms) {
-    if (ms <= 0) return !stopping;
-    pollfd p{wake[0], POLLIN, 0};
+    if (ms <= 0) return !worker.stopping();
+    pollfd p{worker.wakeFd(), POLLIN, 0};
     poll(&p, 1, ms);
-    return !stopping;
+    return !worker.stopping();
   }
 
   // Writes all bytes unless the simulator stops or nobody listens.
   void writeAll(const uint8_t* p, size_t n) {
-    while (n > 0 && !stopping) {
+    while (n > 0 && !worker.stopping()) {
       ssize_t w = ::write(master, p, n);
       if (w > 0) {
         p += w;
         n -= static_cast<size_t>(w);
       } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
-        pollfd f[2] = {{master, POLLOUT, 0}, {wake[0], POLLIN, 0}};
+        pollfd f[2] = {{master, POLLOUT, 0}, {worker.wakeFd(), POLLIN, 0}};
         poll(f, 2, 100);
       } else {
         return;  // EIO: the tool closed the port; the answer is lost as on a real line
@@ -184,7 +181,7 @@ struct Simulator::Impl {
     }
     auto start = Clock::now();
     size_t sent = 0;
-    while (sent < bytes.size() && !stopping) {
+    while (sent < bytes.size() && !worker.stopping()) {
       // A chunk is handed over when its last byte would have left the line.
       size_t chunk = std::min<size_t>(8, bytes.size() - sent);
       auto due = start + std::chrono::microseconds(static_cast<long long>(sent + chunk) * 10'000'000LL / baud);
@@ -199,7 +196,7 @@ struct Simulator::Impl {
   void busy(int ms) {
     int every = options().synEveryMs;
     auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!stopping) {
+    while (!worker.stopping()) {
       if (Clock::now() >= end) return;
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
       if (every <= 0 || left <= every) {
@@ -239,7 +236,8 @@ struct Simulator::Impl {
     return taken;
   }
 
-  void handle(const HostFrame& frame) {
+  // Puts the frame in the journal and the log.
+  void note(const HostFrame& frame) {
     JournalEntry e;
     e.raw = frame.raw;
     e.seq = frame.seq;
@@ -260,53 +258,40 @@ struct Simulator::Impl {
     }
     record(std::move(e), options().journalLimit);
     journalCv.notify_all();
+  }
 
-    if (!frame.checksumOk) {
-      send({kNak});
-      if (log) log("-> NAK");
-      return;
-    }
-    FaultSpec f = takeFault(frame.cmd);
-    if (f.fault == Fault::Silence) {
-      if (log) log("-> (silence)");
-      return;
-    }
-    if (f.fault == Fault::Nak) {
-      send({kNak});
-      if (log) log("-> NAK (injected)");
-      return;
-    }
+  // The model's reply, or a refusal the model never sees; *translate tells
+  // whether its text goes on the line in the register's code page.
+  Reply replyTo(const HostFrame& frame, Fault fault, bool* translate) {
+    std::lock_guard<std::mutex> l(modelMu);
     Reply rep;
-    {
-      std::lock_guard<std::mutex> l(modelMu);
-      if (f.fault == Fault::Refuse) {
-        rep.status = model.status();
-        rep.status[1] |= 0x02;  // command not allowed
-      } else {
-        rep = model.receive(frame.cmd, frame.data);
-      }
-      translate = model.translates();
+    if (fault == Fault::Refuse) {
+      rep.status = model.status();
+      rep.status[1] |= 0x02;  // command not allowed
+    } else {
+      rep = model.receive(frame.cmd, frame.data);
     }
-    Options o = options();
-    busy(o.workTimeMs + (rep.printing ? o.reportTimeMs : 0));
-    std::string text = rep.text;
-    if (f.fault == Fault::TooManyFields) {
-      text.clear();
-      for (int i = 1; i <= 25; ++i) text += (i > 1 ? "," : "") + std::to_string(i);
-    } else if (f.fault == Fault::LongText) {
-      text.clear();
-      for (int i = 0; i < 150; ++i) text += static_cast<char>('A' + i % 26);
+    *translate = model.translates();
+    return rep;
+  }
+
+  // The answer text as a fault that spoils it makes it.
+  static std::string spoiled(Fault fault, const std::string& text) {
+    std::string out;
+    if (fault == Fault::TooManyFields) {
+      for (int i = 1; i <= 25; ++i) out += (i > 1 ? "," : "") + std::to_string(i);
+    } else if (fault == Fault::LongText) {
+      for (int i = 0; i < 150; ++i) out += static_cast<char>('A' + i % 26);
+    } else {
+      out = text;
     }
-    if (text.size() > 212) text.resize(212);  // what LEN can announce
-    std::string line = translate ? toRegisterPage(text) : text;
-    auto answer = buildAnswerFrame(frame.seq, frame.cmd, line, rep.status, f.fault == Fault::BadChecksum);
-    if (log) {
-      char s[64];
-      std::snprintf(s, sizeof s, "-> seq %02X cmd %02X status %02X %02X %02X %02X %02X %02X ", frame.seq,
-                    frame.cmd, rep.status[0], rep.status[1], rep.status[2], rep.status[3], rep.status[4],
-                    rep.status[5]);
-      log(s + describe(text));
-    }
+    if (out.size() > 212) out.resize(212);  // what LEN can announce
+    return out;
+  }
+
+  // Sends the answer frame as the fault has it go on the line.
+  void deliver(const HostFrame& frame, const FaultSpec& f, const std::vector<uint8_t>& answer,
+               const StatusBytes& status) {
     switch (f.fault) {
       case Fault::NoiseBefore: {
         auto end = Clock::now() + std::chrono::milliseconds(f.noiseMs);
@@ -322,18 +307,17 @@ struct Simulator::Impl {
         uint8_t seq = frame.seq, cmd = frame.cmd;
         if (f.fault == Fault::ForeignSeq) seq = static_cast<uint8_t>(seq >= 0x7E ? 0x20 : seq + 1);
         else cmd = static_cast<uint8_t>(cmd == 0x4A ? 0x5A : 0x4A);
-        send(buildAnswerFrame(seq, cmd, "", rep.status));
+        send(buildAnswerFrame(seq, cmd, "", status));
         send(answer);
         break;
       }
       case Fault::SplitFrame: {
-        size_t third = answer.size() / 3;
-        send(std::vector<uint8_t>(answer.begin(), answer.begin() + static_cast<long>(third)));
+        const long third = static_cast<long>(answer.size() / 3);
+        send(std::vector<uint8_t>(answer.begin(), answer.begin() + third));
         if (!sleepMs(f.pauseMs)) return;
-        send(std::vector<uint8_t>(answer.begin() + static_cast<long>(third),
-                                  answer.begin() + static_cast<long>(2 * third)));
+        send(std::vector<uint8_t>(answer.begin() + third, answer.begin() + 2 * third));
         if (!sleepMs(f.pauseMs)) return;
-        send(std::vector<uint8_t>(answer.begin() + static_cast<long>(2 * third), answer.end()));
+        send(std::vector<uint8_t>(answer.begin() + 2 * third, answer.end()));
         break;
       }
       default:
@@ -341,18 +325,52 @@ struct Simulator::Impl {
     }
   }
 
+  void handle(const HostFrame& frame) {
+    note(frame);
+    if (!frame.checksumOk) {
+      send({kNak});
+      if (log) log("-> NAK");
+      return;
+    }
+    const FaultSpec f = takeFault(frame.cmd);
+    if (f.fault == Fault::Silence) {
+      if (log) log("-> (silence)");
+      return;
+    }
+    if (f.fault == Fault::Nak) {
+      send({kNak});
+      if (log) log("-> NAK (injected)");
+      return;
+    }
+    bool translate = false;
+    const Reply rep = replyTo(frame, f.fault, &translate);
+    const Options o = options();
+    busy(o.workTimeMs + (rep.printing ? o.reportTimeMs : 0));
+    const std::string text = spoiled(f.fault, rep.text);
+    const auto answer = buildAnswerFrame(frame.seq, frame.cmd, translate ? toRegisterPage(text) : text, rep.status,
+                                         f.fault == Fault::BadChecksum);
+    if (log) {
+      char s[64];
+      std::snprintf(s, sizeof s, "-> seq %02X cmd %02X status %02X %02X %02X %02X %02X %02X ", frame.seq,
+                    frame.cmd, rep.status[0], rep.status[1], rep.status[2], rep.status[3], rep.status[4],
+                    rep.status[5]);
+      log(s + describe(text));
+    }
+    deliver(frame, f, answer, rep.status);
+  }
+
   void serve() {
     HostFrameParser parser;
     auto lastByte = Clock::now();
     uint8_t buf[512];
-    while (!stopping) {
-      pollfd f[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    while (!worker.stopping()) {
+      pollfd f[2] = {{master, POLLIN, 0}, {worker.wakeFd(), POLLIN, 0}};
       int n = poll(f, 2, 200);
       if (n < 0) {
         if (errno == EINTR) continue;
         break;
       }
-      if (stopping || f[1].revents) break;
+      if (worker.stopping() || f[1].revents) break;
       if (f[0].revents & POLLIN) {
         ssize_t r = ::read(master, buf, sizeof buf);
         if (r <= 0) {
@@ -364,7 +382,7 @@ struct Simulator::Impl {
         // A frame that stalls for a second is abandoned.
         if (parser.inFrame() && now - lastByte > std::chrono::seconds(1)) parser.reset();
         lastByte = now;
-        for (ssize_t i = 0; i < r && !stopping; ++i)
+        for (ssize_t i = 0; i < r && !worker.stopping(); ++i)
           if (auto frame = parser.feed(buf[i])) handle(*frame);
       } else if (f[0].revents & (POLLHUP | POLLERR)) {
         sleepMs(50);
@@ -386,21 +404,19 @@ Simulator::~Simulator() { stop(); }
 
 bool Simulator::start(std::string* error) {
   Impl& s = *impl_;
-  if (s.running) return true;
+  if (s.worker.running()) return true;
+  auto fail = [&](const char* what) {
+    setError(error, std::string(what) + ": " + std::strerror(errno));
+    for (int* fd : {&s.master, &s.slaveHold}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+    return false;
+  };
   s.master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (s.master < 0 || grantpt(s.master) != 0 || unlockpt(s.master) != 0) {
-    setError(error, std::string("cannot open a pty: ") + std::strerror(errno));
-    if (s.master >= 0) close(s.master);
-    s.master = -1;
-    return false;
-  }
+  if (s.master < 0 || grantpt(s.master) != 0 || unlockpt(s.master) != 0) return fail("cannot open a pty");
   char name[128];
-  if (ptsname_r(s.master, name, sizeof name) != 0) {
-    setError(error, std::string("ptsname: ") + std::strerror(errno));
-    close(s.master);
-    s.master = -1;
-    return false;
-  }
+  if (ptsname_r(s.master, name, sizeof name) != 0) return fail("ptsname");
   s.slave = name;
   fcntl(s.master, F_SETFL, fcntl(s.master, F_GETFL) | O_NONBLOCK);
   s.slaveHold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -410,37 +426,23 @@ bool Simulator::start(std::string* error) {
     t.c_cflag |= CLOCAL | CREAD;
     tcsetattr(s.master, TCSANOW, &t);
   }
-  if (pipe(s.wake) != 0) {
-    setError(error, std::string("pipe: ") + std::strerror(errno));
-    close(s.master);
-    if (s.slaveHold >= 0) close(s.slaveHold);
-    s.master = s.slaveHold = -1;
-    return false;
-  }
-  s.stopping = false;
-  s.running = true;
-  s.thread = std::thread([&s] { s.serve(); });
+  if (!s.worker.open()) return fail("pipe");
+  s.worker.start([&s] { s.serve(); });
   return true;
 }
 
 void Simulator::stop() {
   Impl& s = *impl_;
-  if (s.running) {
-    s.stopping = true;
-    if (::write(s.wake[1], "x", 1) < 0) { /* the thread also polls with a timeout */ }
-    if (s.thread.joinable()) s.thread.join();
-    close(s.wake[0]);
-    close(s.wake[1]);
-    s.wake[0] = s.wake[1] = -1;
+  if (s.worker.running()) {
+    s.worker.stop();
     if (s.slaveHold >= 0) close(s.slaveHold);
     close(s.master);
     s.master = s.slaveHold = -1;
-    s.running = false;
   }
   s.removeLink();
 }
 
-bool Simulator::running() const { return impl_->running; }
+bool Simulator::running() const { return impl_->worker.running(); }
 std::string Simulator::slavePath() const { return impl_->slave; }
 std::string Simulator::linkPath() const { return impl_->link; }
 

@@ -48,7 +48,24 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
   setObjectName(QStringLiteral("SimWindow"));
   setWindowTitle(QStringLiteral("Симулятор KM4410R"));
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QWidget* tape = buildTape(fixed);  // first: the first in the focus chain
+  auto* side = new QVBoxLayout;
+  side->addWidget(buildPortLabel());
+  side->addWidget(buildDisplay(fixed));
+  side->addWidget(buildState());
+  side->addWidget(buildFaults());
+  side->addStretch(1);
+  auto* layout = new QHBoxLayout(this);
+  layout->addWidget(tape, 1);
+  layout->addLayout(side);
 
+  timer_ = new QTimer(this);
+  connect(timer_, &QTimer::timeout, this, &SimWindow::refresh);
+  timer_->start(100);
+  refresh();
+}
+
+QWidget* SimWindow::buildTape(const QFont& fixed) {
   // The paper tape: kPaperWidth columns of a monospaced font, newest at the bottom.
   auto* tapeBox = new QGroupBox(QStringLiteral("Чековая лента"), this);
   tape_ = new QPlainTextEdit(tapeBox);
@@ -66,15 +83,19 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
   tape_->setMinimumHeight(fm.lineSpacing() * 30);
   auto* tapeLayout = new QVBoxLayout(tapeBox);
   tapeLayout->addWidget(tape_);
+  return tapeBox;
+}
 
-  auto* port = new QLabel(QStringLiteral("Порт: %1%2")
-                              .arg(QString::fromStdString(sim.slavePath()),
-                                   sim.linkPath().empty() ? QString()
-                                                          : QStringLiteral(" (%1)").arg(QString::fromStdString(sim.linkPath()))),
-                          this);
+QWidget* SimWindow::buildPortLabel() {
+  const QString link =
+      sim_.linkPath().empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(sim_.linkPath()));
+  auto* port = new QLabel(QStringLiteral("Порт: %1%2").arg(QString::fromStdString(sim_.slavePath()), link), this);
   port->setObjectName(QStringLiteral("PortLabel"));
   port->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return port;
+}
 
+QWidget* SimWindow::buildDisplay(const QFont& fixed) {
   // The customer display: two rows of kDisplayWidth characters, green on black.
   auto* displayBox = new QGroupBox(QStringLiteral("Дисплей покупателя"), this);
   auto* displayLayout = new QVBoxLayout(displayBox);
@@ -99,7 +120,10 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
   shownAt_ = new QLabel(QStringLiteral("Изменён: —"), displayBox);
   shownAt_->setObjectName(QStringLiteral("DisplayTime"));
   displayLayout->addWidget(shownAt_);
+  return displayBox;
+}
 
+QWidget* SimWindow::buildState() {
   auto* stateBox = new QGroupBox(QStringLiteral("Состояние"), this);
   auto* stateLayout = new QVBoxLayout(stateBox);
   receipt_ = new QLabel(stateBox);
@@ -111,7 +135,10 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
   silence_ = new QLabel(stateBox);
   silence_->setObjectName(QStringLiteral("SilenceState"));
   for (QLabel* l : {receipt_, paper_, cover_, silence_}) stateLayout->addWidget(l);
+  return stateBox;
+}
 
+QWidget* SimWindow::buildFaults() {
   auto* faultBox = new QGroupBox(QStringLiteral("Неисправности"), this);
   auto* faultLayout = new QVBoxLayout(faultBox);
   paperOut_ = new QPushButton(QStringLiteral("Бумага кончилась"), faultBox);
@@ -139,16 +166,6 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
   silenceRow->addStretch(1);
   faultLayout->addLayout(silenceRow);
 
-  auto* side = new QVBoxLayout;
-  side->addWidget(port);
-  side->addWidget(displayBox);
-  side->addWidget(stateBox);
-  side->addWidget(faultBox);
-  side->addStretch(1);
-  auto* layout = new QHBoxLayout(this);
-  layout->addWidget(tapeBox, 1);
-  layout->addLayout(side);
-
   connect(paperOut_, &QPushButton::toggled, this, [this](bool on) {
     sim_.withModel([on](RegisterModel& m) { m.setPaperOut(on); });
     refresh();
@@ -164,11 +181,7 @@ SimWindow::SimWindow(Simulator& sim, QWidget* parent) : QWidget(parent), sim_(si
     sim_.addFault(f);
     refresh();
   });
-
-  timer_ = new QTimer(this);
-  connect(timer_, &QTimer::timeout, this, &SimWindow::refresh);
-  timer_->start(100);
-  refresh();
+  return faultBox;
 }
 
 void SimWindow::appendLines(const std::string& utf8, bool cut) {

@@ -29,6 +29,12 @@ class SimWindow : public QWidget {
   void refresh();
 
  private:
+  // The window's parts, each filling its members.
+  QWidget* buildTape(const QFont& fixed);
+  QWidget* buildPortLabel();
+  QWidget* buildDisplay(const QFont& fixed);
+  QWidget* buildState();
+  QWidget* buildFaults();
   void append(const PrintedItem& item);
   void appendLines(const std::string& utf8, bool cut);
 

@@ -14,14 +14,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
+
+#include "sim/serving_thread.h"
 
 namespace km4410r::sim {
 namespace {
@@ -56,12 +56,9 @@ struct TcpRelay::Impl {
   int listenFd = -1;
   int device = -1;
   int client = -1;
-  int wake[2] = {-1, -1};
   int boundPort = 0;
   std::string boundAddress;
-  std::thread thread;
-  std::atomic<bool> running{false};
-  std::atomic<bool> stopping{false};
+  ServingThread worker;
   bool deviceGone = false;  // the device hung up (the simulator stopped)
   Pending toClient, toDevice;
 
@@ -98,7 +95,7 @@ struct TcpRelay::Impl {
     if (fd < 0) {
       // Out of descriptors: the connection stays queued; do not spin on it.
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        pollfd w{wake[0], POLLIN, 0};
+        pollfd w{worker.wakeFd(), POLLIN, 0};
         poll(&w, 1, kPollMs);
       }
       return;
@@ -162,9 +159,9 @@ struct TcpRelay::Impl {
   }
 
   void serve() {
-    while (!stopping) {
+    while (!worker.stopping()) {
       answerDrops();
-      pollfd f[4] = {{wake[0], POLLIN, 0}, {listenFd, POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
+      pollfd f[4] = {{worker.wakeFd(), POLLIN, 0}, {listenFd, POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
       if (!deviceGone) {
         f[2].fd = device;
         f[2].events = static_cast<short>((toDevice.empty() ? 0 : POLLOUT) | (toClient.empty() ? POLLIN : 0));
@@ -178,9 +175,7 @@ struct TcpRelay::Impl {
         break;
       }
       if (f[0].revents) {
-        char drain[16];
-        while (::read(wake[0], drain, sizeof drain) > 0) {
-        }
+        worker.drain();
         continue;  // stop or drop: seen at the top
       }
       if (f[2].fd >= 0 && f[2].revents) {
@@ -211,7 +206,7 @@ struct TcpRelay::Impl {
 
   void closeAll() {
     closeClient();
-    for (int* fd : {&listenFd, &device, &wake[0], &wake[1]}) {
+    for (int* fd : {&listenFd, &device}) {
       if (*fd >= 0) ::close(*fd);
       *fd = -1;
     }
@@ -304,7 +299,7 @@ TcpRelay::~TcpRelay() { stop(); }
 
 bool TcpRelay::start(const std::string& device, const std::string& bindHost, int port, std::string* error) {
   Impl& s = *impl_;
-  if (s.running) {
+  if (s.worker.running()) {
     setError(error, "the tcp relay is already running on " + s.boundAddress);
     return false;
   }
@@ -313,29 +308,24 @@ bool TcpRelay::start(const std::string& device, const std::string& bindHost, int
     s.closeAll();
     return false;
   }
-  if (pipe2(s.wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+  if (!s.worker.open()) {
     setError(error, std::string("pipe: ") + errorText(errno));
     s.closeAll();
     return false;
   }
-  s.stopping = false;
-  s.running = true;
   s.serving = true;
-  s.thread = std::thread([&s] { s.serve(); });
+  s.worker.start([&s] { s.serve(); });
   return true;
 }
 
 void TcpRelay::stop() {
   Impl& s = *impl_;
-  if (!s.running) return;
-  s.stopping = true;
-  if (::write(s.wake[1], "x", 1) < 0) { /* the thread also polls with a timeout */ }
-  if (s.thread.joinable()) s.thread.join();
+  if (!s.worker.running()) return;
+  s.worker.stop();
   s.closeAll();
-  s.running = false;
 }
 
-bool TcpRelay::running() const { return impl_->running; }
+bool TcpRelay::running() const { return impl_->worker.running(); }
 
 int TcpRelay::port() const { return impl_->boundPort; }
 
@@ -343,10 +333,10 @@ std::string TcpRelay::address() const { return impl_->boundAddress; }
 
 void TcpRelay::dropClient() {
   Impl& s = *impl_;
-  if (!s.running) return;
+  if (!s.worker.running()) return;
   std::unique_lock<std::mutex> l(s.dropMu);
   const uint64_t ticket = ++s.dropAsked;
-  if (::write(s.wake[1], "x", 1) < 0) { /* the thread also polls with a timeout */ }
+  s.worker.wake();
   s.dropCv.wait(l, [&] { return s.dropDone >= ticket || !s.serving; });
 }
 

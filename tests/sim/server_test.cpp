@@ -19,42 +19,29 @@
 #include <thread>
 
 #include "driver/cp1251.h"
-#include "driver/testing.h"
-#include "driver/printer.h"
 #include "sim/codec.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
+#include "tests/sim/driver_on_sim.h"
 
 namespace km4410r::sim {
 namespace {
-
-#define LEAD nullptr, nullptr, 0
-
-constexpr uint32_t kReady = kFlagFmFormatted | kFlagFiscalized | kFlagTaxRatesDefined | kFlagNumbersProgrammed;
 
 // ---------------------------------------------------------------- driver
 
 class SimDriverTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    km_driver::ResetDriverForTests();
-    Options o;
-    o.baud = 0;
-    sim_ = new Simulator(o);
-    std::string error;
-    ASSERT_TRUE(sim_->start(&error)) << error;
-    ASSERT_GE(OpenPortPath(sim_->slavePath().c_str(), 115200), 0) << GetLastPortErrorText();
+    sim_ = new Simulator(Unpaced());
+    ASSERT_EQ(OpenThroughDriver(*sim_), "");
   }
   static void TearDownTestSuite() {
-    ClosePort();
+    CloseThroughDriver();
     delete sim_;
     sim_ = nullptr;
-    km_driver::ResetDriverForTests();
   }
   void SetUp() override {
-    Options o;
-    o.baud = 0;
-    sim_->setOptions(o);
+    sim_->setOptions(Unpaced());
     sim_->withModel([](RegisterModel& m) { m = RegisterModel(); });
     sim_->clearFaults();
     sim_->clearJournal();
@@ -124,41 +111,6 @@ TEST_F(SimDriverTest, CustomerDisplayShowsWhatWasSent) {
   });
   ASSERT_EQ(ClearDisplay(LEAD), 0);
   sim_->withModel([](RegisterModel& m) { EXPECT_EQ(m.displayLine(0), std::string(20, ' ')); });
-}
-
-TEST_F(SimDriverTest, ReceiptsOfTheRegisterTestThroughTheDriver) {
-  ASSERT_EQ(PrintDailyReport(LEAD, "9162", '0'), 0);
-  ASSERT_EQ(ServiceCashInOut(LEAD, 10), 0);
-  ASSERT_EQ(ServiceCashInOut(LEAD, -10), 0);
-  EXPECT_EQ(Errors(), 0u);
-  ASSERT_EQ(ProgramArticle(LEAD, static_cast<char>(0xC0), 100, 1, 1.25, "9162", CP1251(u8"Кулебяка")), 0);
-  EXPECT_EQ(Errors(), 0u);
-  ASSERT_EQ(OpenFiscalReceipt(LEAD, 1, "9162", 1), 0);
-  EXPECT_EQ(R().ErrorFlags & kFlagFiscalOpen, kFlagFiscalOpen);
-  ASSERT_EQ(PrintFiscalText(LEAD, CP1251(u8"Фискальный  ТеКсТ")), 0);
-  ASSERT_EQ(RegisterSale(LEAD, 1, 100, 4, -5, 0), 0);
-  EXPECT_EQ(Errors(), 0u);
-  ASSERT_EQ(Subtotal(LEAD, 1, 1, 0, -1), 0);
-  ASSERT_EQ(ReceiptTotal(LEAD, "", 'P', 10), 0);
-  EXPECT_EQ(Errors(), 0u);
-  EXPECT_STREQ(R().AnswerText, "R6.25");
-  EXPECT_EQ(Field(1), "6.25");
-  ASSERT_EQ(CloseFiscalReceipt(LEAD), 0);
-  EXPECT_EQ(R().ErrorFlags, kReady);
-
-  ASSERT_EQ(OpenReturnReceipt(LEAD, 1, "9162", 1), 0);
-  EXPECT_EQ(R().ErrorFlags & (kFlagFiscalOpen | kFlagReturnReceipt), kFlagFiscalOpen | kFlagReturnReceipt);
-  ASSERT_EQ(RegisterSale(LEAD, 1, 100, 2, 0, -1), 0);
-  ASSERT_EQ(ReceiptTotal(LEAD, "", 'P', 5), 0);
-  ASSERT_EQ(CloseFiscalReceipt(LEAD), 0);
-  EXPECT_EQ(Errors(), 0u);
-  ASSERT_EQ(PrintArticleReport(LEAD, "9162", 'S'), 0);
-  ASSERT_EQ(PrintDailyReport(LEAD, "9162", '0'), 0);
-  EXPECT_EQ(Errors(), 0u);
-  EXPECT_STREQ(R().AnswerText, "2,3.75,1.50");
-
-  ASSERT_EQ(Subtotal(LEAD, 1, 1, 0, 0), 0);  // no receipt open
-  EXPECT_EQ(R().ErrorFlags, kReady | kFlagNotAllowed);
 }
 
 TEST_F(SimDriverTest, ConditionsShowAsTheirFlags) {

@@ -20,6 +20,7 @@
 #include "sim/register_model.h"
 #include "sim/simulator.h"
 #include "sim/tcprelay.h"
+#include "tests/sim/driver_on_sim.h"
 
 namespace km4410r::sim {
 namespace {
@@ -78,13 +79,6 @@ int OpenLocally(const std::string& path) {
   for (int i = 0; i < 50 && (port = OpenPortPath(path.c_str(), 19200)) < 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return port;
-}
-
-Options Unpaced(int workMs = 0) {
-  Options o;
-  o.baud = 0;
-  o.workTimeMs = workMs;
-  return o;
 }
 
 TEST(SimTcpTest, OneClientAtATimeWithBytesUnchanged) {

@@ -10,13 +10,10 @@
 #include <QTest>
 
 #include "driver/cp1251.h"
-#include "driver/testing.h"
-#include "driver/printer.h"
 #include "sim/simwindow.h"
+#include "tests/sim/driver_on_sim.h"
 
 using namespace km4410r::sim;
-
-#define LEAD nullptr, nullptr, 0
 
 class SimWindowTest : public QObject {
   Q_OBJECT
@@ -34,21 +31,15 @@ class SimWindowTest : public QObject {
 
  private slots:
   void init() {
-    km_driver::ResetDriverForTests();
-    km_driver::SetSilenceWaitForTests(2);  // a silent register: 200 ms, not 5 s
-    Options o;
-    o.baud = 0;
-    sim_ = std::make_unique<Simulator>(o);
+    sim_ = std::make_unique<Simulator>(Unpaced());
     sim_->withModel([](RegisterModel& m) { m.setPcClock([] { return std::time_t(1700000000); }); });
-    std::string error;
-    QVERIFY2(sim_->start(&error), error.c_str());
-    QVERIFY(OpenPortPath(sim_->slavePath().c_str(), 115200) >= 0);
-    SetNoTranslation(1);
+    const std::string error = OpenThroughDriver(*sim_);
+    QVERIFY2(error.empty(), error.c_str());
+    km_driver::SetSilenceWaitForTests(2);  // a silent register: 200 ms, not 5 s
   }
   void cleanup() {
-    ClosePort();
+    CloseThroughDriver();
     sim_.reset();
-    km_driver::ResetDriverForTests();
   }
 
   void faultButtonsChangeTheNextAnswers() {
