@@ -10,9 +10,6 @@
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::FaultSpec;
-using km4410r::sim::RegisterModel;
 
 class TestNetwork : public QObject {
   Q_OBJECT
@@ -34,7 +31,6 @@ constexpr int kNetworkPage = 8, kModemPage = 9;
 const QString kSuccess = QStringLiteral("Успешно!");
 const QString kTimeout = QStringLiteral("Таймаут");
 const QString kTimeoutSummary = QStringLiteral("Ошибка выполнения команды. Таймаут");
-const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 const QString kBadAnswer =
     QStringLiteral("Информация переданная регистратором неверна. Чтение данных остановлено.");
 const QString kBadAddress = QStringLiteral("Некорректный IP-адрес. Ошибка!");
@@ -42,14 +38,6 @@ const QString kBadPort = QStringLiteral("Некорректный номер п�
 const QString kBadPeriod =
     QStringLiteral("Некорректная величина параметра Периодичность связи. Ошибка!");
 const QString kBadRetry = QStringLiteral("Некорректная величина параметра Повторной попытки. Ошибка!");
-
-FaultSpec fault(Fault kind, int command) {
-  FaultSpec f;
-  f.fault = kind;
-  f.onlyCommand = command;
-  f.count = 1;
-  return f;
-}
 
 // The seven edits of the network page, Edit27 .. Edit34, and the DHCP box.
 QStringList networkShown(Ui::TabSheet9& t) {
@@ -143,8 +131,7 @@ void TestNetwork::writeDataTexts() {
        "'1.5' не является целым числом"},
   };
   for (const Case& c : cases) {
-    s.clearFrames();
-    s.ui.messages.clear();
+    forget(s);
     fillNetwork(t, c.input);
     click(t.Button27);
     const QString what = c.input.join(' ');
@@ -348,8 +335,7 @@ void TestNetwork::modemReport() {
 
   // The printout button of the network page.
   clickTab(s.form().PageControl1, kNetworkPage);
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   const size_t before = printouts();
   click(s.main().tab9.Button37);
   QCOMPARE(sent(s), QStringList{"6C[1]"});
