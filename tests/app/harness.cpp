@@ -215,6 +215,13 @@ void forget(Session& s) {
   s.ui.messages.clear();
 }
 
+QStringList messagesWith(Session& s, const FaultSpec& f, QAbstractButton* button) {
+  s.ui.messages.clear();
+  s.simulator->injectFault(f);
+  click(button);
+  return s.ui.messages;
+}
+
 void openPage(Session& s, int page) {
   QVERIFY(s.connect());
   clickTab(s.form().PageControl1, page);

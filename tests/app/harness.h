@@ -154,6 +154,8 @@ unsigned indicatorColour();
 QStringList sent(const Session& s);
 // Forgets the frames received and the messages shown so far.
 void forget(Session& s);
+// Clicks `button` with the fault `f` injected; the messages shown meanwhile.
+QStringList messagesWith(Session& s, const FaultSpec& f, QAbstractButton* button);
 // Connects, opens page `page` of the main window and forgets what that sent
 // and showed.
 void openPage(Session& s, int page);

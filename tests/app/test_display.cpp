@@ -190,10 +190,7 @@ void TestDisplay::verdictFollowsTheLastUpperRow() {
   QCOMPARE(s.ui.messages, QStringList(5, kNotAllowed) + QStringList{kSuccess});
 
   // One error on the last window of the last upper row: failure.
-  s.ui.messages.clear();
-  s.simulator->injectFault(refusal(0x2F, 1, 239));
-  click(t.Button7);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+  QCOMPARE(messagesWith(s, refusal(0x2F, 1, 239), t.Button7), (QStringList{kNotAllowed, kFailure}));
   QCOMPARE(states(t), kIdle);
   QCOMPARE(s.state().BusyMark, 0);
   QCOMPARE(s.state().StopFlag, uint8_t(0));
@@ -282,14 +279,8 @@ void TestDisplay::characterOutput() {
   QCOMPARE(s.ui.messages, QStringList{kSuccess});
 
   // Only the upper row decides.
-  s.ui.messages.clear();
-  s.simulator->injectFault(refusal(0x23, 1));
-  click(t.Button8);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kSuccess}));
-  s.ui.messages.clear();
-  s.simulator->injectFault(refusal(0x2F, 1));
-  click(t.Button8);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+  QCOMPARE(messagesWith(s, refusal(0x23, 1), t.Button8), (QStringList{kNotAllowed, kSuccess}));
+  QCOMPARE(messagesWith(s, refusal(0x2F, 1), t.Button8), (QStringList{kNotAllowed, kFailure}));
 
   // A blank is a character; an empty edit is refused before anything goes out.
   forget(s);
@@ -327,10 +318,7 @@ void TestDisplay::lineOutput() {
     QCOMPARE(sent(s), (QStringList{"23[Сума: 12,50 грн]", "2F[Ґанок Єва і Їжак]"}));
     QCOMPARE(rows(s), QStringLiteral("Ґанок Єва і Їжак|Сума: 12,50 грн"));
 
-    s.ui.messages.clear();
-    s.simulator->injectFault(refusal(0x2F, 1));
-    click(t.Button9);
-    QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+    QCOMPARE(messagesWith(s, refusal(0x2F, 1), t.Button9), (QStringList{kNotAllowed, kFailure}));
   }
   {
     // With translation: control sequences (0x64) for each row, glyphs for Ґ
@@ -346,10 +334,7 @@ void TestDisplay::lineOutput() {
     QCOMPARE(s.ui.messages, QStringList{kSuccess});
 
     // A refusal of any piece of the upper row fails the output.
-    s.ui.messages.clear();
-    s.simulator->injectFault(refusal(0x64, 1, 3));
-    click(t.Button9);
-    QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+    QCOMPARE(messagesWith(s, refusal(0x64, 1, 3), t.Button9), (QStringList{kNotAllowed, kFailure}));
 
     forget(s);
     click(t.Button8);

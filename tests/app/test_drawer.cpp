@@ -157,9 +157,7 @@ void TestDrawer::badInputIsRefusedBeforeSending() {
 }
 
 void TestDrawer::registerRefusalsAndSilence() {
-  SessionOptions o;
-  o.silenceReads = 1;
-  Session s(o);
+  Session s({.silenceReads = 1});
   Ui::TabSheet3& t = s.main().tab3;
   openPage(s, kDrawerPage);
 

@@ -158,26 +158,16 @@ void TestNetwork::writeDataTexts() {
 }
 
 void TestNetwork::writeFailures() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet9& t = s.main().tab9;
   openPage(s, kNetworkPage);
   fillNetwork(t, {"192.168.0.10", "255.255.255.0", "192.168.0.1", "10.0.0.5", "8080", "60", "30", "DHCP"});
 
-  s.simulator->injectFault(fault(Fault::Silence, 0x24));
-  click(t.Button27);
-  QCOMPARE(s.ui.messages, (QStringList{kTimeout, kTimeoutSummary}));
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0x24), t.Button27), (QStringList{kTimeout, kTimeoutSummary}));
 
   // Any other error: the result handler's message is the last word.
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Refuse, 0x24));
-  click(t.Button27);
-  QCOMPARE(s.ui.messages, QStringList{kNotAllowed});
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Nak, 0x24));
-  click(t.Button27);
-  QCOMPARE(s.ui.messages, QStringList{QStringLiteral("Ошибка приема команды")});
+  QCOMPARE(messagesWith(s, refusal(0x24), t.Button27), QStringList{kNotAllowed});
+  QCOMPARE(messagesWith(s, fault(Fault::Nak, 0x24), t.Button27), QStringList{"Ошибка приема команды"});
 
   // A success after failures.
   s.ui.messages.clear();
@@ -250,30 +240,21 @@ void TestNetwork::readMalformedSettings() {
 }
 
 void TestNetwork::readFailures() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet9& t = s.main().tab9;
   openPage(s, kNetworkPage);
   const QStringList before{"a", "b", "c", "d", "e", "f", "g", "static"};
   fillNetwork(t, before);
 
-  s.simulator->injectFault(fault(Fault::Silence, 0x25));
-  click(t.Button26);
-  QCOMPARE(s.ui.messages, (QStringList{kTimeout, kTimeoutSummary}));
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0x25), t.Button26), (QStringList{kTimeout, kTimeoutSummary}));
   QCOMPARE(networkShown(t), before);
 
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Refuse, 0x25));
-  click(t.Button26);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, QStringLiteral("Ошибка выполнения команды!")}));
+  QCOMPARE(messagesWith(s, refusal(0x25), t.Button26), (QStringList{kNotAllowed, "Ошибка выполнения команды!"}));
   QCOMPARE(networkShown(t), before);
 }
 
 void TestNetwork::modemReport() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet10& t = s.main().tab10;
   openPage(s, kModemPage);
   size_t printed = 0;
@@ -327,10 +308,7 @@ void TestNetwork::modemReport() {
   QCOMPARE(s.ui.messages, QStringList{kNotAllowed});
   QCOMPARE(modemShown(t), QString("||||00000000"));
   click(t.Button28);
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Silence, 0x6C));
-  click(t.Button28);
-  QCOMPARE(s.ui.messages, QStringList{kTimeout});
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0x6C), t.Button28), QStringList{kTimeout});
   QCOMPARE(modemShown(t), QString("||||00000000"));
 
   // The printout button of the network page.
@@ -347,9 +325,7 @@ void TestNetwork::modemReport() {
 }
 
 void TestNetwork::deviceId() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet10& t = s.main().tab10;
   openPage(s, kModemPage);
 
@@ -384,14 +360,9 @@ void TestNetwork::deviceId() {
                                        "'12 34' не является целым числом"}));
 
   // Failures leave the edit and the label alone.
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Silence, 0xFF));
-  click(t.Button29);
-  QCOMPARE(s.ui.messages, (QStringList{kTimeout, kTimeoutSummary}));
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Refuse, 0xFF));
-  click(t.Button29);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, QStringLiteral("Проверка состояния регистратора:\n  ")}));
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0xFF), t.Button29), (QStringList{kTimeout, kTimeoutSummary}));
+  QCOMPARE(messagesWith(s, refusal(0xFF), t.Button29),
+           (QStringList{kNotAllowed, "Проверка состояния регистратора:\n  "}));
   QCOMPARE(shown(t.Edit38), QString("12 34"));
   QCOMPARE(shown(t.Label55), QString("Значение ID_DEV (Hex): 00000000"));
 }

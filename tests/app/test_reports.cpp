@@ -352,9 +352,7 @@ void TestReports::reportsAndArticleDeletion() {
 }
 
 void TestReports::cancellationFlows() {
-  SessionOptions o;
-  o.silenceReads = 1;
-  Session s(o);
+  Session s({.silenceReads = 1});
   Ui::TabSheet5& t = s.main().tab5;
   openPage(s, kReportsPage);
 
