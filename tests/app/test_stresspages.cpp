@@ -332,69 +332,71 @@ void TestStressPages::passwordsPage() {
   QVERIFY(!p.Button22->isEnabled());
   QVERIFY(!p.Button23->isEnabled());
 
-  // A new password for cashier 3.
+  // Choosing an operator enables its own button only.
   p.ComboBox7->setCurrentIndex(2);
   QVERIFY(p.Button22->isEnabled());
   QVERIFY(!p.Button23->isEnabled());
-  typeInto(p.Edit19, "9162");
-  typeInto(p.Edit20, "1234");
-  click(p.Button22);
-  QCOMPARE(sent(s), QStringList{"65[3,9162,1234]"});
-  QCOMPARE(s.ui.messages, QStringList{"Новый пароль установлен!"});
-  std::string password3;
-  s.model([&](km4410r::sim::RegisterModel& m) { password3 = m.op(3).password; });
+
+  // Each step from what the one before left: the operator chosen (by index,
+  // or -1: the empty last item with the keyboard), the texts typed (a null
+  // text: left as it is; the first typed as a Russian keyboard types), the
+  // frame sent and the messages.
+  const QString setFailed = QStringLiteral("Ошибка установки нового пароля кассира");
+  struct Step {
+    const char* what;
+    QComboBox* box;
+    int index;
+    QLineEdit *edit1, *edit2;
+    QString text1, text2;
+    QPushButton* button;
+    QString frame;
+    QStringList messages;
+  };
+  const Step steps[] = {
+      {"a new password for cashier 3", p.ComboBox7, 2, p.Edit19, p.Edit20, "9162", "1234", p.Button22,
+       "65[3,9162,1234]", {"Новый пароль установлен!"}},
+      {"the old password is wrong now", p.ComboBox7, 2, p.Edit19, p.Edit20, {}, {}, p.Button22,
+       "65[3,9162,1234]", {kNotAllowed, setFailed}},
+      {"the reports operator is operator 15; texts in CP1251", p.ComboBox7, 14, p.Edit19, p.Edit20,
+       "пароль", "777", p.Button22, "65[15,пароль,777]", {kNotAllowed, setFailed}},
+      // Number 16: the driver sends it, the register (15 operators) calls it
+      // a syntax error.
+      {"the empty last item", p.ComboBox7, -1, p.Edit19, p.Edit20, "9162", {}, p.Button22,
+       "65[16,9162,777]", {kSyntax, setFailed}},
+      {"the administrator resets cashier 14's password", p.ComboBox9, 13, p.Edit24, p.Edit24, "0000", {},
+       p.Button23, "77[14,0000]", {"Пароль обнулен, новое значение пароля - 9162"}},
+      {"a refused reset", p.ComboBox9, 0, p.Edit24, p.Edit24, "1111", {}, p.Button23, "77[1,1111]",
+       {kNotAllowed, "Ошибка обнуления пароля кассира"}},
+  };
+  s.model([](RegisterModel& m) { m.op(14).password = "5555"; });
+  for (const Step& step : steps) {
+    forget(s);
+    if (step.index >= 0) {
+      step.box->setCurrentIndex(step.index);
+    } else {
+      step.box->setFocus();
+      QTest::keyClick(step.box, Qt::Key_End);
+      QCOMPARE(step.box->currentIndex(), 15);
+    }
+    QVERIFY2(step.button->isEnabled(), step.what);
+    if (step.text1 == "пароль") typeRussian(step.edit1, step.text1);
+    else if (!step.text1.isNull()) typeInto(step.edit1, step.text1);
+    QVERIFY2(step.text1.isNull() || shown(step.edit1) == step.text1, step.what);
+    if (!step.text2.isNull()) typeInto(step.edit2, step.text2);
+    click(step.button);
+    QVERIFY2(sent(s) == QStringList{step.frame}, step.what);
+    QVERIFY2(s.ui.messages == step.messages, step.what);
+    QVERIFY2(step.button->isEnabled(), step.what);
+    if (step.text1 == "пароль")
+      QCOMPARE(s.frames()[0].hostData, std::string("15,") + cp1251("пароль") + ",777");
+  }
+  std::string password3, password14;
+  s.model([&](RegisterModel& m) {
+    password3 = m.op(3).password;
+    password14 = m.op(14).password;
+  });
   QCOMPARE(password3, std::string("1234"));
-  QVERIFY(p.Button22->isEnabled());
-
-  // The old password is wrong now: the register's refusal, then the failure.
-  forget(s);
-  click(p.Button22);
-  QCOMPARE(sent(s), QStringList{"65[3,9162,1234]"});
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, "Ошибка установки нового пароля кассира"}));
-
-  // The reports operator is operator 15; texts go in CP1251.
-  forget(s);
-  p.ComboBox7->setCurrentIndex(14);
-  typeRussian(p.Edit19, "пароль");
-  QCOMPARE(shown(p.Edit19), QString("пароль"));
-  typeInto(p.Edit20, "777");
-  click(p.Button22);
-  QCOMPARE(sent(s), QStringList{"65[15,пароль,777]"});
-  QCOMPARE(s.frames()[0].hostData, std::string("15,") + cp1251("пароль") + ",777");
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, "Ошибка установки нового пароля кассира"}));
-
-  // The empty last item, chosen with the keyboard, is number 16: the driver
-  // sends it and the register, which has 15 operators, calls it a syntax error.
-  forget(s);
-  p.ComboBox7->setFocus();
-  QTest::keyClick(p.ComboBox7, Qt::Key_End);
-  QCOMPARE(p.ComboBox7->currentIndex(), 15);
-  typeInto(p.Edit19, "9162");
-  click(p.Button22);
-  QCOMPARE(sent(s), QStringList{"65[16,9162,777]"});
-  QCOMPARE(s.ui.messages,
-           (QStringList{"Синтаксическая ошибка", "Ошибка установки нового пароля кассира"}));
-
-  // The administrator resets cashier 14's password.
-  s.model([](km4410r::sim::RegisterModel& m) { m.op(14).password = "5555"; });
-  forget(s);
-  p.ComboBox9->setCurrentIndex(13);
-  QVERIFY(p.Button23->isEnabled());
-  typeInto(p.Edit24, "0000");
-  click(p.Button23);
-  QCOMPARE(sent(s), QStringList{"77[14,0000]"});
-  QCOMPARE(s.ui.messages, QStringList{"Пароль обнулен, новое значение пароля - 9162"});
-  std::string password14;
-  s.model([&](km4410r::sim::RegisterModel& m) { password14 = m.op(14).password; });
   QCOMPARE(password14, std::string("9162"));
-
-  forget(s);
-  p.ComboBox9->setCurrentIndex(0);
-  typeInto(p.Edit24, "1111");
-  click(p.Button23);
-  QCOMPARE(sent(s), QStringList{"77[1,1111]"});
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, "Ошибка обнуления пароля кассира"}));
-  QVERIFY(p.Button23->isEnabled());
 }
 
 // ---- cashiers --------------------------------------------------------------
