@@ -19,33 +19,44 @@
 #include "driver/flags.h"
 #include "driver/portlist.h"
 #include "regtest/connection.h"
+#include "regtest/scenario.h"
 
 TForm1* Form1 = nullptr;
-
-namespace {
-
-const char* const kDefaultPassword = "9162";
-
-// The common body of the main window's handlers.
-void MainWindowResult(RetData& data, bool showMessage) {
-  if (!Form1) return;
-  Form1->LastAnswer = data;
-  const QString message = FirstErrorMessage(data.ErrorFlags);
-  if (message.isEmpty()) return;
-  if (showMessage) ui::showMessage(message);
-  Form1->ErrorCounter++;
-}
-
-}  // namespace
 
 QString FirstErrorMessage(uint32_t flags) {
   const FlagInfo* e = FirstError(flags);
   return e ? QString::fromUtf8(e->text) : QString();
 }
 
-void PrinterResults(RetData& data) { MainWindowResult(data, true); }
-void PrinterResultsx(RetData& data) { MainWindowResult(data, true); }
-void PrinterResultsy(RetData& data) { MainWindowResult(data, false); }
+void PrinterResults(RetData& data) {
+  if (Form1) Form1->TakeAnswer(data, true);
+}
+void PrinterResultsx(RetData& data) {
+  if (Form1) Form1->TakeAnswer(data, true);
+}
+void PrinterResultsy(RetData& data) {
+  if (Form1) Form1->TakeAnswer(data, false);
+}
+
+void TForm1::TakeAnswer(const RetData& data, bool showMessage) {
+  LastAnswer = data;
+  const QString message = FirstErrorMessage(data.ErrorFlags);
+  if (message.isEmpty()) return;
+  if (showMessage) ui::showMessage(message);
+  ErrorCounter++;
+}
+
+TForm1::Shared TForm1::shared() const {
+  Shared s;
+  s.cashier = ItemIndex(tab8.ComboBox8) + 1;
+  s.cashierPassword = tab8.Edit21->text();
+  s.programmingPassword = tab8.Edit22->text();
+  s.reportsPassword = tab8.Edit23->text();
+  s.connected = isConnected();
+  s.busy = BusyMark;
+  s.lastAnswer = LastAnswer;
+  return s;
+}
 
 // ---- TForm1 ------------------------------------------------------------
 
@@ -76,6 +87,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   for (QComboBox* box : {static_cast<QComboBox*>(ui.ComboBox1), tab1.ComboBox2, tab8.ComboBox8})
     box->setInsertPolicy(QComboBox::NoInsert);  // typed texts stay texts
   tab8.ComboBox8->setEditText(QStringLiteral("<Выберите кассира>"));
+  // The listed COM ports and the register's speeds.
+  for (int n = 1; n <= kListedComPorts; ++n) ui.ComboBox1->addItem(QStringLiteral("COM%1").arg(n));
+  for (int baud : kLineSpeeds) ui.ComboBox3->addItem(QStringLiteral("%1 бод").arg(baud));
+  // The register test's pause and the article deletion's password start at
+  // the register's defaults.
+  tab1.Edit1->setText(QString::fromLatin1(regtest::kDefaultPause));
+  tab3.Edit18->setText(QString::fromLatin1(regtest::kDefaultPassword));
   tab12.StringGrid2->setFixed(1, 1);
 
   tab6.Memo1->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
@@ -85,7 +103,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
       "Версия " KM_VERSION "\n"
       "Дата: 07.12.2026"));
 
-  connect(ui.Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   // The list is found anew each time it opens, so that an adapter plugged in
   // meanwhile is in it.
   connect(ui.ComboBox1, &PortBox::aboutToShowPopup, this, &TForm1::RefreshPortBox);
@@ -96,9 +113,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     ui.ComboBox1->setToolTip(metrics.horizontalAdvance(text) > ui.ComboBox1->lineEdit()->width() ? text
                                                                                                  : QString());
   });
-  connect(ui.Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
-  connect(ui.Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-  connect(ui.Button38, &QPushButton::clicked, this, &TForm1::Button38Click);
+  ConnectClicks({{ui.Button2, &TForm1::Button2Click},
+                 {ui.Button25, &TForm1::Button25Click},
+                 {ui.Button1, &TForm1::Button1Click},
+                 {ui.Button38, &TForm1::Button38Click}});
   connect(ui.PageControl1, &PageControl::currentChanged, this, &TForm1::PageControl1Change);
 
   SetUpDisplayPage();
@@ -116,22 +134,33 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   // Lines are only appended by the program: no undo steps to keep.
   tab1.RichEdit1->setUndoRedoEnabled(false);
 
-  connect(tab1.Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  connect(tab1.Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-  connect(tab1.Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
-  connect(tab1.Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
-  connect(tab7.Button16, &QPushButton::clicked, this, &TForm1::Button16Click);
-  connect(tab7.Button17, &QPushButton::clicked, this, &TForm1::Button17Click);
-  connect(tab7.Button19, &QPushButton::clicked, this, &TForm1::Button19Click);
-  connect(tab7.Button18, &QPushButton::clicked, this, &TForm1::Button18Click);
+  ConnectClicks({{tab1.Button3, &TForm1::Button3Click},
+                 {tab1.Button4, &TForm1::Button4Click},
+                 {tab1.Button6, &TForm1::Button6Click},
+                 {tab1.Button5, &TForm1::Button5Click},
+                 {tab7.Button16, &TForm1::Button16Click},
+                 {tab7.Button17, &TForm1::Button17Click},
+                 {tab7.Button19, &TForm1::Button19Click},
+                 {tab7.Button18, &TForm1::Button18Click},
+                 {tab8.Button22, &TForm1::Button22Click},
+                 {tab8.Button23, &TForm1::Button23Click},
+                 {tab12.Button34, &TForm1::Button34Click},
+                 {tab12.Button32, &TForm1::Button32Click}});
   connect(tab8.ComboBox7, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox7Change);
   connect(tab8.ComboBox9, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox9Change);
-  connect(tab8.Button22, &QPushButton::clicked, this, &TForm1::Button22Click);
-  connect(tab8.Button23, &QPushButton::clicked, this, &TForm1::Button23Click);
   tab12.StringGrid2->setSelectCellHandler(
       [this](int col, int row, bool& canSelect) { StringGrid2SelectCell(col, row, canSelect); });
-  connect(tab12.Button34, &QPushButton::clicked, this, &TForm1::Button34Click);
-  connect(tab12.Button32, &QPushButton::clicked, this, &TForm1::Button32Click);
+}
+
+void TForm1::ConnectClicks(std::initializer_list<std::pair<QAbstractButton*, void (TForm1::*)()>> table) {
+  for (const auto& [button, handler] : table) connect(button, &QAbstractButton::clicked, this, handler);
+}
+
+void TForm1::SendAndTell(const std::function<int()>& send, const QString& success, const QString& failure) {
+  ErrorCounter = 0;
+  SendChecked(send);
+  ui::processMessages();
+  ui::showMessage(ErrorCounter == 0 ? success : failure);
 }
 
 void TForm1::SendChecked(const std::function<int()>& send) {
@@ -170,13 +199,14 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::RestoreDefaults() {
-  ui.ComboBox3->setCurrentIndex(1);
+  ui.ComboBox3->setCurrentIndex(
+      static_cast<int>(std::find(std::begin(kLineSpeeds), std::end(kLineSpeeds), kDefaultLineSpeed) -
+                       std::begin(kLineSpeeds)));
   ui.ComboBox1->setCurrentIndex(0);
   tab8.ComboBox8->setCurrentIndex(0);
   tab5.ComboBox10->setCurrentIndex(0);
-  tab8.Edit21->setText(QString::fromLatin1(kDefaultPassword));
-  tab8.Edit22->setText(QString::fromLatin1(kDefaultPassword));
-  tab8.Edit23->setText(QString::fromLatin1(kDefaultPassword));
+  for (QLineEdit* password : {tab8.Edit21, tab8.Edit22, tab8.Edit23})
+    password->setText(QString::fromLatin1(regtest::kDefaultPassword));
   ui.PageControl1->setCurrentIndex(ui.PageControl1->indexOf(TabSheet(1)));
   RestoreClockAndTaxesDefaults();
 
@@ -189,7 +219,7 @@ void TForm1::RestoreDefaults() {
   cashiers->setCells(3, 0, QStringLiteral("Запись"));
   for (int r = 1; r <= 13; ++r) {
     cashiers->setCells(0, r, QString::number(r));
-    cashiers->setCells(1, r, QString::fromLatin1(kDefaultPassword));
+    cashiers->setCells(1, r, QString::fromLatin1(regtest::kDefaultPassword));
     cashiers->setCells(2, r, QStringLiteral("Оператор %1").arg(r));
     cashiers->setCells(3, r, QStringLiteral("выполнить"));
   }
@@ -233,7 +263,7 @@ void TForm1::Button2Click() {
 
     GetDiagnosticInfo(nullptr, PrinterResults, 0, 1);
     if (ErrorCounter > 0) {
-      ui::showMessage(QStringLiteral("Ошибка получения информации"));
+      ui::showMessage(regtest::InfoErrorText());
       return;
     }
     CheckSwitches();

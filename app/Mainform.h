@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <utility>
 
 #include "app/uiservices.h"
 #include "driver/printer.h"
@@ -23,6 +25,7 @@
 #include "ui_TabSheet8.h"
 #include "ui_TabSheet9.h"
 
+class QAbstractButton;
 class QShowEvent;
 class TraceWindow;
 
@@ -40,16 +43,6 @@ class TForm1 : public QWidget, public ui::Activatable {
  public:
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
-
-  // ---- window state, read and written by the pages and the handlers ----
-  RetData LastAnswer{};      // plain copy of the record last delivered here
-  int32_t ErrorCounter = 0;  // erroneous answers since the operation reset it
-  uint8_t StopFlag = 0;      // 1: a running loop operation should end
-  int32_t BusyMark = 0;      // code of the running long operation, 0 when idle
-  uint8_t DateChosenMark = 0;  // a date was accepted in DateEdit3
-  uint8_t TimeEditedMark = 0;  // Edit39 was changed
-
-  int32_t RunErrorTotal = 0;   // failures counted by the register test run
 
   // The frame, the page control and the bottom row; each page has a layout
   // of its own (tabN for TabSheetN).
@@ -71,7 +64,27 @@ class TForm1 : public QWidget, public ui::Activatable {
 
   static constexpr QRgb kRed = 0xFF0000;    // disconnected
   static constexpr QRgb kGreen = 0x00FF00;  // connected
+  // The indicator is green: the port is open.
   bool isConnected() const;
+
+  // What the pages and the other windows share, each kept where it belongs:
+  // the cashier and the test passwords of the passwords page, the connection,
+  // the busy mark of the running long operation and the last answer.
+  struct Shared {
+    int cashier = 0;              // ComboBox8's item index + 1 (0: none chosen)
+    QString cashierPassword;      // Edit21
+    QString programmingPassword;  // Edit22
+    QString reportsPassword;      // Edit23
+    bool connected = false;
+    int32_t busy = kBusyNone;
+    RetData lastAnswer{};         // a plain copy of the record last delivered here
+  };
+  Shared shared() const;
+
+  // The result handlers' way in: keeps a copy of the answer; an erroneous
+  // one adds 1 to the error count and, when `showMessage`, says its first
+  // error in a message box.
+  void TakeAnswer(const RetData& data, bool showMessage);
   // The save-file dialog of the test log (SaveDialog1); empty when cancelled.
   QString SaveDialog1Execute();
 
@@ -84,7 +97,6 @@ class TForm1 : public QWidget, public ui::Activatable {
   // The port box: COM1..COM20, then the ports found on this machine with
   // their descriptions (each item's data is its path), found anew whenever
   // the box is opened.
-  static constexpr int kListedComPorts = 20;
   void RefreshPortBox();
   // Opens the exchange trace window (Button38, Ctrl+T); it is made at the
   // first press and then kept, recording, until the main window goes.
@@ -162,6 +174,33 @@ class TForm1 : public QWidget, public ui::Activatable {
   void showEvent(QShowEvent* event) override;
 
  private:
+  friend class BusyScope;
+  friend struct MainWindowProbe;  // the window tests' view of the state below
+  // The register test page's adapter to the scenario (pages/testpage.cpp).
+  class TestPageAdapter;
+
+  // ---- window state, read and written by the pages and the handlers ----
+  RetData LastAnswer{};      // plain copy of the record last delivered here
+  int32_t ErrorCounter = 0;  // erroneous answers since the operation reset it
+  uint8_t StopFlag = 0;      // 1: a running loop operation should end
+  int32_t BusyMark = 0;      // code of the running long operation, 0 when idle
+  uint8_t DateChosenMark = 0;  // a date was accepted in DateEdit3
+  uint8_t TimeEditedMark = 0;  // Edit39 was changed
+
+  // Connects each button's click to its handler.
+  void ConnectClicks(std::initializer_list<std::pair<QAbstractButton*, void (TForm1::*)()>> table);
+  // One command of a page: the error count reset, the command sent, the
+  // user's input taken, then a message box with `success` or `failure`.
+  void SendAndTell(const std::function<int()>& send, const QString& success, const QString& failure);
+  // A read of the network pages: true when the answer came without error;
+  // otherwise the page's message (the timeout's, or `failure`) has been shown.
+  bool NetworkRead(const std::function<int()>& send, const QString& failure);
+  // The date and time edits follow the PC clock again from now on; they show
+  // its time, which is returned.
+  QDateTime FollowPcClock();
+  // The service cash choice of the drawer page back at "cash in".
+  void ResetServiceCashChoice();
+
   // The register's switch settings decide whether texts are translated.
   void CheckSwitches();
   void RestoreDefaults();
@@ -214,9 +253,8 @@ extern TForm1* Form1;
 // test them; an empty text when no error flag is set.
 QString FirstErrorMessage(uint32_t flags);
 
-// Result handlers of the main window: copy the answer into Form1->LastAnswer;
-// for an erroneous answer show the first error's message (not PrinterResultsy)
-// and add 1 to Form1->ErrorCounter.
+// Result handlers of the main window: hand the answer to Form1->TakeAnswer,
+// which shows an erroneous answer's first error (all but PrinterResultsy).
 void PrinterResults(RetData& data);
 void PrinterResultsx(RetData& data);
 void PrinterResultsy(RetData& data);

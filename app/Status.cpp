@@ -17,6 +17,7 @@ void PrinterResults3(RetData& data) {
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {
   ui.setupUi(this);
+  setWindowTitle(regtest::InvalidStateTitle());
   // Placed where it was designed, not centred.
   setAttribute(Qt::WA_Moved);
   move(234, 188);
@@ -37,7 +38,7 @@ void TForm4::FormActivate() {
   ErrorCounter = 0;
   GetDiagnosticInfo(nullptr, PrinterResults3, 0, 1);
   if (ErrorCounter > 0) {
-    ui::showMessage(QStringLiteral("Ошибка получения информации"));
+    ui::showMessage(regtest::InfoErrorText());
     return;
   }
   const QStringList lines = regtest::ReadinessProblems(LastAnswer.ErrorFlags);

@@ -43,10 +43,10 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 int TForm5::ShowModal() { return ui::showModal(*this, *this); }
 
 void TForm5::ShowStatusBytes() {
-  const uint8_t* bytes = Form1 ? Form1->LastAnswer.StatusBytes : nullptr;
+  const RetData last = Form1 ? Form1->shared().lastAnswer : RetData{};
   for (int byte = 0; byte < 6; ++byte) {
     for (int bit = 0; bit < 7; ++bit)
-      boxes_[byte][bit]->setChecked(bytes && (bytes[byte] & (1u << bit)));
+      boxes_[byte][bit]->setChecked(Form1 && (last.StatusBytes[byte] & (1u << bit)));
     // The register always sends bit 7 set; the driver clears it.
     boxes_[byte][7]->setChecked(true);
   }
@@ -56,7 +56,7 @@ void TForm5::FormActivate() { ShowStatusBytes(); }
 
 void TForm5::Button2Click() {
   GetStatus(nullptr, PrinterResults, 0, 0);
-  if (Form1 && (Form1->LastAnswer.ErrorFlags & kFlagTimeout)) {
+  if (Form1 && (Form1->shared().lastAnswer.ErrorFlags & kFlagTimeout)) {
     ui::showMessage(QStringLiteral("Таймаут - фискальный регистратор не отвечает!"));
     return;
   }

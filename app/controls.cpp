@@ -10,3 +10,7 @@ int ItemIndex(const QComboBox* box) {
   if (current >= 0 && box->itemText(current) == text) return current;
   return box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
+
+QString BadPassesText() {
+  return QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
+}

@@ -130,3 +130,17 @@ bool StringGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* eve
   }
   return QTableWidget::edit(index, trigger, event);
 }
+
+void StringGrid::typeOrToggle(int col, int row, bool editable, bool& canSelect, int toggleCol,
+                              const QString& one, const QString& other) {
+  if (row > 0 && editable) {
+    canSelect = true;
+    setEditing(true);
+    return;
+  }
+  setEditing(false);
+  if (col != toggleCol || row == 0) return;
+  const QString text = Cells(col, row);
+  if (text == one) setCells(col, row, other);
+  else if (text == other) setCells(col, row, one);
+}

@@ -34,6 +34,13 @@ class StringGrid : public QTableWidget {
   // that cell is already the current one.
   bool pressing() const { return pressing_; }
 
+  // The select rule of the program's grids: a cell of an `editable` column
+  // below the heading row is typed in (canSelect set); any other is not, and
+  // a click on one of column `toggleCol` below the headings switches its
+  // text between `one` and `other`.
+  void typeOrToggle(int col, int row, bool editable, bool& canSelect, int toggleCol,
+                    const QString& one, const QString& other);
+
   // For the selection model: may `index` become the current cell (asks the
   // handler)? And the cell to go to for `wanted`: with no current cell yet
   // (the grid first entered from the keyboard) a fixed cell stands for the
@@ -53,7 +60,7 @@ class StringGrid : public QTableWidget {
   int fixedRows_ = 1;
   int fixedCols_ = 1;
   SelectCellHandler selectCell_;
-  QPersistentModelIndex allowed_;
+  QPersistentModelIndex allowed_;  // the cell last allowed to become current
   bool editing_ = true;
-  bool pressing_ = false;  // the cell last allowed to become current
+  bool pressing_ = false;
 };

@@ -117,7 +117,37 @@ TraceWindow::TraceWindow(QWidget* parent, int capacity)
     : QWidget(parent, Qt::Window), model_(new TraceModel(capacity, this)) {
   setObjectName(QStringLiteral("TraceWindow"));
   setWindowTitle(QStringLiteral("Протокол обмена — KM4410R"));
+  MakeTable();
+  MakeBytesView();
 
+  auto* splitter = new QSplitter(Qt::Vertical);
+  splitter->addWidget(table_);
+  splitter->addWidget(bytes_);
+  splitter->setStretchFactor(0, 3);
+  splitter->setStretchFactor(1, 1);
+  splitter->setChildrenCollapsible(false);
+
+  // The buttons are the window's children before the splitter is: first in
+  // the focus chain, as the keyboard user expects.
+  QHBoxLayout* buttons = MakeButtons();
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->addWidget(splitter, 1);
+  layout->addLayout(buttons);
+  resize(980, 420);
+
+  connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { ShowSelectedBytes(); });
+  flushTimer_.setSingleShot(true);
+  flushTimer_.setInterval(kFlushMs);
+  connect(&flushTimer_, &QTimer::timeout, this, &TraceWindow::flush);
+  UpdateCount();
+
+  previous_ = GetExchangeObserver(&previousContext_);
+  SetExchangeObserver(&TraceWindow::Observe, this);
+}
+
+void TraceWindow::MakeTable() {
   table_ = new QTableView;
   table_->setObjectName(QStringLiteral("TraceTable"));
   table_->setAccessibleName(QStringLiteral("Обмены с регистратором"));
@@ -146,7 +176,9 @@ TraceWindow::TraceWindow(QWidget* parent, int capacity)
   // The flags take what is left, so that the last column stays in view.
   header->setSectionResizeMode(TraceModel::kFlags, QHeaderView::Stretch);
   header->setMinimumSectionSize(width("мс"));
+}
 
+void TraceWindow::MakeBytesView() {
   bytes_ = new QPlainTextEdit;
   bytes_->setObjectName(QStringLiteral("TraceBytesView"));
   bytes_->setAccessibleName(QStringLiteral("Байты обмена"));
@@ -155,14 +187,9 @@ TraceWindow::TraceWindow(QWidget* parent, int capacity)
   bytes_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   bytes_->setUndoRedoEnabled(false);
   bytes_->hide();
+}
 
-  auto* splitter = new QSplitter(Qt::Vertical);
-  splitter->addWidget(table_);
-  splitter->addWidget(bytes_);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 1);
-  splitter->setChildrenCollapsible(false);
-
+QHBoxLayout* TraceWindow::MakeButtons() {
   auto button = [this](const char* name, const char* caption) {
     auto* b = new QPushButton(QString::fromUtf8(caption), this);
     b->setObjectName(QString::fromLatin1(name));
@@ -187,24 +214,10 @@ TraceWindow::TraceWindow(QWidget* parent, int capacity)
   buttons->addStretch(1);
   buttons->addWidget(count_);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 4);
-  layout->addWidget(splitter, 1);
-  layout->addLayout(buttons);
-  resize(980, 420);
-
   connect(clear, &QPushButton::clicked, this, &TraceWindow::ClearClick);
   connect(save, &QPushButton::clicked, this, &TraceWindow::SaveClick);
   connect(showBytes_, &QPushButton::clicked, this, &TraceWindow::BytesClick);
-  connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this] { ShowSelectedBytes(); });
-  flushTimer_.setSingleShot(true);
-  flushTimer_.setInterval(kFlushMs);
-  connect(&flushTimer_, &QTimer::timeout, this, &TraceWindow::flush);
-  UpdateCount();
-
-  previous_ = GetExchangeObserver(&previousContext_);
-  SetExchangeObserver(&TraceWindow::Observe, this);
+  return buttons;
 }
 
 TraceWindow::~TraceWindow() {

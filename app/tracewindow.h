@@ -16,6 +16,7 @@
 #include "driver/text/tracerow.h"
 #include "driver/trace.h"
 
+class QHBoxLayout;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -77,6 +78,11 @@ class TraceWindow : public QWidget {
 
  private:
   static void Observe(const ExchangeTrace& trace, void* context);
+  // The parts of the window, made by the constructor: the table of the
+  // exchanges, the bytes of the chosen one, the row of buttons.
+  void MakeTable();
+  void MakeBytesView();
+  QHBoxLayout* MakeButtons();
   void ShowSelectedBytes();
   void UpdateCount();
 

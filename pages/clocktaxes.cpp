@@ -141,21 +141,25 @@ void TForm1::SetUpClockAndTaxesPage() {
     connect(calendar, &QCalendarWidget::activated, this, accept);
   }
 
-  connect(tab11.Button31, &QPushButton::clicked, this, &TForm1::Button31Click);
-  connect(tab11.Button30, &QPushButton::clicked, this, &TForm1::Button30Click);
-  connect(tab11.Button36, &QPushButton::clicked, this, &TForm1::Button36Click);
-  connect(tab11.Button33, &QPushButton::clicked, this, &TForm1::Button33Click);
-  connect(tab11.Button35, &QPushButton::clicked, this, &TForm1::Button35Click);
+  ConnectClicks({{tab11.Button31, &TForm1::Button31Click},
+                 {tab11.Button30, &TForm1::Button30Click},
+                 {tab11.Button36, &TForm1::Button36Click},
+                 {tab11.Button33, &TForm1::Button33Click},
+                 {tab11.Button35, &TForm1::Button35Click}});
 }
 
-void TForm1::RestoreClockAndTaxesDefaults() {
+QDateTime TForm1::FollowPcClock() {
   DateChosenMark = 0;
   TimeEditedMark = 0;
-
   const QDateTime now = ui::now();
   tab11.Label59->setText(now.date().toString(kDateFormat));
   Refill(tab11.DateEdit3, now.date());
   Refill(tab11.Edit39, now.time().toString(kTimeFormat));
+  return now;
+}
+
+void TForm1::RestoreClockAndTaxesDefaults() {
+  const QDateTime now = FollowPcClock();
   tab11.RxClock1->setText(now.time().toString(QStringLiteral("hh:mm:ss")));
 
   StringGrid* taxes = tab11.StringGrid1;
@@ -211,12 +215,7 @@ void TForm1::Button31Click() {
   if (ErrorCounter == 0) {
     ui::showMessage(kSuccess);
     // Set as shown: from now on both edits follow the PC clock again.
-    DateChosenMark = 0;
-    TimeEditedMark = 0;
-    const QDateTime now = ui::now();
-    tab11.Label59->setText(now.date().toString(kDateFormat));
-    Refill(tab11.DateEdit3, now.date());
-    Refill(tab11.Edit39, now.time().toString(kTimeFormat));
+    FollowPcClock();
     repaint();
   } else {
     ui::showMessage(kTimeError);
@@ -272,17 +271,8 @@ void TForm1::StringGrid1SelectCell(int col, int row, bool& canSelect) {
     grid->setEditing(false);
     return;
   }
-  if (row > 0 && col == 2) {  // a rate of groups А to Г is typed in
-    canSelect = true;
-    grid->setEditing(true);
-    return;
-  }
-  grid->setEditing(false);
-  if (col == 3 && row != 0) {
-    const QString text = grid->Cells(col, row);
-    if (text == kForbidden) grid->setCells(col, row, kAllowed);
-    else if (text == kAllowed) grid->setCells(col, row, kForbidden);
-  }
+  // A rate of groups А to Г is typed in, its action switched.
+  grid->typeOrToggle(col, row, col == 2, canSelect, 3, kForbidden, kAllowed);
 }
 
 void TForm1::Button36Click() {
@@ -321,7 +311,7 @@ void TForm1::Button33Click() {
     }
   }
   ErrorCounter = 0;
-  const QByteArray password = toCp1251(tab8.Edit22->text());
+  const QByteArray password = toCp1251(shared().programmingPassword);
   SendChecked([&] {
     return SetDecimalsAndTaxRates(nullptr, PrinterResultsx, 0, password.constData(), 2,
                                   groups.constData(), rates[0], rates[1], rates[2], rates[3]);
@@ -330,10 +320,7 @@ void TForm1::Button33Click() {
 }
 
 void TForm1::Button35Click() {
-  ErrorCounter = 0;
-  const QByteArray password = toCp1251(tab8.Edit23->text());
-  SendChecked([&] { return PrintDailyReport(nullptr, PrinterResultsx, 0, password.constData(), '0'); });
-  ui::processMessages();
-  ui::showMessage(ErrorCounter == 0 ? QStringLiteral("Z-отчет - успешно")
-                                    : QStringLiteral("Ошибка отчета"));
+  const QByteArray password = toCp1251(shared().reportsPassword);
+  SendAndTell([&] { return PrintDailyReport(nullptr, PrinterResultsx, 0, password.constData(), '0'); },
+              QStringLiteral("Z-отчет - успешно"), QStringLiteral("Ошибка отчета"));
 }

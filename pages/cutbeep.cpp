@@ -27,7 +27,7 @@ void TForm1::LoopTest(QLabel* result, QLabel* count, QComboBox* passesBox, QLine
   BusyMark = kBusyLoop;
   int failed = 0;
   bool finished = true;
-  const QString badPause = QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
+  const QString badPause = BadPassesText();
   // A negative pause is no sleep time: refused before anything is sent.
   int pause = 0;
   if (StrToInt(pauseEdit->text(), &pause) && pause < 0) {

@@ -14,7 +14,6 @@ namespace {
 const QString kSuccess = QStringLiteral("Тест индикаторов клиента - успешно");
 const QString kFailure = QStringLiteral("Ошибка теста индикаторов клиента");
 const QString kStopped = QStringLiteral("Тест остановлен");
-const QString kBadPasses = QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
 const QString kNoCharacter = QStringLiteral("Введите символ для вывода на индикатор");
 
 constexpr int kLineChars = 20;  // characters of one display row
@@ -39,13 +38,20 @@ void ClearRows(TForm1& form) {
   form.SendChecked([] { return ClearDisplay(nullptr, PrinterResultsx, 0); });
 }
 
+// The page's controls as they are with no test running.
+void ShowIdle(Ui::TabSheet2& page) {
+  page.Button11->setEnabled(false);
+  page.Button7->setEnabled(true);
+  for (QWidget* group : {page.GroupBox1, page.GroupBox2, page.GroupBox3}) group->setEnabled(true);
+}
+
 }  // namespace
 
 void TForm1::SetUpDisplayPage() {
-  connect(tab2.Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
-  connect(tab2.Button11, &QPushButton::clicked, this, &TForm1::Button11Click);
-  connect(tab2.Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
-  connect(tab2.Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+  ConnectClicks({{tab2.Button7, &TForm1::Button7Click},
+                 {tab2.Button11, &TForm1::Button11Click},
+                 {tab2.Button8, &TForm1::Button8Click},
+                 {tab2.Button9, &TForm1::Button9Click}});
   connect(ui.PageControl1, &PageControl::currentChanged, this, [this](int index) {
     if (ui.PageControl1->widget(index) == TabSheet(2)) TabSheet2Enter();
   });
@@ -54,7 +60,7 @@ void TForm1::SetUpDisplayPage() {
 void TForm1::Button7Click() {
   int passes = 0;
   if (!StrToInt(tab2.Edit2->text(), &passes)) {
-    ui::showMessage(kBadPasses);
+    ui::showMessage(BadPassesText());
     return;
   }
 
@@ -73,9 +79,7 @@ void TForm1::Button7Click() {
     tab2.Button7->setEnabled(true);
     StopFlag = 0;
     ClearRows(*this);
-    tab2.GroupBox1->setEnabled(true);
-    tab2.GroupBox2->setEnabled(true);
-    tab2.GroupBox3->setEnabled(true);
+    ShowIdle(tab2);
     BusyMark = kBusyNone;
   };
 
@@ -107,11 +111,7 @@ void TForm1::Button7Click() {
   }
 
   ui::showMessage(testErrors > 0 ? kFailure : kSuccess);
-  tab2.Button11->setEnabled(false);
-  tab2.Button7->setEnabled(true);
-  tab2.GroupBox1->setEnabled(true);
-  tab2.GroupBox2->setEnabled(true);
-  tab2.GroupBox3->setEnabled(true);
+  ShowIdle(tab2);
   BusyMark = kBusyNone;
   ClearRows(*this);
 }
@@ -121,11 +121,7 @@ void TForm1::Button11Click() { StopFlag = 1; }
 void TForm1::TabSheet2Enter() {
   // A test still running keeps its buttons as they are.
   if (BusyMark != kBusyNone) return;
-  tab2.Button11->setEnabled(false);
-  tab2.Button7->setEnabled(true);
-  tab2.GroupBox1->setEnabled(true);
-  tab2.GroupBox2->setEnabled(true);
-  tab2.GroupBox3->setEnabled(true);
+  ShowIdle(tab2);
 }
 
 void TForm1::Button8Click() {

@@ -60,9 +60,16 @@ bool ReadPcNumber(const QString& text, double* value) {
 void TForm1::SetUpDrawerPage() {
   tab3.ComboBox6->setInsertPolicy(QComboBox::NoInsert);  // a typed text stays a text
   tab3.ComboBox6->setCurrentIndex(0);
-  connect(tab3.Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
-  connect(tab3.Button20, &QPushButton::clicked, this, &TForm1::Button20Click);
-  connect(tab3.Button21, &QPushButton::clicked, this, &TForm1::Button21Click);
+  ConnectClicks({{tab3.Button10, &TForm1::Button10Click},
+                 {tab3.Button20, &TForm1::Button20Click},
+                 {tab3.Button21, &TForm1::Button21Click}});
+}
+
+void TForm1::ResetServiceCashChoice() {
+  QComboBox* cash = tab3.ComboBox6;
+  if (cash->count() == 0) return;
+  cash->setCurrentIndex(0);
+  if (cash->isEditable()) cash->setEditText(cash->itemText(0));
 }
 
 void TForm1::Button10Click() {
@@ -80,11 +87,8 @@ void TForm1::Button10Click() {
     return;
   }
   ui::processMessages();
-  ErrorCounter = 0;
-  SendChecked([pulse] { return OpenCashDrawer(nullptr, PrinterResultsx, 0, pulse); });
-  ui::processMessages();
-  ui::showMessage(ErrorCounter == 0 ? QStringLiteral("Открыть ящик - успешно")
-                                    : QStringLiteral("Ошибка открытия ящика"));
+  SendAndTell([pulse] { return OpenCashDrawer(nullptr, PrinterResultsx, 0, pulse); },
+              QStringLiteral("Открыть ящик - успешно"), QStringLiteral("Ошибка открытия ящика"));
 }
 
 void TForm1::Button20Click() {
@@ -102,18 +106,12 @@ void TForm1::Button20Click() {
   }
   ui::processMessages();
   if (ItemIndex(tab3.ComboBox6) == 1) amount = -amount;  // cash out
-  ErrorCounter = 0;
-  SendChecked([amount] { return ServiceCashInOut(nullptr, PrinterResultsx, 0, amount); });
-  ui::processMessages();
-  ui::showMessage(ErrorCounter == 0 ? QStringLiteral("Служебный внос/вынос - успешно")
-                                    : QStringLiteral("Ошибка "));
+  SendAndTell([amount] { return ServiceCashInOut(nullptr, PrinterResultsx, 0, amount); },
+              QStringLiteral("Служебный внос/вынос - успешно"), QStringLiteral("Ошибка "));
 }
 
 void TForm1::Button21Click() {
-  ErrorCounter = 0;
   const QByteArray password = toCp1251(tab3.Edit18->text());
-  SendChecked([&password] { return DeleteArticles(nullptr, PrinterResultsx, 0, 0, password.constData()); });
-  ui::processMessages();
-  ui::showMessage(ErrorCounter == 0 ? QStringLiteral("Удаление артикулов - успешно")
-                                    : QStringLiteral("Ошибка "));
+  SendAndTell([&password] { return DeleteArticles(nullptr, PrinterResultsx, 0, 0, password.constData()); },
+              QStringLiteral("Удаление артикулов - успешно"), QStringLiteral("Ошибка "));
 }

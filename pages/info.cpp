@@ -1,10 +1,9 @@
 // The page "Общая информация" (TabSheet4): the register's identity and state,
 // filled by the page control's change handler each time the page comes to
 // the front. The page has no button; its edits and check boxes only show.
-#include <QComboBox>
-
 #include "app/Mainform.h"
 #include "base/cp1251text.h"
+#include "regtest/scenario.h"
 
 namespace {
 
@@ -29,17 +28,14 @@ void TForm1::SetUpInfoPage() {
 void TForm1::PageControl1Change() {
   // The service cash choice of the drawer page starts again at "cash in"
   // whichever page came to the front.
-  if (auto* cash = findChild<QComboBox*>(QStringLiteral("ComboBox6")); cash && cash->count() > 0) {
-    cash->setCurrentIndex(0);
-    if (cash->isEditable()) cash->setEditText(cash->itemText(0));
-  }
+  ResetServiceCashChoice();
   if (ui.PageControl1->currentWidget() != TabSheet(4)) return;
 
   tab4.Label26->setText(QStringLiteral("Ждите !!!"));
   repaint();  // seen while the exchanges below hold the window
   const auto failed = [this] {
     if (ErrorCounter <= 0) return false;
-    ui::showMessage(QStringLiteral("Ошибка получения информации"));
+    ui::showMessage(regtest::InfoErrorText());
     tab4.Label26->setText(QString());
     return true;
   };

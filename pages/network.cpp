@@ -150,24 +150,29 @@ bool DeviceIdValue(const QString& text, uint32_t* value) {
 }  // namespace
 
 void TForm1::SetUpNetworkPages() {
-  connect(tab9.Button26, &QPushButton::clicked, this, &TForm1::Button26Click);
-  connect(tab9.Button27, &QPushButton::clicked, this, &TForm1::Button27Click);
-  connect(tab9.Button37, &QPushButton::clicked, this, &TForm1::Button37Click);
-  connect(tab10.Button28, &QPushButton::clicked, this, &TForm1::Button28Click);
-  connect(tab10.Button29, &QPushButton::clicked, this, &TForm1::Button29Click);
+  ConnectClicks({{tab9.Button26, &TForm1::Button26Click},
+                 {tab9.Button27, &TForm1::Button27Click},
+                 {tab9.Button37, &TForm1::Button37Click},
+                 {tab10.Button28, &TForm1::Button28Click},
+                 {tab10.Button29, &TForm1::Button29Click}});
+}
+
+bool TForm1::NetworkRead(const std::function<int()>& send, const QString& failure) {
+  ErrorCounter = 0;
+  if (!Exchange(*this, send)) return false;
+  if (LastAnswer.ErrorFlags & kFlagTimeout) {
+    ui::showMessage(kTimeout);
+    return false;
+  }
+  if (ErrorCounter > 0) {
+    ui::showMessage(failure);
+    return false;
+  }
+  return true;
 }
 
 void TForm1::Button26Click() {
-  ErrorCounter = 0;
-  if (!Exchange(*this, [] { return ReadNetworkSettings(nullptr, PrinterResults, 0); })) return;
-  if (LastAnswer.ErrorFlags & kFlagTimeout) {
-    ui::showMessage(kTimeout);
-    return;
-  }
-  if (ErrorCounter > 0) {
-    ui::showMessage(kFailed);
-    return;
-  }
+  if (!NetworkRead([] { return ReadNetworkSettings(nullptr, PrinterResults, 0); }, kFailed)) return;
   const QList<QByteArray> fields = AnswerFields(LastAnswer);
   // A missing field reads as one without digits.
   auto field = [&](int i) { return i < fields.size() ? fields.at(i) : QByteArray(); };
@@ -177,23 +182,17 @@ void TForm1::Button26Click() {
   }
   tab9.CheckBox7->setChecked(field(0) != "0");
 
-  QLineEdit* const addresses[] = {tab9.Edit27, tab9.Edit28, tab9.Edit29, tab9.Edit30};
-  for (int i = 0; i < 4; ++i) {
+  // Fields 1 to 4 the addresses, 5 to 7 the numbers, each shown as it is
+  // read; the first that cannot be read stops the reading.
+  QLineEdit* const edits[] = {tab9.Edit27, tab9.Edit28, tab9.Edit29, tab9.Edit30,
+                              tab9.Edit31, tab9.Edit33, tab9.Edit34};
+  for (int i = 0; i < 7; ++i) {
     QString text;
-    if (!AddressText(field(1 + i), &text)) {
+    if (!(i < 4 ? AddressText(field(1 + i), &text) : NumberText(field(1 + i), &text))) {
       ui::showMessage(kBadAnswer);
       return;
     }
-    addresses[i]->setText(text);
-  }
-  QLineEdit* const numbers[] = {tab9.Edit31, tab9.Edit33, tab9.Edit34};
-  for (int i = 0; i < 3; ++i) {
-    QString text;
-    if (!NumberText(field(5 + i), &text)) {
-      ui::showMessage(kBadAnswer);
-      return;
-    }
-    numbers[i]->setText(text);
+    edits[i]->setText(text);
   }
   ui::showMessage(kSuccess);
 }
@@ -254,16 +253,7 @@ void TForm1::Button28Click() {
 }
 
 void TForm1::Button29Click() {
-  ErrorCounter = 0;
-  if (!Exchange(*this, [] { return ReadDeviceId(nullptr, PrinterResults, 0); })) return;
-  if (LastAnswer.ErrorFlags & kFlagTimeout) {
-    ui::showMessage(kTimeout);
-    return;
-  }
-  if (ErrorCounter > 0) {
-    ui::showMessage(kCheckRegister);
-    return;
-  }
+  if (!NetworkRead([] { return ReadDeviceId(nullptr, PrinterResults, 0); }, kCheckRegister)) return;
   const QList<QByteArray> fields = AnswerFields(LastAnswer);
   tab10.Edit38->setText(fields.isEmpty() ? QString() : fromCp1251(fields.at(0).constData()));
   const QString text = tab10.Edit38->text();

@@ -3,6 +3,7 @@
 // number: the chosen item index plus 1.
 #include "app/Mainform.h"
 #include "base/cp1251text.h"
+#include "regtest/scenario.h"
 
 namespace {
 
@@ -22,45 +23,32 @@ void TForm1::ComboBox9Change() {
 
 void TForm1::Button22Click() {
   repaint();
-  ErrorCounter = 0;
   ui::processMessages();
   const int op = tab8.ComboBox7->currentIndex() + 1;
   const QByteArray oldPassword = toCp1251(tab8.Edit19->text());
   const QByteArray newPassword = toCp1251(tab8.Edit20->text());
-  SendChecked([&] {
-    return SetOperatorPassword(nullptr, PrinterResultsx, 0, op, oldPassword.constData(),
-                               newPassword.constData());
-  });
-  ui::processMessages();
-  ui::showMessage(ErrorCounter == 0 ? QStringLiteral("Новый пароль установлен!")
-                                    : QStringLiteral("Ошибка установки нового пароля кассира"));
+  SendAndTell(
+      [&] {
+        return SetOperatorPassword(nullptr, PrinterResultsx, 0, op, oldPassword.constData(),
+                                   newPassword.constData());
+      },
+      QStringLiteral("Новый пароль установлен!"), QStringLiteral("Ошибка установки нового пароля кассира"));
 }
 
 void TForm1::Button23Click() {
   repaint();
-  ErrorCounter = 0;
   ui::processMessages();
   const int op = tab8.ComboBox9->currentIndex() + 1;
   const QByteArray password = toCp1251(tab8.Edit24->text());
-  SendChecked([&] { return ResetOperatorPassword(nullptr, PrinterResultsx, 0, op, password.constData()); });
-  ui::processMessages();
-  ui::showMessage(ErrorCounter == 0 ? QStringLiteral("Пароль обнулен, новое значение пароля - 9162")
-                                    : QStringLiteral("Ошибка обнуления пароля кассира"));
+  SendAndTell([&] { return ResetOperatorPassword(nullptr, PrinterResultsx, 0, op, password.constData()); },
+              QStringLiteral("Пароль обнулен, новое значение пароля - %1")
+                  .arg(QLatin1String(regtest::kDefaultPassword)),
+              QStringLiteral("Ошибка обнуления пароля кассира"));
 }
 
 void TForm1::StringGrid2SelectCell(int col, int row, bool& canSelect) {
-  StringGrid* grid = tab12.StringGrid2;
-  if (row > 0 && col <= 2) {
-    canSelect = true;
-    grid->setEditing(true);  // passwords and names are typed in
-    return;
-  }
-  grid->setEditing(false);
-  if (col == 3 && row != 0) {
-    const QString text = grid->Cells(col, row);
-    if (text == kSkip) grid->setCells(col, row, kWrite);
-    else if (text == kWrite) grid->setCells(col, row, kSkip);
-  }
+  // Numbers, passwords and names are typed in; "Запись" is switched.
+  tab12.StringGrid2->typeOrToggle(col, row, col <= 2, canSelect, 3, kSkip, kWrite);
 }
 
 void TForm1::Button34Click() {

@@ -69,15 +69,15 @@ void TForm1::SetUpReportsPage() {
     if (QLineEdit* text = d->findChild<QLineEdit*>()) text->setReadOnly(true);
   }
 
-  connect(t.Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
-  connect(t.Button13, &QPushButton::clicked, this, &TForm1::Button13Click);
-  connect(t.Button14, &QPushButton::clicked, this, &TForm1::Button14Click);
+  ConnectClicks({{t.Button12, &TForm1::Button12Click},
+                 {t.Button13, &TForm1::Button13Click},
+                 {t.Button14, &TForm1::Button14Click},
+                 {t.Button15, &TForm1::Button15Click},
+                 {t.Button24, &TForm1::Button24Click}});
   connect(t.ComboBox10, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox10Change);
-  connect(t.Button15, &QPushButton::clicked, this, &TForm1::Button15Click);
   connect(t.RadioGroup3Items, &QButtonGroup::idClicked, this, [this](int) { RadioGroup3Click(); });
   auto* watcher = new GroupExitWatcher(t.RadioGroup3, [this] { RadioGroup3Exit(); });
   for (QAbstractButton* b : t.RadioGroup3Items->buttons()) b->installEventFilter(watcher);
-  connect(t.Button24, &QPushButton::clicked, this, &TForm1::Button24Click);
 }
 
 void TForm1::Button12Click() {
@@ -120,8 +120,8 @@ void TForm1::Button12Click() {
 void TForm1::Button13Click() {
   // A complete fiscal sale of amount zero; the first failing step ends it
   // (the cancellation closes what it leaves open).
-  const uint32_t cashier = static_cast<uint32_t>(ItemIndex(tab8.ComboBox8) + 1);
-  const QByteArray password = toCp1251(tab8.Edit21->text());
+  const uint32_t cashier = static_cast<uint32_t>(shared().cashier);
+  const QByteArray password = toCp1251(shared().cashierPassword);
   ErrorCounter = 0;
   SendChecked([&] { return OpenFiscalReceipt(nullptr, PrinterResults, 0, cashier, password.constData(), 1); });
   if (ErrorCounter > 0) {
@@ -150,32 +150,26 @@ void TForm1::Button14Click() {
   static constexpr char kArticleReports[] = {'S', 'P', 'G'};
   const int report = tab5.ComboBox10->currentIndex();
   if (report < 0 || report > 4) return;  // no report chosen
-  const QByteArray reportsPassword = toCp1251(tab8.Edit23->text());
+  const QByteArray reportsPassword = toCp1251(shared().reportsPassword);
   {
     ErrorCounter = 0;
     BusyScope busy(*this, kBusyReports);
     ui::processMessages();
-    ErrorCounter = 0;
-    if (report <= 2) {
-      const char kind = kArticleReports[report];
-      SendChecked([&] {
-        return PrintArticleReport(nullptr, PrinterResultsx, 0, reportsPassword.constData(), kind);
-      });
-    } else {
-      const char option = report == 3 ? '2' : '0';  // X or Z
-      SendChecked([&] {
-        return PrintDailyReport(nullptr, PrinterResultsx, 0, reportsPassword.constData(), option);
-      });
-    }
-    ui::processMessages();
-    ui::showMessage(ErrorCounter == 0 ? QStringLiteral("Отчет - успешно")
-                                      : QStringLiteral("Ошибка отчета"));
+    SendAndTell(
+        [&] {
+          if (report <= 2)
+            return PrintArticleReport(nullptr, PrinterResultsx, 0, reportsPassword.constData(),
+                                      kArticleReports[report]);
+          const char option = report == 3 ? '2' : '0';  // X or Z
+          return PrintDailyReport(nullptr, PrinterResultsx, 0, reportsPassword.constData(), option);
+        },
+        QStringLiteral("Отчет - успешно"), QStringLiteral("Ошибка отчета"));
   }
   if (report <= 2) return;
   // After a Z report the articles can go too; the answer speaks for itself
   // through the result handler.
   if (report == 4 && tab5.CheckBox6->isChecked()) {
-    const QByteArray programmingPassword = toCp1251(tab8.Edit22->text());
+    const QByteArray programmingPassword = toCp1251(shared().programmingPassword);
     ErrorCounter = 0;
     SendChecked([&] {
       return DeleteArticles(nullptr, PrinterResultsx, 0, 0, programmingPassword.constData());
@@ -249,7 +243,7 @@ void TForm1::Button24Click() {
   ui::processMessages();
   const int kind = t.RadioGroup3Items->checkedId();
   const bool shortReport = t.RadioGroup4Items->checkedId() == 0;
-  const QByteArray password = toCp1251(tab8.Edit23->text());
+  const QByteArray password = toCp1251(shared().reportsPassword);
   if (kind == 0) {
     int first = 0, last = 0;
     for (auto [edit, value] : {std::pair{t.Edit25, &first}, std::pair{t.Edit26, &last}}) {

@@ -9,24 +9,23 @@
 #include "regtest/logfile.h"
 #include "regtest/scenario.h"
 
-namespace {
-
 // The scenario over the page: inputs from its controls and the passwords
 // page, the log in RichEdit1, the progress in LabelProgress, messages as
 // boxes, the main window's last answer, error counter, stop flag and busy mark.
-class PageAdapter final : public regtest::Source, public regtest::Output {
+class TForm1::TestPageAdapter final : public regtest::Source, public regtest::Output {
  public:
-  explicit PageAdapter(TForm1& form) : f_(form) {}
+  explicit TestPageAdapter(TForm1& form) : f_(form) {}
 
   regtest::Inputs Read() override {
+    const TForm1::Shared shared = f_.shared();
     regtest::Inputs in;
     in.passesText = f_.tab1.ComboBox2->currentText();
     in.pauseText = f_.tab1.Edit1->text();
     in.secondPhase = !f_.tab1.CheckBox1->isChecked();
-    in.cashier = ItemIndex(f_.tab8.ComboBox8) + 1;
-    in.cashierPassword = f_.tab8.Edit21->text();
-    in.programmingPassword = f_.tab8.Edit22->text();
-    in.reportsPassword = f_.tab8.Edit23->text();
+    in.cashier = shared.cashier;
+    in.cashierPassword = shared.cashierPassword;
+    in.programmingPassword = shared.programmingPassword;
+    in.reportsPassword = shared.reportsPassword;
     return in;
   }
 
@@ -58,7 +57,6 @@ class PageAdapter final : public regtest::Source, public regtest::Output {
     f_.tab1.Button4->setEnabled(true);
     f_.StopFlag = 0;
   }
-  void ErrorTotal(int total) override { f_.RunErrorTotal = total; }
   void StepBegun(const regtest::StepInfo& s) override {
     f_.tab1.LabelProgress->setText(QStringLiteral("Проход %1 из %2: %3. Ошибок: %4")
                                        .arg(s.pass)
@@ -104,10 +102,8 @@ class PageAdapter final : public regtest::Source, public regtest::Output {
   TForm1& f_;
 };
 
-}  // namespace
-
 void TForm1::Button3Click() {
-  PageAdapter page(*this);
+  TestPageAdapter page(*this);
   regtest::Scenario(page, page).Run();
 }
 

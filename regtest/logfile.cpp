@@ -3,6 +3,8 @@
 #include <QFileInfo>
 
 #include "base/cp1251text.h"
+#include "regtest/logfile_platform.h"
+#include "regtest/testing.h"
 
 namespace regtest {
 

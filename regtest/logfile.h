@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <functional>
 
 namespace regtest {
 
@@ -29,25 +28,5 @@ bool SaveFileBytes(const QString& path, const QByteArray& bytes, QString* reason
 enum class SaveError { None, NoSpace, NoRights, ReadOnly, NoFolder, BadPath, IsFolder, Io, NameTooLong, Other };
 // The Russian words for it ("на диске нет места", ...); `other` for Other.
 QString SaveErrorText(SaveError error, const QString& other = QString());
-
-// The write the saver uses: it writes up to `size` bytes and returns how many
-// went, or -1 with *error set. Tests put in one that fails (nullptr: back to
-// the real one).
-using LogWriter = long long (*)(const char* data, long long size, SaveError* error);
-void SetLogWriterForTests(LogWriter writer);
-
-namespace detail {
-// The platform's safe write of `bytes` to `target` (a link already followed,
-// not a folder), its data written through WriteAll. False with the error (and
-// the system's own words for an unexpected one).
-bool WriteReplacing(const QString& target, const QByteArray& bytes, SaveError* error, QString* other);
-
-// One write of the platform: up to `size` bytes; how many went, or -1 with
-// *error set.
-using PlatformWrite = std::function<long long(const char* data, long long size, SaveError* error)>;
-// Writes every byte through `write`, or through the test's writer when one is
-// set. False with *error (a write that takes nothing: the disk is full).
-bool WriteAll(const QByteArray& bytes, const PlatformWrite& write, SaveError* error);
-}  // namespace detail
 
 }  // namespace regtest

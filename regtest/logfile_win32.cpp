@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <string>
 
-#include "regtest/logfile.h"
+#include "regtest/logfile_platform.h"
 
 namespace regtest::detail {
 

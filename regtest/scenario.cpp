@@ -1,4 +1,5 @@
 #include "regtest/scenario.h"
+#include "regtest/testing.h"
 
 #include <QLocale>
 
@@ -68,24 +69,28 @@ QString HeaderLine(int line) {
   }
 }
 
-bool ReadPasses(const QString& text, int* passes, QString* message) {
-  int value = 0;
-  if (StrToInt(text, &value) && value >= 1) {
-    *passes = value;
+namespace {
+
+// A whole number of at least `least`, or `refusal` as the message.
+bool ReadWholeNumber(const QString& text, int least, int* value, QString* message, const QString& refusal) {
+  int read = 0;
+  if (StrToInt(text, &read) && read >= least) {
+    *value = read;
     return true;
   }
-  if (message) *message = QStringLiteral("Неверное количество циклов теста");
+  if (message) *message = refusal;
   return false;
 }
 
+}  // namespace
+
+bool ReadPasses(const QString& text, int* passes, QString* message) {
+  return ReadWholeNumber(text, 1, passes, message, QStringLiteral("Неверное количество циклов теста"));
+}
+
 bool ReadPause(const QString& text, int* pause, QString* message) {
-  int value = 0;
-  if (StrToInt(text, &value) && value >= 0) {
-    *pause = value;
-    return true;
-  }
-  if (message) *message = QStringLiteral("Неверная величина задержки \n   между командами");
-  return false;
+  return ReadWholeNumber(text, 0, pause, message,
+                         QStringLiteral("Неверная величина задержки \n   между командами"));
 }
 
 QStringList ReadinessProblems(uint32_t flags) {
@@ -135,7 +140,7 @@ bool Scenario::Command(const std::function<int(ResultHandler)>& send, bool silen
 
 void Scenario::Pause() { out_.Sleep(pause_); }
 
-void Scenario::Fail() { out_.ErrorTotal(++errors_); }
+void Scenario::Fail() { ++errors_; }
 
 bool Scenario::StopCheck() {
   if (!out_.StopRequested()) return true;
@@ -176,7 +181,7 @@ RunEnd Scenario::Run() {
   const auto diagnostic = [](ResultHandler h) { return GetDiagnosticInfo(nullptr, h, 0, 1); };
   out_.Busy(true);
   if (!Command(diagnostic)) {
-    out_.Message(QStringLiteral("Ошибка получения информации"));
+    out_.Message(InfoErrorText());
     return Ended(RunEnd::NoInformation);
   }
   ApplySwitchSettings(out_.LastAnswer());
@@ -197,7 +202,7 @@ RunEnd Scenario::Run() {
   }
   out_.Running();
 
-  if (!Command(diagnostic)) out_.Message(QStringLiteral("Ошибка получения информации"));
+  if (!Command(diagnostic)) out_.Message(InfoErrorText());
 
   for (int line = 0; line <= 7; ++line) {
     const QByteArray text = toCp1251(HeaderLine(line));
@@ -208,7 +213,6 @@ RunEnd Scenario::Run() {
   }
 
   errors_ = 0;
-  out_.ErrorTotal(0);
   out_.Log(QStringLiteral("Тест Vantor KM4410R"));
   out_.Log(QStringLiteral("Дата тестирования:"));
   out_.Log(DateTimeText(out_.Now()));
@@ -505,7 +509,6 @@ void Scenario::Summary() {
   out_.Log(QStringLiteral("Общее количество ошибок: %1").arg(errors_));
   Ended(RunEnd::Completed);
   errors_ = 0;
-  out_.ErrorTotal(0);
   out_.Log(kStepSeparator);
 }
 

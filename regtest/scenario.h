@@ -118,7 +118,6 @@ class Output {
 
   virtual void Busy(bool) {}  // a run is under way (from Start to its end)
   virtual void Running() {}   // the inputs were accepted: Start off, Stop on
-  virtual void ErrorTotal(int) {}  // the run's failures so far
   virtual void StepBegun(const StepInfo&) {}
   virtual void StepEnded(const StepInfo&, int errorsAfter) { (void)errorsAfter; }
   // The end: `errors` is the run's total, `passes` the number asked for.
@@ -198,9 +197,5 @@ QStringList ReadinessProblems(uint32_t errorFlags);
 QString InvalidStateTitle();
 // The message when the register's diagnostic answer could not be had.
 QString InfoErrorText();
-
-// The timer check's wait between its two clock readings (60 s). Tests and
-// benchmarks shorten it; ms <= 0 restores the minute.
-void SetTimerWaitForTests(int ms);
 
 }  // namespace regtest

@@ -6,6 +6,7 @@
 
 #include "driver/text/portrows.h"
 #include "regtest/scenario.h"
+#include "regtest/testing.h"
 #include "station/platform.h"
 #include "station/protocol.h"
 #include "station/station.h"

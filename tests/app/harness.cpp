@@ -215,6 +215,13 @@ void forget(Session& s) {
   s.ui.messages.clear();
 }
 
+QStringList messagesWith(Session& s, const FaultSpec& f, QAbstractButton* button) {
+  s.ui.messages.clear();
+  s.simulator->injectFault(f);
+  click(button);
+  return s.ui.messages;
+}
+
 void openPage(Session& s, int page) {
   QVERIFY(s.connect());
   clickTab(s.form().PageControl1, page);
@@ -222,13 +229,31 @@ void openPage(Session& s, int page) {
   forget(s);
 }
 
-sim::FaultSpec refusal(int command, int count, int skip) {
-  sim::FaultSpec f;
-  f.fault = sim::Fault::Refuse;
+FaultSpec fault(Fault kind, int command, int count, int skip) {
+  FaultSpec f;
+  f.fault = kind;
   f.onlyCommand = command;
   f.count = count;
   f.skip = skip;
   return f;
+}
+
+QString buddyText(const QWidget* control) {
+  for (QLabel* l : control->window()->findChildren<QLabel*>())
+    if (l->buddy() == control) return l->text();
+  return QString();
+}
+
+void clickCell(StringGrid* grid, int col, int row) {
+  const QModelIndex index = grid->model()->index(row, col);
+  grid->scrollTo(index);
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+}
+
+QString editorText(const StringGrid* grid) {
+  for (QLineEdit* editor : grid->findChildren<QLineEdit*>())
+    if (editor->isVisible()) return editor->text();
+  return QString();
 }
 
 }  // namespace km::test

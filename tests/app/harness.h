@@ -25,9 +25,33 @@
 #include "sim/register_model.h"
 #include "sim/simulator.h"
 
+// The main window's own state, as the window tests check and set it.
+struct MainWindowProbe {
+  explicit MainWindowProbe(TForm1& f)
+      : LastAnswer(f.LastAnswer),
+        ErrorCounter(f.ErrorCounter),
+        StopFlag(f.StopFlag),
+        BusyMark(f.BusyMark),
+        DateChosenMark(f.DateChosenMark),
+        TimeEditedMark(f.TimeEditedMark) {}
+  RetData& LastAnswer;
+  int32_t& ErrorCounter;
+  uint8_t& StopFlag;
+  int32_t& BusyMark;
+  uint8_t& DateChosenMark;
+  uint8_t& TimeEditedMark;
+};
+
 namespace km::test {
 
 namespace sim = km4410r::sim;
+using sim::Fault;
+using sim::FaultSpec;
+using sim::RegisterModel;
+
+// The result handlers' messages for the register's refusals.
+inline const QString kNotAllowed = QStringLiteral("Команда не разрешена");
+inline const QString kSyntax = QStringLiteral("Синтаксическая ошибка");
 
 // Runs the test object with offscreen windows and a fresh XDG_RUNTIME_DIR.
 int runWindowTests(int argc, char** argv, const std::function<int(int, char**)>& run);
@@ -64,6 +88,7 @@ class Session {
 
   TForm1& main() { return *Form1; }
   Ui::TForm1& form() { return Form1->ui; }
+  MainWindowProbe state() { return MainWindowProbe(*Form1); }
 
   // Chooses COMn (default: the simulator's) and a speed item, then clicks
   // Button2. True when the window ends up connected.
@@ -129,11 +154,23 @@ unsigned indicatorColour();
 QStringList sent(const Session& s);
 // Forgets the frames received and the messages shown so far.
 void forget(Session& s);
+// Clicks `button` with the fault `f` injected; the messages shown meanwhile.
+QStringList messagesWith(Session& s, const FaultSpec& f, QAbstractButton* button);
 // Connects, opens page `page` of the main window and forgets what that sent
 // and showed.
 void openPage(Session& s, int page);
-// The register refuses `count` answers to `command` after `skip` of them.
-sim::FaultSpec refusal(int command, int count = 1, int skip = 0);
+// The fault `kind` on `count` answers to `command` after `skip` of them; a
+// refusal is the register's error answer.
+FaultSpec fault(Fault kind, int command, int count = 1, int skip = 0);
+inline FaultSpec refusal(int command, int count = 1, int skip = 0) {
+  return fault(Fault::Refuse, command, count, skip);
+}
+// The text of the label whose buddy `control` is.
+QString buddyText(const QWidget* control);
+// Clicks cell (col, row) of a string grid, scrolled into view first.
+void clickCell(StringGrid* grid, int col, int row);
+// The text of the grid's open cell editor, or a null text when none is open.
+QString editorText(const StringGrid* grid);
 
 }  // namespace km::test
 

@@ -16,18 +16,15 @@
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::RegisterModel;
 
 namespace {
 
 constexpr int kClockPage = 10;
 const QString kTimeError = QStringLiteral("Ошибка установки времени -\n повторите !");
-const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 
 // The marks as "date,time".
 QString marks(Session& s) {
-  return QStringLiteral("%1,%2").arg(s.main().DateChosenMark).arg(s.main().TimeEditedMark);
+  return QStringLiteral("%1,%2").arg(s.state().DateChosenMark).arg(s.state().TimeEditedMark);
 }
 
 std::string registerClock(Session& s) {
@@ -47,17 +44,6 @@ void setRegisterClock(Session& s, int y, int mo, int d, int h, int mi, int sec) 
     t.tm_sec = sec;
     m.setClock(t);
   });
-}
-
-void clickCell(StringGrid* grid, int col, int row) {
-  const QModelIndex index = grid->model()->index(row, col);
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
-}
-
-QString editorText(const StringGrid* grid) {
-  for (QLineEdit* editor : grid->findChildren<QLineEdit*>())
-    if (editor->isVisible()) return editor->text();
-  return QString();
 }
 
 // Rows 1..5 as "rate|action".
@@ -179,7 +165,7 @@ void TestClocktaxes::editsFollowTheClock() {
   QCOMPARE(shown(t.Edit39), QString("09:30"));
 
   // Stepping the date with a key is a choice as well.
-  s.main().DateChosenMark = 0;
+  s.state().DateChosenMark = 0;
   QTRY_COMPARE(shown(t.DateEdit3), QString("09.11.26"));
   s.main().activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&s.main()));
@@ -349,21 +335,17 @@ void TestClocktaxes::taxGridCells() {
   s.main().activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&s.main()));
 
-  // The action of groups А to Г switches with every click.
-  clickCell(grid, 3, 2);
-  QCOMPARE(grid->Cells(3, 2), QString("Запрещён"));
-  clickCell(grid, 3, 2);
-  QCOMPARE(grid->Cells(3, 2), QString("Разрешён"));
-  clickCell(grid, 3, 4);
-  QCOMPARE(grid->Cells(3, 4), QString("Запрещён"));
-  // Another text stays; the header and the untaxed group never switch.
+  // The action of groups А to Г switches with every click. Another text
+  // stays; the header and the untaxed group never switch.
   grid->setCells(3, 3, "?");
-  clickCell(grid, 3, 3);
-  QCOMPARE(grid->Cells(3, 3), QString("?"));
-  clickCell(grid, 3, 0);
-  QCOMPARE(grid->Cells(3, 0), QString("Action"));
-  clickCell(grid, 3, 5);
-  QCOMPARE(grid->Cells(3, 5), QString("Разрешён"));
+  const struct {
+    int row;
+    const char* after;
+  } clicks[] = {{2, "Запрещён"}, {2, "Разрешён"}, {4, "Запрещён"}, {3, "?"}, {0, "Action"}, {5, "Разрешён"}};
+  for (const auto& c : clicks) {
+    clickCell(grid, 3, c.row);
+    QCOMPARE(grid->Cells(3, c.row), QString(c.after));
+  }
   QTest::keyClick(grid, Qt::Key_F2);
   QVERIFY(editorText(grid).isNull());
 
@@ -564,7 +546,7 @@ void TestClocktaxes::zReport() {
   int zReports = 0;
   s.model([&](RegisterModel& m) { zReports = m.zReportCount(); });
   QCOMPARE(zReports, 1);
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
 
   forget(s);
   s.main().tab8.Edit23->setText("1111");

@@ -8,8 +8,6 @@
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::FaultSpec;
 
 class TestDisplay : public QObject {
   Q_OBJECT
@@ -31,7 +29,6 @@ constexpr int kDisplayPage = 1;
 const QString kSuccess = QStringLiteral("Тест индикаторов клиента - успешно");
 const QString kFailure = QStringLiteral("Ошибка теста индикаторов клиента");
 const QString kStopped = QStringLiteral("Тест остановлен");
-const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 
 QStringList commands(const Session& s) {
   QStringList out;
@@ -105,7 +102,7 @@ void TestDisplay::scrollingTestSendsEveryWindowOfBothRows() {
   QStringList whileRunning;
   s.ui.onProcess = [&] {
     if (whileRunning.isEmpty()) {
-      whileRunning << states(t) + QString::number(s.main().BusyMark) + rows(s);
+      whileRunning << states(t) + QString::number(s.state().BusyMark) + rows(s);
       // Leaving the page and coming back does not touch a running test.
       later([&] {
         clickTab(s.form().PageControl1, 0);
@@ -137,7 +134,7 @@ void TestDisplay::scrollingTestSendsEveryWindowOfBothRows() {
   }
   QCOMPARE(s.ui.messages, QStringList{kSuccess});
   QCOMPARE(states(t), kIdle);
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
   QCOMPARE(rows(s), QString("|"));
 }
 
@@ -146,33 +143,29 @@ void TestDisplay::scrollingTestPassCount() {
   Ui::TabSheet2& t = s.main().tab2;
   openPage(s);
 
-  // No pass: the display is cleared twice, and the test succeeds.
-  typeInto(t.Edit2, "0");
-  click(t.Button7);
-  QCOMPARE(sent(s), (QStringList{"21[]", "21[]"}));
-  QCOMPARE(s.ui.messages, QStringList{kSuccess});
-  s.clearFrames();
-  s.ui.messages.clear();
-  typeInto(t.Edit2, "-3");
-  click(t.Button7);
-  QCOMPARE(sent(s), (QStringList{"21[]", "21[]"}));
-
-  // Not a number: refused, nothing sent, nothing changed.
-  for (const QString& bad : {QString("abc"), QString("99999999999")}) {
-    s.clearFrames();
-    s.ui.messages.clear();
-    typeInto(t.Edit2, bad);
+  // No pass (0 or fewer): the display is cleared twice, and the test
+  // succeeds. Not a number: refused, nothing sent, nothing changed.
+  const QString badPasses = QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
+  const struct {
+    const char* passes;
+    QStringList sent;
+    QString message;
+  } cases[] = {{"0", {"21[]", "21[]"}, kSuccess},
+               {"-3", {"21[]", "21[]"}, kSuccess},
+               {"abc", {}, badPasses},
+               {"99999999999", {}, badPasses}};
+  for (const auto& c : cases) {
+    forget(s);
+    typeInto(t.Edit2, c.passes);
     click(t.Button7);
-    QVERIFY(s.frames().empty());
-    QCOMPARE(s.ui.messages,
-             QStringList{QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!")});
+    QVERIFY2(sent(s) == c.sent, c.passes);
+    QVERIFY2(s.ui.messages == QStringList{c.message}, c.passes);
     QCOMPARE(states(t), kIdle);
-    QCOMPARE(s.main().BusyMark, 0);
+    QCOMPARE(s.state().BusyMark, 0);
   }
 
   // Two passes: 484 frames, each row's 120 windows per pass.
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   typeInto(t.Edit2, " 2 ");
   click(t.Button7);
   const QStringList c = commands(s);
@@ -197,13 +190,10 @@ void TestDisplay::verdictFollowsTheLastUpperRow() {
   QCOMPARE(s.ui.messages, QStringList(5, kNotAllowed) + QStringList{kSuccess});
 
   // One error on the last window of the last upper row: failure.
-  s.ui.messages.clear();
-  s.simulator->injectFault(refusal(0x2F, 1, 239));
-  click(t.Button7);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+  QCOMPARE(messagesWith(s, refusal(0x2F, 1, 239), t.Button7), (QStringList{kNotAllowed, kFailure}));
   QCOMPARE(states(t), kIdle);
-  QCOMPARE(s.main().BusyMark, 0);
-  QCOMPARE(s.main().StopFlag, uint8_t(0));
+  QCOMPARE(s.state().BusyMark, 0);
+  QCOMPARE(s.state().StopFlag, uint8_t(0));
 }
 
 void TestDisplay::stopDuringTheLowerAndTheUpperRow() {
@@ -220,7 +210,7 @@ void TestDisplay::stopDuringTheLowerAndTheUpperRow() {
     if (++processed == 10) later([&] { click(t.Button11); });
   };
   s.ui.onMessage = [&](const QString&) {
-    atStopBox << states(t) + QString::number(s.main().StopFlag) + QString::number(s.main().BusyMark);
+    atStopBox << states(t) + QString::number(s.state().StopFlag) + QString::number(s.state().BusyMark);
   };
   click(t.Button7);
   QCOMPARE(sent(s), (QStringList{"21[]", "23[ABCDEFGHIJKLMNOPQRST]", "23[BCDEFGHIJKLMNOPQRSTU]",
@@ -229,14 +219,13 @@ void TestDisplay::stopDuringTheLowerAndTheUpperRow() {
   QCOMPARE(s.ui.messages, QStringList{kStopped});
   QCOMPARE(atStopBox, QStringList{kRunning + "12"});  // the box comes first
   QCOMPARE(states(t), kIdle);
-  QCOMPARE(s.main().StopFlag, uint8_t(0));
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().StopFlag, uint8_t(0));
+  QCOMPARE(s.state().BusyMark, 0);
   QCOMPARE(rows(s), QString("|"));
 
   // In the upper row (one processing per window, after 241 in the lower
   // row) Stop pressed before window 3: that window still goes out.
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   processed = 0;
   s.ui.onProcess = [&] {
     if (++processed == 241 + 4) later([&] { click(t.Button11); });
@@ -247,7 +236,7 @@ void TestDisplay::stopDuringTheLowerAndTheUpperRow() {
   QCOMPARE(sent(s).at(124), QString("2F[DEFGHIJKLMNOPQRSTUVW]"));
   QCOMPARE(s.ui.messages, QStringList{kStopped});
   QCOMPARE(states(t), kIdle);
-  QCOMPARE(s.main().StopFlag, uint8_t(0));
+  QCOMPARE(s.state().StopFlag, uint8_t(0));
 }
 
 void TestDisplay::staleStopRequestAndDisconnection() {
@@ -256,16 +245,15 @@ void TestDisplay::staleStopRequestAndDisconnection() {
   openPage(s);
 
   // A stop request left over stops the test at its first check.
-  s.main().StopFlag = 1;
+  s.state().StopFlag = 1;
   click(t.Button7);
   QCOMPARE(sent(s), (QStringList{"21[]", "21[]"}));
   QCOMPARE(s.ui.messages, QStringList{kStopped});
-  QCOMPARE(s.main().StopFlag, uint8_t(0));
+  QCOMPARE(s.state().StopFlag, uint8_t(0));
 
   // Disconnecting in the middle of the upper row stops the test; nothing
   // more is tried on the closed port, so no refusal is reported.
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   int processed = 0;
   s.ui.onProcess = [&] {
     if (++processed == 241 + 10) later([&] { s.disconnect(); });
@@ -276,7 +264,7 @@ void TestDisplay::staleStopRequestAndDisconnection() {
   QCOMPARE(c, QStringList{"21"} + QStringList(120, "23") + QStringList(9, "2F"));
   QCOMPARE(s.ui.messages, QStringList{kStopped});
   QCOMPARE(states(t), kIdle);
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
 }
 
 void TestDisplay::characterOutput() {
@@ -291,23 +279,15 @@ void TestDisplay::characterOutput() {
   QCOMPARE(s.ui.messages, QStringList{kSuccess});
 
   // Only the upper row decides.
-  s.ui.messages.clear();
-  s.simulator->injectFault(refusal(0x23, 1));
-  click(t.Button8);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kSuccess}));
-  s.ui.messages.clear();
-  s.simulator->injectFault(refusal(0x2F, 1));
-  click(t.Button8);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+  QCOMPARE(messagesWith(s, refusal(0x23, 1), t.Button8), (QStringList{kNotAllowed, kSuccess}));
+  QCOMPARE(messagesWith(s, refusal(0x2F, 1), t.Button8), (QStringList{kNotAllowed, kFailure}));
 
   // A blank is a character; an empty edit is refused before anything goes out.
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   typeInto(t.Edit4, " ");
   click(t.Button8);
   QCOMPARE(sent(s), (QStringList{"23[" + QString(20, ' ') + "]", "2F[" + QString(20, ' ') + "]"}));
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   typeInto(t.Edit4, "");
   click(t.Button8);
   QVERIFY(s.frames().empty());
@@ -331,18 +311,14 @@ void TestDisplay::lineOutput() {
     QCOMPARE(rows(s), QString("|ABC"));
     QCOMPARE(s.ui.messages, QStringList{kSuccess});
 
-    s.clearFrames();
-    s.ui.messages.clear();
+    forget(s);
     t.Edit5->setText(QStringLiteral("Ґанок Єва і Їжак"));
     t.Edit6->setText(QStringLiteral("Сума: 12,50 грн"));
     click(t.Button9);
     QCOMPARE(sent(s), (QStringList{"23[Сума: 12,50 грн]", "2F[Ґанок Єва і Їжак]"}));
     QCOMPARE(rows(s), QStringLiteral("Ґанок Єва і Їжак|Сума: 12,50 грн"));
 
-    s.ui.messages.clear();
-    s.simulator->injectFault(refusal(0x2F, 1));
-    click(t.Button9);
-    QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+    QCOMPARE(messagesWith(s, refusal(0x2F, 1), t.Button9), (QStringList{kNotAllowed, kFailure}));
   }
   {
     // With translation: control sequences (0x64) for each row, glyphs for Ґ
@@ -358,13 +334,9 @@ void TestDisplay::lineOutput() {
     QCOMPARE(s.ui.messages, QStringList{kSuccess});
 
     // A refusal of any piece of the upper row fails the output.
-    s.ui.messages.clear();
-    s.simulator->injectFault(refusal(0x64, 1, 3));
-    click(t.Button9);
-    QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kFailure}));
+    QCOMPARE(messagesWith(s, refusal(0x64, 1, 3), t.Button9), (QStringList{kNotAllowed, kFailure}));
 
-    s.clearFrames();
-    s.ui.messages.clear();
+    forget(s);
     click(t.Button8);
     QCOMPARE(commands(s), (QStringList{"64", "64", "64", "64"}));
     QCOMPARE(rows(s), QString(20, QChar(0x0428)) + "|" + QString(20, QChar(0x0428)));

@@ -10,9 +10,6 @@
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::FaultSpec;
-using km4410r::sim::RegisterModel;
 
 class TestDrawer : public QObject {
   Q_OBJECT
@@ -35,13 +32,6 @@ const QString kNotPositive = QStringLiteral("Некорректная сумма
 const QString kDrawerOk = QStringLiteral("Открыть ящик - успешно");
 const QString kCashOk = QStringLiteral("Служебный внос/вынос - успешно");
 const QString kDeleteOk = QStringLiteral("Удаление артикулов - успешно");
-const QString kNotAllowed = QStringLiteral("Команда не разрешена");
-
-QString buddyText(const QWidget* control) {
-  for (QLabel* l : control->window()->findChildren<QLabel*>())
-    if (l->buddy() == control) return l->text();
-  return QString();
-}
 
 }  // namespace
 
@@ -113,7 +103,7 @@ void TestDrawer::dataTextsOfTheOperations() {
     c.act();
     QVERIFY2(sent(s) == c.frames, c.what);
     QVERIFY2(s.ui.messages == QStringList{c.message}, c.what);
-    QVERIFY2(s.main().BusyMark == 0, c.what);
+    QVERIFY2(s.state().BusyMark == 0, c.what);
   }
 
   int openings = 0, pulse = 0;
@@ -137,27 +127,26 @@ void TestDrawer::badInputIsRefusedBeforeSending() {
   Session s;
   Ui::TabSheet3& t = s.main().tab3;
   openPage(s, kDrawerPage);
-  for (const char* pulse : {"4", "151", "80.5", "", "abc", "-20", "0x14", "99999999999"}) {
-    forget(s);
-    typeInto(t.Edit9, QString::fromLatin1(pulse));
-    click(t.Button10);
-    QVERIFY2(sent(s).isEmpty(), pulse);
-    QVERIFY2(s.ui.messages == QStringList{kBadPulse}, pulse);
-    QVERIFY2(s.main().BusyMark == 0, pulse);
-  }
-  const std::pair<const char*, QString> amounts[] = {
-      {"0", kNotPositive},  {"-3", kNotPositive},  {"0.00", kNotPositive}, {"-0", kNotPositive},
-      {"", kNotANumber},    {"abc", kNotANumber},  {"12,5", kNotANumber},  {"1.2.3", kNotANumber},
-      {"1e", kNotANumber},  {"1e999", kNotANumber}, {"inf", kNotANumber},  {".", kNotANumber},
-      {"12 5", kNotANumber},
+  struct Input {
+    QLineEdit* edit;
+    QPushButton* button;
+    const char* text;
+    QString message;
   };
-  for (const auto& [amount, message] : amounts) {
+  QList<Input> inputs;
+  for (const char* pulse : {"4", "151", "80.5", "", "abc", "-20", "0x14", "99999999999"})
+    inputs.append({t.Edit9, t.Button10, pulse, kBadPulse});
+  for (const char* amount : {"0", "-3", "0.00", "-0"}) inputs.append({t.Edit17, t.Button20, amount, kNotPositive});
+  for (const char* amount : {"", "abc", "12,5", "1.2.3", "1e", "1e999", "inf", ".", "12 5"})
+    inputs.append({t.Edit17, t.Button20, amount, kNotANumber});
+  for (const Input& in : inputs) {
     forget(s);
-    typeInto(t.Edit17, QString::fromLatin1(amount));
-    click(t.Button20);
-    QVERIFY2(sent(s).isEmpty(), amount);
-    QVERIFY2(s.ui.messages == QStringList{message}, amount);
-    QVERIFY2(s.main().BusyMark == 0, amount);
+    typeInto(in.edit, QString::fromLatin1(in.text));
+    click(in.button);
+    const QString what = in.edit->objectName() + " '" + in.text + "'";
+    QVERIFY2(sent(s).isEmpty(), qPrintable(what));
+    QVERIFY2(s.ui.messages == QStringList{in.message}, qPrintable(what));
+    QVERIFY2(s.state().BusyMark == 0, qPrintable(what));
   }
   // An empty password is sent as it is; the register refuses it.
   forget(s);
@@ -168,9 +157,7 @@ void TestDrawer::badInputIsRefusedBeforeSending() {
 }
 
 void TestDrawer::registerRefusalsAndSilence() {
-  SessionOptions o;
-  o.silenceReads = 1;
-  Session s(o);
+  Session s({.silenceReads = 1});
   Ui::TabSheet3& t = s.main().tab3;
   openPage(s, kDrawerPage);
 
@@ -213,7 +200,7 @@ void TestDrawer::registerRefusalsAndSilence() {
   QVERIFY(sent(s).isEmpty());
   QCOMPARE(s.ui.messages.size(), 2);
   QCOMPARE(s.ui.messages.last(), QString("Ошибка "));
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
 }
 
 void TestDrawer::busyMarkWhileRunning() {
@@ -221,11 +208,11 @@ void TestDrawer::busyMarkWhileRunning() {
   Ui::TabSheet3& t = s.main().tab3;
   openPage(s, kDrawerPage);
   QList<int> marks;
-  s.ui.onProcess = [&] { marks << s.main().BusyMark; };
-  s.ui.onMessage = [&](const QString&) { marks << -s.main().BusyMark; };
+  s.ui.onProcess = [&] { marks << s.state().BusyMark; };
+  s.ui.onMessage = [&](const QString&) { marks << -s.state().BusyMark; };
   click(t.Button10);
   QCOMPARE(marks, (QList<int>{3, 3, 3, -3}));
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
   marks.clear();
   typeInto(t.Edit17, "1");
   click(t.Button20);
@@ -238,17 +225,17 @@ void TestDrawer::busyMarkWhileRunning() {
   // loop's mark back.
   s.ui.onProcess = nullptr;
   s.ui.onMessage = nullptr;
-  s.main().BusyMark = 2;
+  s.state().BusyMark = 2;
   click(t.Button10);
-  QCOMPARE(s.main().BusyMark, 2);
+  QCOMPARE(s.state().BusyMark, 2);
   click(t.Button20);
-  QCOMPARE(s.main().BusyMark, 2);
+  QCOMPARE(s.state().BusyMark, 2);
   click(t.Button21);
-  QCOMPARE(s.main().BusyMark, 2);
+  QCOMPARE(s.state().BusyMark, 2);
   typeInto(t.Edit9, "abc");
   click(t.Button10);
-  QCOMPARE(s.main().BusyMark, 2);
-  s.main().BusyMark = 0;
+  QCOMPARE(s.state().BusyMark, 2);
+  s.state().BusyMark = 0;
 }
 
 void TestDrawer::amountsUnderACommaDecimalLocale() {

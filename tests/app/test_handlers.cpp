@@ -87,9 +87,9 @@ void TestHandlers::stateFlagsAreNoErrors() {
   }
   RetData all = answer(kStateFlags);
   PrinterResults(all);
-  QCOMPARE(s.main().ErrorCounter, 0);
+  QCOMPARE(s.state().ErrorCounter, 0);
   QVERIFY(s.ui.messages.isEmpty());
-  QCOMPARE(s.main().LastAnswer.ErrorFlags, kStateFlags);
+  QCOMPARE(s.state().LastAnswer.ErrorFlags, kStateFlags);
 }
 
 void TestHandlers::everyHandlerCopiesAndCounts_data() {
@@ -113,15 +113,15 @@ void TestHandlers::everyHandlerCopiesAndCounts() {
   ResultHandler handlers[] = {PrinterResults, PrinterResultsx, PrinterResultsy};
   // The message box is open while the last answer is already stored.
   uint32_t seenWhileOpen = 0;
-  s.ui.onMessage = [&](const QString&) { seenWhileOpen = Form1->LastAnswer.ErrorFlags; };
+  s.ui.onMessage = [&](const QString&) { seenWhileOpen = MainWindowProbe(*Form1).LastAnswer.ErrorFlags; };
   RetData d = answer(flags, 0x5A);
   handlers[handler](d);
 
   const bool error = flags & 0x04000000;
-  QCOMPARE(s.main().ErrorCounter, error ? 1 : 0);
+  QCOMPARE(s.state().ErrorCounter, error ? 1 : 0);
   QCOMPARE(s.ui.messages, message.isEmpty() ? QStringList() : QStringList{message});
   if (!message.isEmpty()) QCOMPARE(seenWhileOpen, flags);
-  const RetData& last = s.main().LastAnswer;
+  const RetData& last = s.state().LastAnswer;
   QCOMPARE(last.Command, 0x5A);
   QCOMPARE(last.ErrorFlags, flags);
   QCOMPARE(last.FieldCount, 2);
@@ -135,7 +135,7 @@ void TestHandlers::countsAddUpUntilReset() {
   PrinterResults(nak);
   PrinterResultsx(ok);
   PrinterResultsy(nak);
-  QCOMPARE(s.main().ErrorCounter, 2);
+  QCOMPARE(s.state().ErrorCounter, 2);
   QCOMPARE(s.ui.messages, QStringList{"Ошибка приема команды"});
 }
 
@@ -143,16 +143,16 @@ void TestHandlers::dialogHandlerLeavesMainWindowAlone() {
   Session s({.simulator = false});
   RetData mine = answer(0, 0x4A);
   PrinterResults(mine);
-  s.main().ErrorCounter = 3;
+  s.state().ErrorCounter = 3;
 
   RetData theirs = answer(0x00000200, 0x5A);
   PrinterResults3(theirs);
   QCOMPARE(Form4->ErrorCounter, 1);
   QCOMPARE(Form4->LastAnswer.Command, 0x5A);
   QCOMPARE(s.ui.messages, QStringList{"Нет бумаги"});
-  QCOMPARE(s.main().ErrorCounter, 3);
-  QCOMPARE(s.main().LastAnswer.Command, 0x4A);
-  QCOMPARE(s.main().LastAnswer.ErrorFlags, 0u);
+  QCOMPARE(s.state().ErrorCounter, 3);
+  QCOMPARE(s.state().LastAnswer.Command, 0x4A);
+  QCOMPARE(s.state().LastAnswer.ErrorFlags, 0u);
 }
 
 void TestHandlers::textsCrossTheBoundaryAsCp1251() {

@@ -10,8 +10,6 @@
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::FaultSpec;
 
 namespace {
 
@@ -37,8 +35,7 @@ QString boxes(Session& s) {
 void visit(Session& s) {
   PageControl* pages = s.form().PageControl1;
   if (pages->currentIndex() == kInfoPage) clickTab(pages, 0);
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   clickTab(pages, kInfoPage);
 }
 

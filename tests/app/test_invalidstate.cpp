@@ -106,14 +106,14 @@ void TestInvalidState::failingRegisterIsAskedOncePerShowing() {
 void TestInvalidState::mainWindowStateIsUntouched() {
   Session s;
   QVERIFY(s.connect());
-  s.main().ErrorCounter = 4;
-  const RetData before = s.main().LastAnswer;
+  s.state().ErrorCounter = 4;
+  const RetData before = s.state().LastAnswer;
   s.model([](sim::RegisterModel& m) { m.setPaperOut(true); });  // an error answer
   Form4->ShowModal();
   QCOMPARE(s.ui.messages, (QStringList{"Нет бумаги", "Ошибка получения информации"}));
-  QCOMPARE(s.main().ErrorCounter, 4);
-  QCOMPARE(s.main().LastAnswer.ErrorFlags, before.ErrorFlags);
-  QCOMPARE(s.main().LastAnswer.StatusBytes[2], before.StatusBytes[2]);
+  QCOMPARE(s.state().ErrorCounter, 4);
+  QCOMPARE(s.state().LastAnswer.ErrorFlags, before.ErrorFlags);
+  QCOMPARE(s.state().LastAnswer.StatusBytes[2], before.StatusBytes[2]);
   QVERIFY(Form4->LastAnswer.ErrorFlags & kFlagNoPaper);
 }
 

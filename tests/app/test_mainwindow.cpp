@@ -90,6 +90,9 @@ void TestMainWindow::startsDisconnectedWithDefaults() {
   QVERIFY(f.ComboBox1->isEnabled() && f.ComboBox3->isEnabled());
   QCOMPARE(f.ComboBox1->count(), 20);
   QCOMPARE(f.ComboBox1->itemText(19), QString("COM20"));
+  QStringList speeds;
+  for (int i = 0; i < f.ComboBox3->count(); ++i) speeds << f.ComboBox3->itemText(i);
+  QCOMPARE(speeds, (QStringList{"9600 бод", "19200 бод", "57600 бод", "115200 бод"}));
 
   // The first activation's defaults, the clock being the fake one.
   QCOMPARE(shown(s.main().tab8.ComboBox8), QString("Оператор 1"));
@@ -102,8 +105,8 @@ void TestMainWindow::startsDisconnectedWithDefaults() {
   QCOMPARE(shown(s.main().tab11.Edit39), QString("14:07"));
   QCOMPARE(gridTexts(s.main().tab11.StringGrid1), kDefaultTaxes);
   QCOMPARE(gridTexts(s.main().tab12.StringGrid2), defaultCashiers());
-  QCOMPARE(s.main().DateChosenMark, uint8_t(0));
-  QCOMPARE(s.main().TimeEditedMark, uint8_t(0));
+  QCOMPARE(s.state().DateChosenMark, uint8_t(0));
+  QCOMPARE(s.state().TimeEditedMark, uint8_t(0));
   QCOMPARE(shown(s.main().tab1.ComboBox2), QString());  // no pass count until connected
   QVERIFY(s.ui.messages.isEmpty());
 }
@@ -111,8 +114,8 @@ void TestMainWindow::startsDisconnectedWithDefaults() {
 void TestMainWindow::connectsAndDisconnects() {
   Session s({.com = 3});
   Ui::TForm1& f = s.form();
-  s.main().StopFlag = 1;
-  s.main().ErrorCounter = 7;
+  s.state().StopFlag = 1;
+  s.state().ErrorCounter = 7;
   QVERIFY(s.connect(3, 0));
   QCOMPARE(indicatorColour(), kGreen);
   QCOMPARE(shown(f.Button2), QString("Отключить"));
@@ -120,8 +123,8 @@ void TestMainWindow::connectsAndDisconnects() {
   QVERIFY(f.Button25->isEnabled());
   QVERIFY(!f.ComboBox1->isEnabled() && !f.ComboBox3->isEnabled());
   QCOMPARE(shown(s.main().tab1.ComboBox2), QString("1"));
-  QCOMPARE(s.main().StopFlag, uint8_t(0));
-  QCOMPARE(s.main().ErrorCounter, 0);
+  QCOMPARE(s.state().StopFlag, uint8_t(0));
+  QCOMPARE(s.state().ErrorCounter, 0);
   QVERIFY(s.ui.messages.isEmpty());
 
   // One diagnostic request, its answer kept as the last answer.
@@ -129,8 +132,8 @@ void TestMainWindow::connectsAndDisconnects() {
   QCOMPARE(frames.size(), size_t(1));
   QCOMPARE(frames[0].cmd, uint8_t(0x5A));
   QCOMPARE(frames[0].data, std::string("1"));
-  QCOMPARE(s.main().LastAnswer.Command, 0x5A);
-  QVERIFY(s.main().LastAnswer.FieldCount > 7);
+  QCOMPARE(s.state().LastAnswer.Command, 0x5A);
+  QVERIFY(s.state().LastAnswer.FieldCount > 7);
 
   s.disconnect();
   QCOMPARE(indicatorColour(), kRed);
@@ -138,7 +141,7 @@ void TestMainWindow::connectsAndDisconnects() {
   QVERIFY(!f.PageControl1->isEnabled());
   QVERIFY(!f.Button25->isEnabled());
   QVERIFY(f.ComboBox1->isEnabled() && f.ComboBox3->isEnabled());
-  QCOMPARE(s.main().StopFlag, uint8_t(1));
+  QCOMPARE(s.state().StopFlag, uint8_t(1));
   QCOMPARE(s.frames().size(), size_t(1));  // disconnecting sends nothing
 
   // And connecting again works on the same port.
@@ -224,7 +227,7 @@ void TestMainWindow::failedDiagnosticKeepsConnection() {
   QCOMPARE(indicatorColour(), kGreen);
   QVERIFY(s.form().PageControl1->isEnabled());
   QVERIFY(s.form().Button25->isEnabled());
-  QCOMPARE(s.main().ErrorCounter, 1);
+  QCOMPARE(s.state().ErrorCounter, 1);
   QCOMPARE(int(GetNoTranslation()), 0);  // the switch check did not run
 }
 
@@ -379,8 +382,8 @@ void TestMainWindow::laterActivationsKeepWhatTheUserChose() {
   f.PageControl1->setCurrentWidget(s.main().TabSheet(11));
   s.main().tab11.DateEdit3->setDate(QDate(2027, 1, 2));
   s.main().tab11.Edit39->setText("09:45");
-  s.main().DateChosenMark = 1;
-  s.main().TimeEditedMark = 1;
+  s.state().DateChosenMark = 1;
+  s.state().TimeEditedMark = 1;
   s.ui.clock = s.ui.clock.addDays(40);  // the PC clock has moved on
 
   // ... then message boxes and both dialogs open and close.
@@ -404,8 +407,8 @@ void TestMainWindow::laterActivationsKeepWhatTheUserChose() {
   QCOMPARE(shown(s.main().tab11.DateEdit3), QString("02.01.27"));
   QCOMPARE(shown(s.main().tab11.Edit39), QString("09:45"));
   QCOMPARE(shown(s.main().tab11.Label59), QString("05.11.26"));
-  QCOMPARE(s.main().DateChosenMark, uint8_t(1));
-  QCOMPARE(s.main().TimeEditedMark, uint8_t(1));
+  QCOMPARE(s.state().DateChosenMark, uint8_t(1));
+  QCOMPARE(s.state().TimeEditedMark, uint8_t(1));
   QCOMPARE(indicatorColour(), kGreen);
 
   // Disconnected, the port and speed chosen stay too after a message.

@@ -10,9 +10,6 @@
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::FaultSpec;
-using km4410r::sim::RegisterModel;
 
 class TestNetwork : public QObject {
   Q_OBJECT
@@ -34,7 +31,6 @@ constexpr int kNetworkPage = 8, kModemPage = 9;
 const QString kSuccess = QStringLiteral("Успешно!");
 const QString kTimeout = QStringLiteral("Таймаут");
 const QString kTimeoutSummary = QStringLiteral("Ошибка выполнения команды. Таймаут");
-const QString kNotAllowed = QStringLiteral("Команда не разрешена");
 const QString kBadAnswer =
     QStringLiteral("Информация переданная регистратором неверна. Чтение данных остановлено.");
 const QString kBadAddress = QStringLiteral("Некорректный IP-адрес. Ошибка!");
@@ -42,14 +38,6 @@ const QString kBadPort = QStringLiteral("Некорректный номер п�
 const QString kBadPeriod =
     QStringLiteral("Некорректная величина параметра Периодичность связи. Ошибка!");
 const QString kBadRetry = QStringLiteral("Некорректная величина параметра Повторной попытки. Ошибка!");
-
-FaultSpec fault(Fault kind, int command) {
-  FaultSpec f;
-  f.fault = kind;
-  f.onlyCommand = command;
-  f.count = 1;
-  return f;
-}
 
 // The seven edits of the network page, Edit27 .. Edit34, and the DHCP box.
 QStringList networkShown(Ui::TabSheet9& t) {
@@ -143,8 +131,7 @@ void TestNetwork::writeDataTexts() {
        "'1.5' не является целым числом"},
   };
   for (const Case& c : cases) {
-    s.clearFrames();
-    s.ui.messages.clear();
+    forget(s);
     fillNetwork(t, c.input);
     click(t.Button27);
     const QString what = c.input.join(' ');
@@ -171,26 +158,16 @@ void TestNetwork::writeDataTexts() {
 }
 
 void TestNetwork::writeFailures() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet9& t = s.main().tab9;
   openPage(s, kNetworkPage);
   fillNetwork(t, {"192.168.0.10", "255.255.255.0", "192.168.0.1", "10.0.0.5", "8080", "60", "30", "DHCP"});
 
-  s.simulator->injectFault(fault(Fault::Silence, 0x24));
-  click(t.Button27);
-  QCOMPARE(s.ui.messages, (QStringList{kTimeout, kTimeoutSummary}));
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0x24), t.Button27), (QStringList{kTimeout, kTimeoutSummary}));
 
   // Any other error: the result handler's message is the last word.
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Refuse, 0x24));
-  click(t.Button27);
-  QCOMPARE(s.ui.messages, QStringList{kNotAllowed});
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Nak, 0x24));
-  click(t.Button27);
-  QCOMPARE(s.ui.messages, QStringList{QStringLiteral("Ошибка приема команды")});
+  QCOMPARE(messagesWith(s, refusal(0x24), t.Button27), QStringList{kNotAllowed});
+  QCOMPARE(messagesWith(s, fault(Fault::Nak, 0x24), t.Button27), QStringList{"Ошибка приема команды"});
 
   // A success after failures.
   s.ui.messages.clear();
@@ -263,30 +240,21 @@ void TestNetwork::readMalformedSettings() {
 }
 
 void TestNetwork::readFailures() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet9& t = s.main().tab9;
   openPage(s, kNetworkPage);
   const QStringList before{"a", "b", "c", "d", "e", "f", "g", "static"};
   fillNetwork(t, before);
 
-  s.simulator->injectFault(fault(Fault::Silence, 0x25));
-  click(t.Button26);
-  QCOMPARE(s.ui.messages, (QStringList{kTimeout, kTimeoutSummary}));
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0x25), t.Button26), (QStringList{kTimeout, kTimeoutSummary}));
   QCOMPARE(networkShown(t), before);
 
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Refuse, 0x25));
-  click(t.Button26);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, QStringLiteral("Ошибка выполнения команды!")}));
+  QCOMPARE(messagesWith(s, refusal(0x25), t.Button26), (QStringList{kNotAllowed, "Ошибка выполнения команды!"}));
   QCOMPARE(networkShown(t), before);
 }
 
 void TestNetwork::modemReport() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet10& t = s.main().tab10;
   openPage(s, kModemPage);
   size_t printed = 0;
@@ -340,16 +308,12 @@ void TestNetwork::modemReport() {
   QCOMPARE(s.ui.messages, QStringList{kNotAllowed});
   QCOMPARE(modemShown(t), QString("||||00000000"));
   click(t.Button28);
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Silence, 0x6C));
-  click(t.Button28);
-  QCOMPARE(s.ui.messages, QStringList{kTimeout});
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0x6C), t.Button28), QStringList{kTimeout});
   QCOMPARE(modemShown(t), QString("||||00000000"));
 
   // The printout button of the network page.
   clickTab(s.form().PageControl1, kNetworkPage);
-  s.clearFrames();
-  s.ui.messages.clear();
+  forget(s);
   const size_t before = printouts();
   click(s.main().tab9.Button37);
   QCOMPARE(sent(s), QStringList{"6C[1]"});
@@ -361,9 +325,7 @@ void TestNetwork::modemReport() {
 }
 
 void TestNetwork::deviceId() {
-  SessionOptions options;
-  options.silenceReads = 1;
-  Session s(options);
+  Session s({.silenceReads = 1});
   Ui::TabSheet10& t = s.main().tab10;
   openPage(s, kModemPage);
 
@@ -398,14 +360,9 @@ void TestNetwork::deviceId() {
                                        "'12 34' не является целым числом"}));
 
   // Failures leave the edit and the label alone.
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Silence, 0xFF));
-  click(t.Button29);
-  QCOMPARE(s.ui.messages, (QStringList{kTimeout, kTimeoutSummary}));
-  s.ui.messages.clear();
-  s.simulator->injectFault(fault(Fault::Refuse, 0xFF));
-  click(t.Button29);
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, QStringLiteral("Проверка состояния регистратора:\n  ")}));
+  QCOMPARE(messagesWith(s, fault(Fault::Silence, 0xFF), t.Button29), (QStringList{kTimeout, kTimeoutSummary}));
+  QCOMPARE(messagesWith(s, refusal(0xFF), t.Button29),
+           (QStringList{kNotAllowed, "Проверка состояния регистратора:\n  "}));
   QCOMPARE(shown(t.Edit38), QString("12 34"));
   QCOMPARE(shown(t.Label55), QString("Значение ID_DEV (Hex): 00000000"));
 }

@@ -12,12 +12,10 @@
 
 #include "base/cp1251text.h"
 #include "regtest/logfile.h"
+#include "regtest/testing.h"
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::FaultSpec;
-using km4410r::sim::RegisterModel;
 
 class TestRegisterTest : public QObject {
   Q_OBJECT
@@ -52,8 +50,7 @@ struct RegTest {
     s.ui.clock = QDateTime(QDate(2026, 12, 8), QTime(14, 7, 59));
     QVERIFY(s.connect());
     s.main().ui.PageControl1->setCurrentIndex(0);
-    s.clearFrames();
-    s.ui.messages.clear();
+    forget(s);
   }
   Ui::TabSheet1& page() { return s.main().tab1; }
   void start(const QString& passes = QStringLiteral("1"), bool withoutFiscal = false) {
@@ -179,8 +176,7 @@ void TestRegisterTest::onePassSendsTheScenarioAndLogsIt() {
   QCOMPARE(t.s.ui.clock, started.addMSecs(17 * 1500 + 60000));
   QVERIFY(t.page().Button3->isEnabled());
   QVERIFY(!t.page().Button4->isEnabled());
-  QCOMPARE(t.s.main().BusyMark, 0);
-  QCOMPARE(t.s.main().RunErrorTotal, 0);
+  QCOMPARE(t.s.state().BusyMark, 0);
   // The register was left with the header programmed and no receipt open.
   t.s.model([](RegisterModel& m) {
     QCOMPARE(QByteArray::fromStdString(m.headerLines()[3]), toCp1251(QStringLiteral("тел. (044) 123-45-67")));
@@ -223,7 +219,6 @@ void TestRegisterTest::failuresAreLoggedAndCounted() {
   // The main handler's boxes for the three refusals; none for the silent
   // lower row.
   QCOMPARE(t.s.ui.messages.size(), 3);
-  QCOMPARE(t.s.main().RunErrorTotal, 0);  // reset by the summary
 }
 
 void TestRegisterTest::abortsLeaveTheRunningButtons() {
@@ -260,11 +255,11 @@ void TestRegisterTest::abortsLeaveTheRunningButtons() {
     QVERIFY(!log.contains("Конец теста Vantor KM4410R"));
     QCOMPARE(sent.count(Frame("4A", "W")), 1);
     // The busy mark is back to 0, the buttons stay as during the run, the
-    // total is kept.
-    QCOMPARE(t.s.main().BusyMark, 0);
+    // progress line tells the run's total.
+    QCOMPARE(t.s.state().BusyMark, 0);
     QVERIFY(!t.page().Button3->isEnabled());
     QVERIFY(t.page().Button4->isEnabled());
-    QCOMPARE(t.s.main().RunErrorTotal, c.errors);
+    QCOMPARE(shown(t.page().LabelProgress), QStringLiteral("Тест прерван. Ошибок: %1").arg(c.errors));
 
     if (c.command != 0x33) continue;
     // Stop restores the buttons; the next Start finds the receipt open and
@@ -272,13 +267,12 @@ void TestRegisterTest::abortsLeaveTheRunningButtons() {
     // runs on.
     click(t.page().Button4);
     QVERIFY(t.page().Button3->isEnabled());
-    t.s.clearFrames();
-    t.s.ui.messages.clear();
+    forget(t.s);
     t.start();
     QCOMPARE(t.s.ui.dialogsShown, QStringList{"TForm4"});
     QCOMPARE(t.log(), log);
     QCOMPARE(t.s.ui.endRequests, 0);
-    QCOMPARE(t.s.main().BusyMark, 0);
+    QCOMPARE(t.s.state().BusyMark, 0);
     QVERIFY(t.page().Button3->isEnabled());
     QVERIFY(!t.page().Button4->isEnabled());
     QCOMPARE(t.sent().first(), Frame("5A", "1"));
@@ -295,34 +289,35 @@ void TestRegisterTest::refusalsAtTheStart() {
     QCOMPARE(u.s.ui.messages.last(), QStringLiteral("Ошибка получения информации"));
     QCOMPARE(u.sent(), QStringList{Frame("5A", "1")});
     QVERIFY(u.log().isEmpty());
-    QCOMPARE(u.s.main().BusyMark, 0);
+    QCOMPARE(u.s.state().BusyMark, 0);
   }
 
   RegTest t;
   t.s.main().AppendLog(QStringLiteral("earlier line"));
-  for (const char* passes : {"0", "-3", "abc", "", "1.5", "99999999999"}) {
-    t.s.clearFrames();
-    t.s.ui.messages.clear();
-    t.start(passes);
-    QVERIFY2(t.s.ui.messages == QStringList{"Неверное количество циклов теста"}, passes);
+  // Passes (with the pause as it was) and pauses (with one pass) the page
+  // refuses: nothing but the diagnostic request goes out.
+  const QString badPasses = QStringLiteral("Неверное количество циклов теста");
+  const QString badPause = QStringLiteral("Неверная величина задержки \n   между командами");
+  const struct {
+    const char *passes, *pause;
+    QString message;
+  } inputs[] = {{"0", "1500", badPasses},  {"-3", "1500", badPasses}, {"abc", "1500", badPasses},
+                {"", "1500", badPasses},   {"1.5", "1500", badPasses}, {"99999999999", "1500", badPasses},
+                {"1", "-1", badPause},     {"1", "x", badPause},       {"1", "1e3", badPause}};
+  for (const auto& in : inputs) {
+    forget(t.s);
+    typeInto(t.page().Edit1, in.pause);
+    t.start(in.passes);
+    QVERIFY2(t.s.ui.messages == QStringList{in.message}, in.passes);
     QCOMPARE(t.sent(), QStringList{Frame("5A", "1")});
-    QCOMPARE(t.s.main().BusyMark, 0);
+    QCOMPARE(t.s.state().BusyMark, 0);
     QVERIFY(t.page().Button3->isEnabled());
-  }
-  for (const char* pause : {"-1", "x", "1e3"}) {
-    t.s.clearFrames();
-    t.s.ui.messages.clear();
-    typeInto(t.page().Edit1, pause);
-    t.start();
-    QCOMPARE(t.s.ui.messages, QStringList{"Неверная величина задержки \n   между командами"});
-    QCOMPARE(t.sent(), QStringList{Frame("5A", "1")});
   }
   QCOMPARE(t.log(), QStringList{"earlier line"});
 
   // A header line refused: one log line, nothing further sent, the program
   // runs on and the page is ready for the next Start.
-  t.s.clearFrames();
-  t.s.ui.messages.clear();
+  forget(t.s);
   typeInto(t.page().Edit1, "0");
   t.s.simulator->injectFault({.fault = Fault::Refuse, .onlyCommand = 0x2B, .skip = 2});
   t.start();
@@ -364,8 +359,8 @@ void TestRegisterTest::stopIsSeenAtTheStopChecks() {
              (QStringList{"Печать диагностической информации",
                           "Печать диагностической информации - успешно", "Тест остановлен"}));
     QCOMPARE(t.sent().last(), Frame("47"));
-    QCOMPARE(t.s.main().BusyMark, 0);
-    QCOMPARE(t.s.main().StopFlag, uint8_t(0));
+    QCOMPARE(t.s.state().BusyMark, 0);
+    QCOMPARE(t.s.state().StopFlag, uint8_t(0));
     QVERIFY(t.page().Button3->isEnabled());
     QVERIFY(!t.page().Button4->isEnabled());
   }
@@ -380,7 +375,6 @@ void TestRegisterTest::stopIsSeenAtTheStopChecks() {
     t.start(QStringLiteral("1"), true);
     QCOMPARE(t.sent().mid(t.sent().size() - 2), (QStringList{Frame("2F", (kSeries + kSeries).mid(119, 20)), Frame("3E")}));
     QCOMPARE(t.log().last(), QStringLiteral("Тест остановлен"));
-    QCOMPARE(t.s.main().RunErrorTotal, 1);  // kept
     t.s.ui.onSleep = nullptr;
     t.start(QStringLiteral("1"), true);
     QCOMPARE(t.log().mid(t.log().size() - 2, 1), QStringList{"Общее количество ошибок: 0"});

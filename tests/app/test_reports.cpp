@@ -15,10 +15,7 @@
 #include "tests/app/harness.h"
 
 using namespace km::test;
-using km4410r::sim::Fault;
-using km4410r::sim::FaultSpec;
 using km4410r::sim::ReceiptKind;
-using km4410r::sim::RegisterModel;
 
 class TestReports : public QObject {
   Q_OBJECT
@@ -39,8 +36,6 @@ namespace {
 
 constexpr int kReportsPage = 4;
 
-const QString kNotAllowed = QStringLiteral("Команда не разрешена");
-const QString kSyntax = QStringLiteral("Синтаксическая ошибка");
 const QString kLine = QString(35, QChar(0x0428));  // 35 times Ш
 const QString kPrintOk = QStringLiteral("Нефискальный чек - успешно");
 const QString kPrintCloseError = QStringLiteral("Ошибка закрытия нефискального чека");
@@ -53,19 +48,6 @@ const QString kNoReceipts = QStringLiteral("Нет открытых чеков")
 const QString kShortDone = QStringLiteral("Сокращенный отчет выполнен!");
 const QString kFullDone = QStringLiteral("Полный отчет выполнен!");
 const QStringList kZeroReceipt{"30[00001,9162,00001,I]", "33[11]", "35[\tP0.00]", "21[]", "38[]"};
-
-FaultSpec silence(int command) {
-  FaultSpec f;
-  f.fault = Fault::Silence;
-  f.onlyCommand = command;
-  return f;
-}
-
-QString buddyText(const QWidget* control) {
-  for (QLabel* l : control->window()->findChildren<QLabel*>())
-    if (l->buddy() == control) return l->text();
-  return QString();
-}
 
 ReceiptKind receiptKind(Session& s) {
   ReceiptKind k = ReceiptKind::None;
@@ -207,7 +189,7 @@ void TestReports::dataTextsOfTheOperations() {
     c.act();
     QVERIFY2(sent(s) == c.frames, qPrintable(QString(c.what) + ": " + sent(s).join(' ')));
     QVERIFY2(s.ui.messages == c.messages, qPrintable(QString(c.what) + ": " + s.ui.messages.join('|')));
-    QVERIFY2(s.main().BusyMark == 0, c.what);
+    QVERIFY2(s.state().BusyMark == 0, c.what);
     QVERIFY2(receiptKind(s) == ReceiptKind::None, c.what);
   }
   int zReports = 0, xReports = 0, receipts = 0;
@@ -242,36 +224,34 @@ void TestReports::printTestFlows() {
     click(t.Button12);
     QVERIFY2(sent(s).isEmpty(), lines);
     QVERIFY2(s.ui.messages == QStringList{"Некорректное количество циклов"}, lines);
-    QCOMPARE(s.main().BusyMark, 0);
+    QCOMPARE(s.state().BusyMark, 0);
   }
 
-  // The second of three lines fails: no third line, the receipt is still
+  // The second of three lines refused: no third line, the receipt is still
   // closed, and the verdict is the closing error though closing succeeded.
-  const QString line(35, 'Z');
-  forget(s);
-  typeInto(t.Edit7, "3");
-  s.simulator->injectFault(refusal(0x2A, 1, 1));
-  click(t.Button12);
-  QCOMPARE(sent(s), (QStringList{"26[]", "2A[" + line + "]", "2A[" + line + "]", "27[]"}));
-  QCOMPARE(s.ui.messages,
-           (QStringList{kNotAllowed, "Ошибка печати нефискального текста", kPrintCloseError}));
-  QCOMPARE(receiptKind(s), ReceiptKind::None);
-
-  // Opening fails: nothing else is sent.
-  forget(s);
-  s.simulator->injectFault(refusal(0x26));
-  click(t.Button12);
-  QCOMPARE(sent(s), QStringList{"26[]"});
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, "Ошибка открытия нефискального чека"}));
-
-  // Closing fails.
-  forget(s);
-  typeInto(t.Edit7, "1");
-  s.simulator->injectFault(refusal(0x27));
-  click(t.Button12);
-  QCOMPARE(sent(s), (QStringList{"26[]", "2A[" + line + "]", "27[]"}));
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kPrintCloseError}));
-  QCOMPARE(s.main().BusyMark, 0);
+  // Opening refused: nothing else is sent. Closing refused.
+  const QString z = "2A[" + QString(35, 'Z') + "]";
+  const struct {
+    const char* lines;
+    FaultSpec fault;
+    QStringList sent, messages;
+    bool closed;
+  } failures[] = {
+      {"3", refusal(0x2A, 1, 1), {"26[]", z, z, "27[]"},
+       {kNotAllowed, "Ошибка печати нефискального текста", kPrintCloseError}, true},
+      {"3", refusal(0x26), {"26[]"}, {kNotAllowed, "Ошибка открытия нефискального чека"}, true},
+      {"1", refusal(0x27), {"26[]", z, "27[]"}, {kNotAllowed, kPrintCloseError}, false},
+  };
+  for (const auto& f : failures) {
+    forget(s);
+    typeInto(t.Edit7, f.lines);
+    s.simulator->injectFault(f.fault);
+    click(t.Button12);
+    QCOMPARE(sent(s), f.sent);
+    QCOMPARE(s.ui.messages, f.messages);
+    QCOMPARE(receiptKind(s) == ReceiptKind::None, f.closed);
+    QCOMPARE(s.state().BusyMark, 0);
+  }
 }
 
 void TestReports::zeroReceiptFlows() {
@@ -306,7 +286,7 @@ void TestReports::zeroReceiptFlows() {
     const QString what = QString::number(command, 16);
     QVERIFY2(sent(s) == kZeroReceipt.mid(0, frames), qPrintable(what));
     QVERIFY2(s.ui.messages == (QStringList{kNotAllowed, message}), qPrintable(what));
-    QCOMPARE(s.main().BusyMark, 0);
+    QCOMPARE(s.state().BusyMark, 0);
   }
   // Only a refused clearing of the display lets the receipt close.
   QCOMPARE(receiptKind(s), ReceiptKind::None);
@@ -368,85 +348,57 @@ void TestReports::reportsAndArticleDeletion() {
   click(t.Button14);
   QCOMPARE(sent(s), QStringList{"6F[9162,P]"});
   QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kReportError}));
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
 }
 
 void TestReports::cancellationFlows() {
-  SessionOptions o;
-  o.silenceReads = 1;
-  Session s(o);
+  Session s({.silenceReads = 1});
   Ui::TabSheet5& t = s.main().tab5;
   openPage(s, kReportsPage);
 
-  // A non-fiscal receipt is closed, never cancelled.
-  s.model([](RegisterModel& m) { m.execute(0x26, ""); });
-  click(t.Button15);
-  QCOMPARE(sent(s), (QStringList{"4A[X]", "27[]"}));
-  QCOMPARE(s.ui.messages, QStringList{kCancelOk});
-  QCOMPARE(receiptKind(s), ReceiptKind::None);
-
-  // An open sale is cancelled.
-  forget(s);
-  s.model([](RegisterModel& m) { m.execute(0x30, "00001,9162,00001,I"); });
-  click(t.Button15);
-  QCOMPARE(sent(s), (QStringList{"4A[X]", "39[]"}));
-  QCOMPARE(s.ui.messages, QStringList{kCancelOk});
-  QCOMPARE(receiptKind(s), ReceiptKind::None);
-
-  // A paid receipt cannot be cancelled: it is closed instead.
-  forget(s);
-  s.model([](RegisterModel& m) {
+  // In turn, each from the state the one before left, changed by `setup`.
+  using Setup = std::function<void(RegisterModel&)>;
+  const Setup none = [](RegisterModel&) {};
+  const Setup sale = [](RegisterModel& m) { m.execute(0x30, "00001,9162,00001,I"); };
+  const Setup paid = [](RegisterModel& m) {
     m.execute(0x30, "00001,9162,00001,I");
     m.execute(0x35, "\tP0.00");
-  });
-  click(t.Button15);
-  QCOMPARE(sent(s), (QStringList{"4A[X]", "39[]", "21[]", "38[]"}));
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kCancelOk}));
-  QCOMPARE(receiptKind(s), ReceiptKind::None);
-
-  // ... and when closing fails too, the cancellation has failed.
-  forget(s);
-  s.model([](RegisterModel& m) {
-    m.execute(0x30, "00001,9162,00001,I");
-    m.execute(0x35, "\tP0.00");
-  });
-  s.simulator->injectFault(refusal(0x38));
-  click(t.Button15);
-  QCOMPARE(sent(s), (QStringList{"4A[X]", "39[]", "21[]", "38[]"}));
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kNotAllowed, kCancelError}));
-  QCOMPARE(receiptKind(s), ReceiptKind::Sale);
-
-  // A cancellation that times out does not go on to close.
-  forget(s);
-  s.simulator->injectFault(silence(0x39));
-  click(t.Button15);
-  QCOMPARE(sent(s), (QStringList{"4A[X]", "39[]"}));
-  QCOMPARE(s.ui.messages, (QStringList{"Таймаут", kCancelError}));
-
-  // An erroneous status answer still tells the receipt's state.
-  forget(s);
-  s.simulator->injectFault(refusal(0x4A));
-  click(t.Button15);
-  QCOMPARE(sent(s), (QStringList{"4A[X]", "39[]", "21[]", "38[]"}));
-  QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, kNotAllowed, kCancelOk}));
-  QCOMPARE(receiptKind(s), ReceiptKind::None);
-
-  // No status at all: the state is unknown, nothing is closed, nothing claimed.
-  forget(s);
-  s.model([](RegisterModel& m) { m.execute(0x30, "00001,9162,00001,I"); });
-  s.simulator->injectFault(silence(0x4A));
-  click(t.Button15);
-  QCOMPARE(sent(s), QStringList{"4A[X]"});
-  QCOMPARE(s.ui.messages, (QStringList{"Таймаут", kCancelError}));
-  QCOMPARE(receiptKind(s), ReceiptKind::Sale);
-
-  // Nothing open.
-  forget(s);
-  s.model([](RegisterModel& m) { m.execute(0x39, ""); });
-  click(t.Button15);
-  QCOMPARE(sent(s), QStringList{"4A[X]"});
-  QCOMPARE(s.ui.messages, QStringList{kNoReceipts});
-  QCOMPARE(s.main().BusyMark, 0);
+  };
+  const QStringList all{"4A[X]", "39[]", "21[]", "38[]"};
+  struct Case {
+    const char* what;
+    Setup setup;
+    QList<FaultSpec> faults;
+    QStringList sent, messages;
+    int after;  // the receipt left (a ReceiptKind), -1 not checked
+  };
+  const int kNone = int(ReceiptKind::None), kSale = int(ReceiptKind::Sale);
+  const QList<Case> cases{
+      {"a non-fiscal receipt is closed, never cancelled", [](RegisterModel& m) { m.execute(0x26, ""); },
+       {}, {"4A[X]", "27[]"}, {kCancelOk}, kNone},
+      {"an open sale is cancelled", sale, {}, {"4A[X]", "39[]"}, {kCancelOk}, kNone},
+      {"a paid receipt cannot be cancelled: it is closed instead", paid, {}, all,
+       {kNotAllowed, kCancelOk}, kNone},
+      {"and when closing fails too, the cancellation has failed", paid, {refusal(0x38)}, all,
+       {kNotAllowed, kNotAllowed, kCancelError}, kSale},
+      {"a cancellation that times out does not go on to close", none, {fault(Fault::Silence, 0x39)},
+       {"4A[X]", "39[]"}, {"Таймаут", kCancelError}, -1},
+      {"an erroneous status answer still tells the receipt's state", none, {refusal(0x4A)}, all,
+       {kNotAllowed, kNotAllowed, kCancelOk}, kNone},
+      {"no status at all: nothing is closed, nothing claimed", sale, {fault(Fault::Silence, 0x4A)},
+       {"4A[X]"}, {"Таймаут", kCancelError}, kSale},
+      {"nothing open", [](RegisterModel& m) { m.execute(0x39, ""); }, {}, {"4A[X]"}, {kNoReceipts}, -1},
+  };
+  for (const Case& c : cases) {
+    forget(s);
+    s.model(c.setup);
+    for (const FaultSpec& f : c.faults) s.simulator->injectFault(f);
+    click(t.Button15);
+    QVERIFY2(sent(s) == c.sent, c.what);
+    QVERIFY2(s.ui.messages == c.messages, c.what);
+    if (c.after >= 0) QVERIFY2(int(receiptKind(s)) == c.after, c.what);
+  }
+  QCOMPARE(s.state().BusyMark, 0);
 }
 
 void TestReports::periodicReportRangeControls() {
@@ -515,7 +467,7 @@ void TestReports::periodicReportFailures() {
   click(t.Button24);
   QCOMPARE(sent(s), QStringList{"5E[9162,051126,051126]"});
   QCOMPARE(s.ui.messages, (QStringList{kNotAllowed, "Ошибка выполнения отчета"}));
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
 }
 
 void TestReports::busyMark() {
@@ -523,18 +475,18 @@ void TestReports::busyMark() {
   Ui::TabSheet5& t = s.main().tab5;
   openPage(s, kReportsPage);
   QList<int> marks;
-  s.ui.onMessage = [&](const QString&) { marks << s.main().BusyMark; };
+  s.ui.onMessage = [&](const QString&) { marks << s.state().BusyMark; };
   click(t.Button12);
   t.ComboBox10->setCurrentIndex(3);
   click(t.Button14);
   click(t.Button15);
   QCOMPARE(marks, (QList<int>{5, 5, 5}));
-  QCOMPARE(s.main().BusyMark, 0);
+  QCOMPARE(s.state().BusyMark, 0);
 
   // Run between the steps of another page's loop, the operations give the
   // loop's mark back, the zero receipt's failure included.
   marks.clear();
-  s.main().BusyMark = 2;
+  s.state().BusyMark = 2;
   click(t.Button12);
   click(t.Button14);
   click(t.Button15);
@@ -543,8 +495,8 @@ void TestReports::busyMark() {
   click(t.RadioGroup3Item0);
   click(t.Button24);
   QCOMPARE(marks, (QList<int>{5, 5, 5, 2, 2, 2}));
-  QCOMPARE(s.main().BusyMark, 2);
-  s.main().BusyMark = 0;
+  QCOMPARE(s.state().BusyMark, 2);
+  s.state().BusyMark = 0;
 }
 
 void TestReports::zeroReceiptUnderACommaDecimalLocale() {

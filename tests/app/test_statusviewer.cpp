@@ -51,7 +51,7 @@ void TestStatusViewer::eachBitHasItsBox() {
   s.whileOpen("TForm5", [&](QDialog&) { seen = ticked(); });
   for (int byte = 0; byte < 6; ++byte) {
     for (int bit = 0; bit < 7; ++bit) {
-      RetData& last = s.main().LastAnswer;
+      RetData& last = s.state().LastAnswer;
       last = RetData{};
       last.StatusBytes[byte] = uint8_t(1u << bit);
       seen.clear();
@@ -61,12 +61,12 @@ void TestStatusViewer::eachBitHasItsBox() {
     }
   }
   // Byte 2 with 0x08 and 0x20: CheckBox36 and CheckBox38.
-  s.main().LastAnswer = RetData{};
-  s.main().LastAnswer.StatusBytes[2] = 0x28;
+  s.state().LastAnswer = RetData{};
+  s.state().LastAnswer.StatusBytes[2] = 0x28;
   Form5->ShowModal();
   QCOMPARE(seen, withAlwaysSet({36, 38}));
   // No status at all: only the boxes of bit 0x80.
-  s.main().LastAnswer = RetData{};
+  s.state().LastAnswer = RetData{};
   Form5->ShowModal();
   QCOMPARE(seen, kAlwaysSet);
 }
@@ -118,7 +118,7 @@ void TestStatusViewer::showsTheLastAnswerOnEveryActivation() {
 
   // Another answer of the main window in between changes what it shows.
   s.model([](sim::RegisterModel& m) { m.clearExtraStatus(); });
-  s.main().ErrorCounter = 0;
+  s.state().ErrorCounter = 0;
   GetDiagnosticInfo(nullptr, PrinterResults, 0, 1);
   QList<int> third;
   s.whileOpen("TForm5", [&](QDialog&) { third = ticked(); });
@@ -130,7 +130,7 @@ void TestStatusViewer::refreshAsksForTheStatus() {
   Session s;
   QVERIFY(s.connect());
   s.clearFrames();
-  s.main().ErrorCounter = 5;
+  s.state().ErrorCounter = 5;
   QList<int> before, after;
   QStringList messagesWhenAfter;
   s.whileOpen("TForm5", [&](QDialog&) {
@@ -149,8 +149,8 @@ void TestStatusViewer::refreshAsksForTheStatus() {
   QCOMPARE(messagesWhenAfter, QStringList{"Нет бумаги"});
   QVERIFY(!before.contains(33));
   QVERIFY(after.contains(33));  // S2 0x01: paper out
-  QCOMPARE(s.main().ErrorCounter, 6);  // counted, never reset by the viewer
-  QCOMPARE(s.main().LastAnswer.Command, 0x4A);
+  QCOMPARE(s.state().ErrorCounter, 6);  // counted, never reset by the viewer
+  QCOMPARE(s.state().LastAnswer.Command, 0x4A);
 }
 
 void TestStatusViewer::refreshWithoutAnswer() {

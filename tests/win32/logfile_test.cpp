@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "regtest/logfile.h"
+#include "regtest/testing.h"
 
 namespace {
 
