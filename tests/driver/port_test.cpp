@@ -371,22 +371,19 @@ TEST(PortErrors, EveryErrorHasItsOwnEnglishAndRussianWords) {
 }
 
 TEST(PortErrors, PosixErrorsAsPortErrors) {
+  using E = PortError;
   const struct {
     int code;
     PortError error;
   } cases[] = {
-      {0, PortError::kNone},
-      {ENOENT, PortError::kNoDevice},           {ENODEV, PortError::kNoDevice},
-      {ENXIO, PortError::kNoDevice},            {EACCES, PortError::kNoPermission},
-      {EPERM, PortError::kNoPermission},        {EBUSY, PortError::kInUse},
-      {EWOULDBLOCK, PortError::kInUse},         {ENOTTY, PortError::kNotSerial},
-      {EISDIR, PortError::kNotSerial},          {EINVAL, PortError::kBadSettings},
-      {EIO, PortError::kDeviceGone},            {EBADF, PortError::kDeviceGone},
-      {EPROTO, PortError::kDeviceGone},         {ETIMEDOUT, PortError::kLineStalled},
-      {EMFILE, PortError::kTooManyPorts},       {ENOMEM, PortError::kOutOfMemory},
-      {ECONNREFUSED, PortError::kConnectionRefused}, {EHOSTUNREACH, PortError::kHostUnreachable},
-      {ENETUNREACH, PortError::kNetworkUnreachable}, {ECONNRESET, PortError::kConnectionClosed},
-      {EPIPE, PortError::kConnectionClosed},
+      {0, E::kNone},                    {ENOENT, E::kNoDevice},          {ENODEV, E::kNoDevice},
+      {ENXIO, E::kNoDevice},            {EACCES, E::kNoPermission},      {EPERM, E::kNoPermission},
+      {EBUSY, E::kInUse},               {EWOULDBLOCK, E::kInUse},        {ENOTTY, E::kNotSerial},
+      {EISDIR, E::kNotSerial},          {EINVAL, E::kBadSettings},       {EIO, E::kDeviceGone},
+      {EBADF, E::kDeviceGone},          {EPROTO, E::kDeviceGone},        {ETIMEDOUT, E::kLineStalled},
+      {EMFILE, E::kTooManyPorts},       {ENOMEM, E::kOutOfMemory},       {ECONNREFUSED, E::kConnectionRefused},
+      {EHOSTUNREACH, E::kHostUnreachable}, {ENETUNREACH, E::kNetworkUnreachable},
+      {ECONNRESET, E::kConnectionClosed},  {EPIPE, E::kConnectionClosed},
   };
   for (const auto& c : cases)
     EXPECT_EQ(km_driver::port::SystemPortError(c.code), c.error) << c.code << ": " << strerror(c.code);

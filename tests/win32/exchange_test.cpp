@@ -84,35 +84,29 @@ int Exchange(int command, const char* data, double* tookMs) {
   return r;
 }
 
-// The Win32 and Winsock codes as the port layer words them.
+// The Win32 and Winsock codes as the port layer words them. A COM port is
+// not shared: access denied is another program holding it.
 void SystemErrorsAsPortErrors() {
+  using E = PortError;
   const struct {
     long code;
     PortError error;
   } cases[] = {
-      {0, PortError::kNone},
-      {ERROR_FILE_NOT_FOUND, PortError::kNoDevice},
-      {ERROR_PATH_NOT_FOUND, PortError::kNoDevice},
-      {ERROR_DEV_NOT_EXIST, PortError::kNoDevice},
-      {ERROR_ACCESS_DENIED, PortError::kInUse},  // a COM port is not shared: another program has it
-      {ERROR_SHARING_VIOLATION, PortError::kInUse},
-      {ERROR_INVALID_PARAMETER, PortError::kBadSettings},
-      {ERROR_SEM_TIMEOUT, PortError::kLineStalled},
-      {ERROR_GEN_FAILURE, PortError::kDeviceGone},
-      {ERROR_DEVICE_NOT_CONNECTED, PortError::kDeviceGone},
-      {WSAECONNREFUSED, PortError::kConnectionRefused},
-      {WSAETIMEDOUT, PortError::kConnectTimeout},
-      {WSAEHOSTUNREACH, PortError::kHostUnreachable},
-      {WSAENETDOWN, PortError::kNetworkUnreachable},
-      {WSAECONNRESET, PortError::kConnectionClosed},
-      {WSAECONNABORTED, PortError::kConnectionClosed},
-      {WSAHOST_NOT_FOUND, PortError::kHostUnknown},
-      {WSATRY_AGAIN, PortError::kHostUnknown},
-      {WSAENOBUFS, PortError::kOutOfMemory},
+      {0, E::kNone},                             {ERROR_FILE_NOT_FOUND, E::kNoDevice},
+      {ERROR_PATH_NOT_FOUND, E::kNoDevice},      {ERROR_DEV_NOT_EXIST, E::kNoDevice},
+      {ERROR_ACCESS_DENIED, E::kInUse},          {ERROR_SHARING_VIOLATION, E::kInUse},
+      {ERROR_INVALID_PARAMETER, E::kBadSettings}, {ERROR_SEM_TIMEOUT, E::kLineStalled},
+      {ERROR_GEN_FAILURE, E::kDeviceGone},       {ERROR_DEVICE_NOT_CONNECTED, E::kDeviceGone},
+      {WSAECONNREFUSED, E::kConnectionRefused},  {WSAETIMEDOUT, E::kConnectTimeout},
+      {WSAEHOSTUNREACH, E::kHostUnreachable},    {WSAENETDOWN, E::kNetworkUnreachable},
+      {WSAECONNRESET, E::kConnectionClosed},     {WSAECONNABORTED, E::kConnectionClosed},
+      {WSAHOST_NOT_FOUND, E::kHostUnknown},      {WSATRY_AGAIN, E::kHostUnknown},
+      {WSAENOBUFS, E::kOutOfMemory},
   };
-  for (const auto& c : cases)
-    CHECK(km_driver::port::SystemPortError(c.code) == c.error, "code %ld is \"%s\"", c.code,
-          PortErrorText(km_driver::port::SystemPortError(c.code), kPortTextEnglish));
+  for (const auto& c : cases) {
+    const PortError error = km_driver::port::SystemPortError(c.code);
+    CHECK(error == c.error, "code %ld is \"%s\"", c.code, PortErrorText(error, kPortTextEnglish));
+  }
 }
 
 int Hold(int com, int seconds) {
