@@ -1,5 +1,4 @@
 // The serial link: opening the port, one exchange, the receive machine.
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -7,7 +6,6 @@
 
 #include "driver/link_internal.h"
 #include "driver/port.h"
-#include "driver/serial.h"
 #include "driver/trace.h"
 
 namespace km_driver {
@@ -21,7 +19,7 @@ int gMaxEmptyReads = kDefaultEmptyReads;
 int gExchangeLimitMs = 5 * 60 * 1000;       // bytes that keep coming: 5 minutes at most
 MessagePoster gPoster = nullptr;
 
-int gLastError = 0;
+PortError gLastError = PortError::kNone;
 char gLastDevice[256] = "";
 
 // The exchange trace: what one exchange received, kept only while an
@@ -38,7 +36,7 @@ struct TraceBuffer {
 TraceBuffer gTrace;
 bool gTracing = false;  // this exchange is being recorded
 
-int64_t NowMs() { return serial::MonotonicMs(); }
+int64_t NowMs() { return port::MonotonicMs(); }
 
 void SetDevice(const char* device) {
   snprintf(gLastDevice, sizeof gLastDevice, "%s", device ? device : "");
@@ -207,11 +205,10 @@ void FeedByte(uint8_t byte) {
 
 int ReceiveByte() {
   uint8_t byte = 0;
-  int r = port::ReadByte(gLink.handle, &byte);
+  int r = port::ReadByte(gLink.handle, &byte, &gLastError);
   if (r != 1) {
     if (r < 0) {
-      // A read error: start over with the next frame.
-      gLastError = errno;
+      // A read error (kept in gLastError): start over with the next frame.
       gLink.state = 0;
     }
     return 0;
@@ -300,26 +297,23 @@ void BeginOpen(const char* device) {
     gLink.handle = -1;
   }
   SetDevice(device);
-  gLastError = 0;
+  gLastError = PortError::kNone;
 }
 
 int OpenDevice(const char* path, int baud) {
   if (!IsLineSpeed(baud)) {
-    gLastError = kPortErrorSpeed;
+    gLastError = PortError::kSpeed;
     return -1;
   }
   if (!path || !path[0]) {
-    gLastError = ENOENT;
+    gLastError = PortError::kNoDevice;
     return -1;
   }
-  int handle = port::Open(path, baud);
-  if (handle < 0) {
-    gLastError = errno;
-    return -1;
-  }
+  int handle = port::Open(path, baud, &gLastError);
+  if (handle < 0) return -1;
   // The receive code stays in memory while the port is open, so that no
   // page fault holds up a byte (where the system offers that).
-  serial::LockInMemory(reinterpret_cast<const void*>(&ReceiveByte), 8192);
+  port::LockInMemory(reinterpret_cast<const void*>(&ReceiveByte), 8192);
   gLink.handle = handle;
   return handle;
 }
@@ -336,10 +330,10 @@ int OpenPort(int port, int baud) {
   if (ResolveComPort(port, device, sizeof device)) return OpenPortPath(device, baud);
   BeginOpen("");
   if (GetLastPortFolderCheck() < 0) {
-    gLastError = kPortErrorFolder;
+    gLastError = FolderPortError(GetLastPortFolderCheck());
     VirtualPortFolder(gLastDevice, sizeof gLastDevice);
   } else {
-    gLastError = ENOENT;  // no such port
+    gLastError = PortError::kNoDevice;  // no such port
     snprintf(gLastDevice, sizeof gLastDevice, "COM%d", port);
   }
   return -1;
@@ -349,7 +343,7 @@ int OpenPortByName(const char* name, int baud) {
   int com = 0;
   if (!ParsePortName(name, &com)) {
     BeginOpen(name);
-    gLastError = kPortErrorName;
+    gLastError = PortError::kName;
     return -1;
   }
   return com > 0 ? OpenPort(com, baud) : OpenPortPath(name, baud);
@@ -364,14 +358,10 @@ int ClosePort() {
   return ok ? 1 : 0;
 }
 
-int GetLastPortError() { return gLastError; }
+PortError GetLastPortError() { return gLastError; }
 const char* GetLastPortDevice() { return gLastDevice; }
 
-const char* GetLastPortErrorText(PortTextLanguage lang) {
-  const int check = GetLastPortFolderCheck();
-  const int key = gLastError == kPortErrorFolder && check < 0 ? PortFolderError(check) : gLastError;
-  return PortErrorText(key, lang);
-}
+const char* GetLastPortErrorText(PortTextLanguage lang) { return PortErrorText(gLastError, lang); }
 
 void SetNoTranslation(uint8_t flag) { gLink.noTranslation = flag; }
 
@@ -478,11 +468,12 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
   // exchange like a silent register once the deadline of the drain or of the
   // write has passed. A device that went away fails the write and then
   // every read at once, and that too ends as no answer.
-  bool sent = port::Drain(gLink.handle);
+  PortError failure = PortError::kNone;
+  bool sent = port::Drain(gLink.handle, &failure);
   port::Purge(gLink.handle);
-  if (sent) sent = port::Write(gLink.handle, frame, length);
-  const bool stalled = !sent && errno == ETIMEDOUT;
-  if (!sent) gLastError = errno;
+  if (sent) sent = port::Write(gLink.handle, frame, length, &failure);
+  const bool stalled = !sent && failure == PortError::kLineStalled;
+  if (!sent) gLastError = failure;
 
   // Receive until the answer to this request is complete, or until the first
   // empty read after any other completion, or 5 s of silence.

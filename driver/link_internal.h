@@ -22,6 +22,8 @@ int ReceiveByte();
 // True for a device path as this system writes one (ports_posix.cpp,
 // ports_win32.cpp).
 bool IsDevicePath(const char* text);
+// The port error of a failed folder check (kFolder...).
+PortError FolderPortError(int check);
 
 // Records why a command is refused and returns `result` (-1, or -2..-4 for
 // the range checks of ProgramArticle).

@@ -9,14 +9,14 @@
 // so none are sent).
 #include "driver/netport.h"
 
-#include <errno.h>
-
-#include "driver/printer.h"
-#include "driver/serial.h"
+#include "driver/port.h"
 #include "driver/socket.h"
 
 namespace km_driver::net {
 namespace {
+
+using port::MonotonicMs;
+using port::Port;
 
 // Telnet (RFC 854, 855) and COM Port Control (RFC 2217).
 constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250, kSe = 240;
@@ -25,21 +25,17 @@ constexpr uint8_t kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSi
 constexpr uint8_t kServerOffset = 100;  // a server's answer to command n is n + 100
 constexpr uint8_t kParityNone = 1, kStopBitsOne = 1;
 
-constexpr int kDefaultOpenDeadlineMs = 5000;
-int gOpenDeadlineMs = kDefaultOpenDeadlineMs;
 constexpr int kSpeedAckWaitMs = 1000;
-constexpr int kReadWaitMs = 100;
-constexpr int kWriteMarginMs = 1000;
 constexpr int kReplyWaitMs = 200;
 
 // Where the Telnet decoder is within a command.
 enum TelnetState : uint8_t { kData, kAfterIac, kAfterVerb, kInSub, kInSubAfterIac };
 
+// The state of one open network port.
 struct Connection {
-  sock::Socket socket = sock::kNoSocket;  // kNoSocket: a free slot
+  sock::Socket socket = sock::kNoSocket;
   bool telnet = false;
-  int baud = 0;
-  int broken = 0;  // the errno value that ended the connection, 0 while it lasts
+  PortError broken = PortError::kNone;  // what ended the connection, kNone while it lasts
   // The Telnet decoder and the options.
   TelnetState state = kData;
   uint8_t verb = 0;
@@ -50,19 +46,9 @@ struct Connection {
   bool comPortAgreed = false;
   bool comPortRefused = false;
   bool speedAcknowledged = false;
-  // Data bytes received and not yet handed out.
-  uint8_t ahead[1024];
-  int aheadPos = 0;
-  int aheadLength = 0;
 };
-constexpr int kMaxConnections = 8;
-Connection gConnections[kMaxConnections];
 
-Connection* Lookup(int handle) {
-  const int slot = handle - kFirstHandle;
-  if (slot < 0 || slot >= kMaxConnections || gConnections[slot].socket == sock::kNoSocket) return nullptr;
-  return &gConnections[slot];
-}
+Connection& Of(Port& p) { return p.BackendState<Connection>(); }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -92,34 +78,28 @@ bool HostChar(char c, bool inBrackets) {
   return inBrackets && (c == ':' || c == '%');
 }
 
-// Sends all bytes within waitMs; false when the connection ended or the
-// time ran out (errno ETIMEDOUT).
-bool SendAll(Connection& c, const uint8_t* data, int length, int waitMs) {
-  if (c.broken) {
-    errno = c.broken;
-    return false;
-  }
-  const int64_t deadline = serial::MonotonicMs() + waitMs;
+// Sends all bytes by the deadline: kNone, what ended the connection, or
+// kLineStalled when the time ran out.
+PortError SendAll(Connection& c, const uint8_t* data, int length, int64_t deadline) {
+  if (c.broken != PortError::kNone) return c.broken;
   int done = 0;
   while (done < length) {
-    const int64_t left = deadline - serial::MonotonicMs();
-    const int n = sock::Send(c.socket, data + done, length - done, static_cast<int>(left > 0 ? left : 0));
-    if (n < 0) {
-      c.broken = errno;
-      return false;
-    }
-    if (n == 0 && left <= 0) {
-      errno = ETIMEDOUT;
-      return false;
-    }
+    const int64_t left = deadline - MonotonicMs();
+    const int n = sock::Send(c.socket, data + done, length - done, static_cast<int>(left > 0 ? left : 0), &c.broken);
+    if (n < 0) return c.broken;
+    if (n == 0 && left <= 0) return PortError::kLineStalled;
     done += n;
   }
-  return true;
+  return PortError::kNone;
+}
+
+PortError SendAll(Connection& c, const uint8_t* data, int length) {
+  return SendAll(c, data, length, MonotonicMs() + kReplyWaitMs);
 }
 
 void SendOption(Connection& c, uint8_t verb, uint8_t option) {
   const uint8_t command[3] = {kIac, verb, option};
-  SendAll(c, command, 3, kReplyWaitMs);
+  SendAll(c, command, 3);
 }
 
 // A request to turn an option on: agreed to once (a repeat changes nothing
@@ -171,94 +151,86 @@ void HandleSub(Connection& c) {
   if (c.sub[1] == kServerOffset + kSetBaudRate) c.speedAcknowledged = true;
 }
 
-// Takes what the socket has (waiting at most waitMs), decodes it and keeps
-// the data bytes in the read-ahead. The number of data bytes now waiting, or
-// -1 (errno set) when the connection ended.
-int Fill(Connection& c, int waitMs) {
-  if (c.broken) {
-    errno = c.broken;
-    return -1;
-  }
-  if (c.aheadPos == c.aheadLength) c.aheadPos = c.aheadLength = 0;
-  // Room for the worst case: every byte received a data byte.
-  uint8_t raw[sizeof c.ahead];
-  const int room = static_cast<int>(sizeof c.ahead) - c.aheadLength;
-  if (room <= 0) return c.aheadLength - c.aheadPos;
-  const int n = sock::Receive(c.socket, raw, room, waitMs);
-  if (n < 0) {
-    c.broken = errno;
-    return -1;
-  }
-  for (int i = 0; i < n; ++i) {
-    const uint8_t b = raw[i];
-    if (!c.telnet) {
-      c.ahead[c.aheadLength++] = b;
-      continue;
-    }
-    switch (c.state) {
-      case kData:
-        if (b == kIac)
-          c.state = kAfterIac;
-        else
-          c.ahead[c.aheadLength++] = b;
-        break;
-      case kAfterIac:
-        if (b == kIac) {
-          c.ahead[c.aheadLength++] = b;  // a doubled 0xFF is one data byte
-          c.state = kData;
-        } else if (b >= kWill && b <= kDont) {
-          c.verb = b;
-          c.state = kAfterVerb;
-        } else if (b == kSb) {
-          c.subLength = 0;
-          c.state = kInSub;
-        } else {
-          c.state = kData;  // NOP, go-ahead and the other one-byte commands
-        }
-        break;
-      case kAfterVerb:
-        HandleOption(c, c.verb, b);
+// Takes one byte received: a data byte goes to out[*n], Telnet's commands
+// are carried out.
+void Decode(Connection& c, uint8_t b, uint8_t* out, int* n) {
+  switch (c.state) {
+    case kData:
+      if (b == kIac)
+        c.state = kAfterIac;
+      else
+        out[(*n)++] = b;
+      break;
+    case kAfterIac:
+      if (b == kIac) {
+        out[(*n)++] = b;  // a doubled 0xFF is one data byte
         c.state = kData;
-        break;
-      case kInSub:
-        if (b == kIac)
-          c.state = kInSubAfterIac;
-        else if (c.subLength < static_cast<int>(sizeof c.sub))
-          c.sub[c.subLength++] = b;
-        break;
-      case kInSubAfterIac:
-        if (b == kIac) {
-          if (c.subLength < static_cast<int>(sizeof c.sub)) c.sub[c.subLength++] = b;
-          c.state = kInSub;
-        } else {
-          if (b == kSe) HandleSub(c);
-          c.state = kData;
-        }
-        break;
-    }
-    if (c.broken) {
-      errno = c.broken;
-      return -1;
-    }
+      } else if (b >= kWill && b <= kDont) {
+        c.verb = b;
+        c.state = kAfterVerb;
+      } else if (b == kSb) {
+        c.subLength = 0;
+        c.state = kInSub;
+      } else {
+        c.state = kData;  // NOP, go-ahead and the other one-byte commands
+      }
+      break;
+    case kAfterVerb:
+      HandleOption(c, c.verb, b);
+      c.state = kData;
+      break;
+    case kInSub:
+      if (b == kIac)
+        c.state = kInSubAfterIac;
+      else if (c.subLength < static_cast<int>(sizeof c.sub))
+        c.sub[c.subLength++] = b;
+      break;
+    case kInSubAfterIac:
+      if (b == kIac) {
+        if (c.subLength < static_cast<int>(sizeof c.sub)) c.sub[c.subLength++] = b;
+        c.state = kInSub;
+      } else {
+        if (b == kSe) HandleSub(c);
+        c.state = kData;
+      }
+      break;
   }
-  return c.aheadLength - c.aheadPos;
 }
 
-// Decodes what comes until `done` holds or the deadline passes; false when
-// the connection ended.
+// Takes what the socket has (waiting at most waitMs, at most `size` bytes)
+// and decodes it: the data bytes now in `out`, or -1 when the connection
+// ended (c.broken tells why).
+int Fill(Connection& c, uint8_t* out, int size, int waitMs) {
+  if (c.broken != PortError::kNone) return -1;
+  // Room for the worst case: every byte received a data byte.
+  uint8_t raw[1024];
+  const int got = sock::Receive(c.socket, raw, size < 1024 ? size : 1024, waitMs, &c.broken);
+  if (got < 0) return -1;
+  if (!c.telnet) {
+    for (int i = 0; i < got; ++i) out[i] = raw[i];
+    return got;
+  }
+  int n = 0;
+  for (int i = 0; i < got && c.broken == PortError::kNone; ++i) Decode(c, raw[i], out, &n);
+  return c.broken == PortError::kNone ? n : -1;
+}
+
+// Decodes what comes, its data dropped, until `done` holds or the deadline
+// passes; false when the connection ended.
 template <typename Done>
 bool AwaitServer(Connection& c, int64_t deadline, Done done) {
+  uint8_t dropped[1024];
   while (!done()) {
-    const int64_t left = deadline - serial::MonotonicMs();
+    const int64_t left = deadline - MonotonicMs();
     if (left <= 0) return true;
-    if (Fill(c, static_cast<int>(left > 50 ? 50 : left)) < 0) return false;
+    if (Fill(c, dropped, sizeof dropped, static_cast<int>(left > 50 ? 50 : left)) < 0) return false;
   }
   return true;
 }
 
 // A COM port control command with a value of `size` bytes, most
 // significant first, the value's 0xFF bytes doubled.
-bool SendComCommand(Connection& c, uint8_t command, uint32_t value, int size) {
+PortError SendComCommand(Connection& c, uint8_t command, uint32_t value, int size) {
   uint8_t buffer[16];
   int n = 0;
   buffer[n++] = kIac;
@@ -272,27 +244,96 @@ bool SendComCommand(Connection& c, uint8_t command, uint32_t value, int size) {
   }
   buffer[n++] = kIac;
   buffer[n++] = kSe;
-  return SendAll(c, buffer, n, kReplyWaitMs);
+  return SendAll(c, buffer, n);
 }
 
 // Telnet's start: our offers, the server's consent to COM port control, the
 // line settings, and the speed's acknowledgement.
-int StartTelnet(Connection& c, int64_t deadline) {
+PortError StartTelnet(Connection& c, int baud, int64_t deadline) {
   c.telnet = true;
   c.myOption[kOptBinary] = c.myOption[kOptComPort] = true;
   c.hisOption[kOptBinary] = true;
   const uint8_t offers[] = {kIac, kWill, kOptBinary, kIac, kDo, kOptBinary, kIac, kWill, kOptComPort};
-  if (!SendAll(c, offers, sizeof offers, kReplyWaitMs)) return errno;
+  PortError error = SendAll(c, offers, sizeof offers);
+  if (error != PortError::kNone) return error;
   if (!AwaitServer(c, deadline, [&] { return c.comPortAgreed || c.comPortRefused; })) return c.broken;
-  if (!c.comPortAgreed || c.comPortRefused) return kPortErrorNoComControl;
-  if (!SendComCommand(c, kSetBaudRate, static_cast<uint32_t>(c.baud), 4) ||
-      !SendComCommand(c, kSetDataSize, 8, 1) || !SendComCommand(c, kSetParity, kParityNone, 1) ||
-      !SendComCommand(c, kSetStopSize, kStopBitsOne, 1))
-    return errno;
-  int64_t ackDeadline = serial::MonotonicMs() + kSpeedAckWaitMs;
+  if (!c.comPortAgreed || c.comPortRefused) return PortError::kNoComControl;
+  const struct {
+    uint8_t command;
+    uint32_t value;
+    int size;
+  } settings[] = {{kSetBaudRate, static_cast<uint32_t>(baud), 4},
+                  {kSetDataSize, 8, 1},
+                  {kSetParity, kParityNone, 1},
+                  {kSetStopSize, kStopBitsOne, 1}};
+  for (const auto& setting : settings) {
+    error = SendComCommand(c, setting.command, setting.value, setting.size);
+    if (error != PortError::kNone) return error;
+  }
+  int64_t ackDeadline = MonotonicMs() + kSpeedAckWaitMs;
   if (ackDeadline > deadline) ackDeadline = deadline;
   if (!AwaitServer(c, ackDeadline, [&] { return c.speedAcknowledged; })) return c.broken;
-  return 0;
+  return PortError::kNone;
+}
+
+PortError OpenNetwork(Port& p, const char* address, int64_t deadline) {
+  Address a;
+  if (!ParseAddress(address, &a)) return PortError::kName;
+  PortError error = PortError::kNone;
+  const int64_t left = deadline - MonotonicMs();
+  const sock::Socket s = sock::Connect(a.host, a.port, static_cast<int>(left > 0 ? left : 0), &error);
+  if (s == sock::kNoSocket) return error;
+  Connection& c = p.NewState<Connection>();
+  c.socket = s;
+  if (a.scheme != kRfc2217) return PortError::kNone;
+  error = StartTelnet(c, p.baud, deadline);
+  if (error != PortError::kNone) sock::Close(s);
+  return error;
+}
+
+bool CloseNetwork(Port& p) {
+  sock::Close(Of(p).socket);
+  return true;
+}
+
+void PurgeNetwork(Port& p) {
+  // What has come so far, not what keeps coming: a server that never stops
+  // sending does not hold the caller here.
+  uint8_t dropped[1024];
+  for (int i = 0; i < 16 && Fill(Of(p), dropped, sizeof dropped, 0) > 0; ++i) {
+  }
+}
+
+// Bytes handed to the socket are on their way: the system keeps them until
+// the other side has them, and a write's own deadline covers a stall.
+int QueuedNetwork(Port&) { return 0; }
+
+PortError WriteNetwork(Port& p, const uint8_t* data, int length, int64_t deadline) {
+  Connection& c = Of(p);
+  uint8_t buffer[512];
+  int n = 0;
+  for (int i = 0; i < length; ++i) {
+    if (n + 2 > static_cast<int>(sizeof buffer)) {
+      const PortError error = SendAll(c, buffer, n, deadline);
+      if (error != PortError::kNone) return error;
+      n = 0;
+    }
+    buffer[n++] = data[i];
+    if (c.telnet && data[i] == kIac) buffer[n++] = kIac;
+  }
+  return SendAll(c, buffer, n, deadline);
+}
+
+int ReadNetwork(Port& p, uint8_t* buffer, int size, int waitMs, PortError* error) {
+  Connection& c = Of(p);
+  const int64_t deadline = MonotonicMs() + waitMs;
+  for (;;) {
+    const int64_t left = deadline - MonotonicMs();
+    // Telnet commands alone take from the wait but give no byte: read on.
+    const int n = Fill(c, buffer, size, static_cast<int>(left > 0 ? left : 0));
+    if (n < 0) *error = c.broken;
+    if (n != 0 || left <= 0) return n;
+  }
 }
 
 }  // namespace
@@ -326,109 +367,9 @@ bool ParseAddress(const char* text, Address* out) {
   return true;
 }
 
-void SetOpenDeadlineForTests(int ms) { gOpenDeadlineMs = ms > 0 ? ms : kDefaultOpenDeadlineMs; }
-
-int Open(const char* address, int baud) {
-  Address a;
-  if (!ParseAddress(address, &a)) {
-    errno = kPortErrorName;
-    return -1;
-  }
-  int slot = 0;
-  while (slot < kMaxConnections && gConnections[slot].socket != sock::kNoSocket) ++slot;
-  if (slot == kMaxConnections) {
-    errno = EMFILE;
-    return -1;
-  }
-  const int64_t deadline = serial::MonotonicMs() + gOpenDeadlineMs;
-  int error = 0;
-  const sock::Socket s = sock::Connect(a.host, a.port, gOpenDeadlineMs, &error);
-  if (s == sock::kNoSocket) {
-    errno = error;
-    return -1;
-  }
-  Connection& c = gConnections[slot];
-  c = Connection{};
-  c.socket = s;
-  c.baud = baud;
-  if (a.scheme == kRfc2217) {
-    const int failed = StartTelnet(c, deadline);
-    if (failed) {
-      sock::Close(s);
-      c = Connection{};
-      errno = failed;
-      return -1;
-    }
-  }
-  c.aheadPos = c.aheadLength = 0;  // nothing received before the settings counts
-  return kFirstHandle + slot;
-}
-
-bool Close(int handle) {
-  Connection* c = Lookup(handle);
-  if (!c) {
-    errno = EBADF;
-    return false;
-  }
-  sock::Close(c->socket);
-  *c = Connection{};
-  return true;
-}
-
-void Purge(int handle) {
-  Connection* c = Lookup(handle);
-  if (!c) return;
-  c->aheadPos = c->aheadLength = 0;
-  // What has come so far, not what keeps coming: a server that never stops
-  // sending does not hold the caller here.
-  for (int i = 0; i < 16 && Fill(*c, 0) > 0; ++i) c->aheadPos = c->aheadLength = 0;
-  c->aheadPos = c->aheadLength = 0;
-}
-
-bool Drain(int) {
-  // Bytes handed to the socket are on their way: the system keeps them until
-  // the other side has them, and a write's own deadline covers a stall.
-  return true;
-}
-
-bool Write(int handle, const uint8_t* data, int length) {
-  Connection* c = Lookup(handle);
-  if (!c) {
-    errno = EBADF;
-    return false;
-  }
-  uint8_t buffer[512];
-  const int64_t bits = static_cast<int64_t>(length > 0 ? length : 0) * 10;
-  const int waitMs = static_cast<int>((bits * 1000 + c->baud - 1) / c->baud) + kWriteMarginMs;
-  int n = 0;
-  for (int i = 0; i < length; ++i) {
-    if (n + 2 > static_cast<int>(sizeof buffer)) {
-      if (!SendAll(*c, buffer, n, waitMs)) return false;
-      n = 0;
-    }
-    buffer[n++] = data[i];
-    if (c->telnet && data[i] == kIac) buffer[n++] = kIac;
-  }
-  return SendAll(*c, buffer, n, waitMs);
-}
-
-int ReadByte(int handle, uint8_t* byte) {
-  Connection* c = Lookup(handle);
-  if (!c) {
-    errno = EBADF;
-    return -1;
-  }
-  const int64_t deadline = serial::MonotonicMs() + kReadWaitMs;
-  for (;;) {
-    if (c->aheadPos < c->aheadLength) {
-      *byte = c->ahead[c->aheadPos++];
-      return 1;
-    }
-    const int64_t left = deadline - serial::MonotonicMs();
-    // Telnet commands alone take from the wait but give no byte: read on.
-    if (Fill(*c, static_cast<int>(left > 0 ? left : 0)) < 0) return -1;
-    if (c->aheadPos == c->aheadLength && left <= 0) return 0;
-  }
-}
-
 }  // namespace km_driver::net
+
+namespace km_driver::port {
+const Backend kNetworkBackend = {net::OpenNetwork, net::CloseNetwork, net::PurgeNetwork,
+                                 net::QueuedNetwork, net::WriteNetwork, net::ReadNetwork};
+}  // namespace km_driver::port

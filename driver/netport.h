@@ -1,11 +1,9 @@
 // Ports on the network: "tcp://HOST:PORT" (raw TCP, as Ethernet-serial
 // converters in TCP server mode and ser2net offer) and "rfc2217://HOST:PORT"
 // (Telnet with COM Port Control: the remote serial port is set to the speed
-// and 8N1 here, and 0xFF bytes are escaped both ways). The functions keep
-// the serial backend's rules (serial.h); port.cpp sends a handle to the
-// backend that owns it.
+// and 8N1 here, and 0xFF bytes are escaped both ways). The port layer
+// (port.h) drives them through kNetworkBackend; here are their names.
 #pragma once
-#include <cstdint>
 
 namespace km_driver::net {
 
@@ -22,19 +20,5 @@ struct Address {
 bool ParseAddress(const char* text, Address* out);
 // True when the text starts with one of the two schemes, well formed or not.
 bool HasNetworkScheme(const char* text);
-
-// Handles of network ports start here, above every serial handle.
-constexpr int kFirstHandle = 64;
-
-int Open(const char* address, int baud);
-bool Close(int handle);
-void Purge(int handle);
-bool Drain(int handle);
-bool Write(int handle, const uint8_t* data, int length);
-int ReadByte(int handle, uint8_t* byte);
-
-// How long opening may take in all (lookup, connect and, for RFC 2217, the
-// server's consent to COM port control). Tests shorten it; <= 0 restores 5 s.
-void SetOpenDeadlineForTests(int ms);
 
 }  // namespace km_driver::net

@@ -103,7 +103,7 @@ int OpenPort(int port, int baud);
 // consent to COM port control); the exclusive use a local port has is then
 // what the server gives.
 int OpenPortPath(const char* path, int baud);
-// The same for a port name (see ParsePortName); -1 with kPortErrorName for a
+// The same for a port name (see ParsePortName); -1 with PortError::kName for a
 // text that is none.
 int OpenPortByName(const char* name, int baud);
 // Flushes, purges and closes the port; nonzero on success.
@@ -157,42 +157,52 @@ bool ParseDiagnosticInfo(const RetData& answer, DiagnosticInfo* out);
 
 // ---- Why a port could not be opened ---------------------------------------
 
-// Why the last OpenPort failed (or why the link broke): the errno value or
-// one of the codes below, the device it concerned, and the reason in words.
-int GetLastPortError();
+// Why a port could not be opened or why the link broke: every system error
+// is worded as one of these, on every platform.
+enum class PortError : uint8_t {
+  kNone,
+  kNoDevice,            // no such device
+  kNoPermission,        // the user may not open it
+  kInUse,               // another program holds it
+  kNotSerial,           // a file or a device that is no serial port
+  kBadSettings,         // a speed or settings the port refuses
+  kDeviceGone,          // the device stopped answering (unplugged?)
+  kLineStalled,         // the line takes no data within the write deadline
+  kTooManyPorts,        // no free place for another open port
+  kOutOfMemory,         // the system has no memory or buffers left
+  kSpeed,               // a speed that is not one of kLineSpeeds
+  kName,                // OpenPortByName given a text that is no port name
+  kHostUnknown,         // a network port's host that no name server knows
+  kConnectTimeout,      // a host that did not answer within the open deadline
+  kConnectionRefused,   // nothing listens on that port
+  kHostUnreachable,
+  kNetworkUnreachable,
+  kConnectionClosed,    // the server closed the connection
+  kNoComControl,        // an rfc2217:// server that refused COM port control or did not agree in time
+  // COM n could not be looked up: the virtual port folder is unsafe
+  // (GetLastPortDevice names the folder), one value per kFolder... check.
+  kFolderNotADirectory,
+  kFolderNotOwned,
+  kFolderOpenToOthers,
+  kFolderCannotCreate,
+};
+constexpr int kPortErrorCount = static_cast<int>(PortError::kFolderCannotCreate) + 1;
+
+// Why the last OpenPort failed (or why the link broke), and the device it
+// concerned.
+PortError GetLastPortError();
 const char* GetLastPortDevice();
 
-// GetLastPortError's value when COM n could not be looked up because the
-// virtual port folder is unsafe (GetLastPortFolderCheck tells why,
-// GetLastPortDevice names the folder).
-constexpr int kPortErrorFolder = 0x10000;
-// The key of the port error texts for a folder check result (kFolder...).
-constexpr int PortFolderError(int check) { return kPortErrorFolder - check; }
-// A speed that is not one of kLineSpeeds.
-constexpr int kPortErrorSpeed = 0x10100;
-// OpenPortByName given a text that is no port name.
-constexpr int kPortErrorName = 0x10101;
-// A network port's host name that no name server knows.
-constexpr int kPortErrorHostUnknown = 0x10102;
-// A network port whose host did not answer within the open deadline.
-constexpr int kPortErrorConnectTimeout = 0x10103;
-// An rfc2217:// port whose server refused COM port control, or did not
-// agree to it within the open deadline.
-constexpr int kPortErrorNoComControl = 0x10104;
-
 enum PortTextLanguage { kPortTextEnglish = 0, kPortTextRussian = 1 };
-// The reason for a port error code (an errno value, kPortErrorSpeed,
-// kPortErrorName or PortFolderError(check)) in UTF-8: English for the
-// command-line programs, Russian for the windows. An errno value the table
-// does not know is worded by strerror.
-const char* PortErrorText(int error, PortTextLanguage lang);
+// The reason for a port error in UTF-8: English for the command-line
+// programs, Russian for the windows.
+const char* PortErrorText(PortError error, PortTextLanguage lang);
 // The four speeds as a person reads them: "9600, 19200, 57600 or 115200".
 const char* LineSpeedsText(PortTextLanguage lang);
 // What a port name may be, as a person reads it: "COM1..COM255, a device
 // path, tcp://HOST:PORT or rfc2217://HOST:PORT".
 const char* PortNameRuleText(PortTextLanguage lang);
-// The reason of the last failure (GetLastPortError, the folder check
-// included).
+// The reason of the last failure (GetLastPortError).
 const char* GetLastPortErrorText(PortTextLanguage lang = kPortTextEnglish);
 
 // The device COM n stands for on this machine (see OpenPort); false when n is

@@ -1,9 +1,15 @@
 // What connecting is on every platform: the name lookup on a thread of its
 // own, waited for no longer than the deadline (a slow name server cannot
 // hold the caller past it), then the host's addresses tried in turn within
-// the same deadline. Included by socket_posix.cpp and socket_win32.cpp after
-// their own system headers, which declare getaddrinfo.
+// the same deadline. Included by socket_posix.cpp and socket_win32.cpp.
 #pragma once
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#include <sys/socket.h>
+#endif
 #include <errno.h>
 #include <stdio.h>
 
@@ -12,8 +18,7 @@
 #include <mutex>
 #include <thread>
 
-#include "driver/printer.h"
-#include "driver/serial.h"
+#include "driver/port.h"
 #include "driver/socket.h"
 
 namespace km_driver::sock::detail {
@@ -66,12 +71,12 @@ inline void RunLookup(Lookup* lookup) {
 // connectOne(address, deadline, error) connects to one address or returns
 // kNoSocket with *error set.
 template <typename LookupError, typename ConnectOne>
-Socket ConnectWithin(const char* host, int port, int timeoutMs, int* error, LookupError lookupError,
+Socket ConnectWithin(const char* host, int portNumber, int timeoutMs, PortError* error, LookupError lookupError,
                      ConnectOne connectOne) {
-  const int64_t deadline = serial::MonotonicMs() + timeoutMs;
+  const int64_t deadline = port::MonotonicMs() + timeoutMs;
   Lookup* lookup = new Lookup;
   snprintf(lookup->host, sizeof lookup->host, "%s", host ? host : "");
-  snprintf(lookup->service, sizeof lookup->service, "%d", port);
+  snprintf(lookup->service, sizeof lookup->service, "%d", portNumber);
   std::thread(RunLookup, lookup).detach();
   bool finished;
   {
@@ -80,19 +85,19 @@ Socket ConnectWithin(const char* host, int port, int timeoutMs, int* error, Look
   }
   if (!finished) {
     Release(lookup);
-    *error = kPortErrorConnectTimeout;
+    *error = PortError::kConnectTimeout;
     return kNoSocket;
   }
   if (lookup->rc != 0 || !lookup->result) {
-    *error = lookup->rc != 0 ? lookupError(lookup->rc, lookup->lookupErrno) : kPortErrorHostUnknown;
+    *error = lookup->rc != 0 ? lookupError(lookup->rc, lookup->lookupErrno) : PortError::kHostUnknown;
     Release(lookup);
     return kNoSocket;
   }
   Socket s = kNoSocket;
-  *error = kPortErrorHostUnknown;
+  *error = PortError::kHostUnknown;
   for (const addrinfo* a = lookup->result; a && s == kNoSocket; a = a->ai_next) {
-    if (serial::MonotonicMs() >= deadline) {
-      *error = kPortErrorConnectTimeout;
+    if (port::MonotonicMs() >= deadline) {
+      *error = PortError::kConnectTimeout;
       break;
     }
     s = connectOne(a, deadline, error);

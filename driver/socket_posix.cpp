@@ -8,8 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "driver/printer.h"
-#include "driver/serial.h"
+#include "driver/port.h"
 #include "driver/socket.h"
 #include "driver/socket_connect.h"
 
@@ -18,28 +17,34 @@ namespace {
 
 // A failed lookup: an unknown name (or a name server that did not answer),
 // else what the system said.
-int LookupError(int rc, int lookupErrno) {
-  if (rc == EAI_MEMORY) return ENOMEM;
-  if (rc == EAI_SYSTEM) return lookupErrno ? lookupErrno : EIO;
-  return kPortErrorHostUnknown;
+PortError LookupError(int rc, int lookupErrno) {
+  if (rc == EAI_MEMORY) return PortError::kOutOfMemory;
+  if (rc == EAI_SYSTEM) return lookupErrno ? port::SystemPortError(lookupErrno) : PortError::kDeviceGone;
+  return PortError::kHostUnknown;
+}
+
+// A failed connection: the system's own connect timeout too is the host not
+// answering.
+PortError ConnectError(int error) {
+  return error == ETIMEDOUT ? PortError::kConnectTimeout : port::SystemPortError(error);
 }
 
 // Waits for the socket to become ready for `events`; the poll result.
 int WaitFor(Socket s, short events, int waitMs) {
   struct pollfd p = {static_cast<int>(s), events, 0};
-  const int64_t deadline = serial::MonotonicMs() + (waitMs > 0 ? waitMs : 0);
+  const int64_t deadline = port::MonotonicMs() + (waitMs > 0 ? waitMs : 0);
   for (;;) {
-    const int64_t left = deadline - serial::MonotonicMs();
+    const int64_t left = deadline - port::MonotonicMs();
     const int r = ::poll(&p, 1, static_cast<int>(left > 0 ? left : 0));
     if (r < 0 && errno == EINTR) continue;
     return r;
   }
 }
 
-Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
+Socket ConnectOne(const addrinfo* a, int64_t deadline, PortError* error) {
   const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
   if (fd < 0) {
-    *error = errno;
+    *error = port::SystemPortError(errno);
     return kNoSocket;
   }
   const int one = 1;
@@ -47,14 +52,14 @@ Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
   ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
   if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) return fd;
   if (errno != EINPROGRESS && errno != EINTR) {
-    *error = errno;
+    *error = ConnectError(errno);
     ::close(fd);
     return kNoSocket;
   }
-  const int64_t left = deadline - serial::MonotonicMs();
+  const int64_t left = deadline - port::MonotonicMs();
   const int r = left > 0 ? WaitFor(fd, POLLOUT, static_cast<int>(left)) : 0;
   if (r <= 0) {
-    *error = r == 0 ? kPortErrorConnectTimeout : errno;
+    *error = r == 0 ? PortError::kConnectTimeout : port::SystemPortError(errno);
     ::close(fd);
     return kNoSocket;
   }
@@ -62,38 +67,43 @@ Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
   socklen_t len = sizeof so;
   if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so, &len) != 0) so = errno;
   if (so != 0) {
-    *error = so;
+    *error = ConnectError(so);
     ::close(fd);
     return kNoSocket;
   }
   return fd;
 }
 
+// -1 with the error of the call that failed.
+int Failed(PortError* error) {
+  *error = port::SystemPortError(errno);
+  return -1;
+}
+
 }  // namespace
 
-Socket Connect(const char* host, int port, int timeoutMs, int* error) {
-  int ignored = 0;
+Socket Connect(const char* host, int port, int timeoutMs, PortError* error) {
+  PortError ignored = PortError::kNone;
   return detail::ConnectWithin(host, port, timeoutMs, error ? error : &ignored, LookupError, ConnectOne);
 }
 
-int Send(Socket s, const uint8_t* data, int length, int waitMs) {
+int Send(Socket s, const uint8_t* data, int length, int waitMs, PortError* error) {
   if (length <= 0) return 0;
   for (;;) {
     const ssize_t n = ::send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
     if (n >= 0) return static_cast<int>(n);
     if (errno == EINTR) continue;
-    if (errno == EPIPE) errno = ECONNRESET;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return Failed(error);
     const int r = WaitFor(s, POLLOUT, waitMs);
-    if (r < 0) return -1;
+    if (r < 0) return Failed(error);
     if (r == 0) return 0;
     waitMs = 0;  // one wait only: the caller keeps the deadline
   }
 }
 
-int Receive(Socket s, uint8_t* buffer, int size, int waitMs) {
+int Receive(Socket s, uint8_t* buffer, int size, int waitMs, PortError* error) {
   const int r = WaitFor(s, POLLIN, waitMs);
-  if (r < 0) return -1;
+  if (r < 0) return Failed(error);
   if (r == 0) return 0;
   ssize_t n;
   do {
@@ -110,12 +120,11 @@ int Receive(Socket s, uint8_t* buffer, int size, int waitMs) {
     return static_cast<int>(n);
   }
   if (n == 0) {
-    errno = ECONNRESET;  // the other side closed the connection
+    *error = PortError::kConnectionClosed;  // the other side closed the connection
     return -1;
   }
   if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-  if (errno == EPIPE) errno = ECONNRESET;
-  return -1;
+  return Failed(error);
 }
 
 void Close(Socket s) {

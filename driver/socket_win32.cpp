@@ -1,5 +1,5 @@
-// Winsock behind the network ports. Winsock's errors become the errno
-// values the BSD socket source reports.
+// Winsock behind the network ports. Winsock's errors are worded by the
+// port layer's SystemPortError, as the system's own.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -11,37 +11,12 @@
 #include <mstcpip.h>
 #include <windows.h>
 
-#include <errno.h>
-
-#include "driver/printer.h"
-#include "driver/serial.h"
+#include "driver/port.h"
 #include "driver/socket.h"
 #include "driver/socket_connect.h"
 
 namespace km_driver::sock {
 namespace {
-
-int ErrnoFor(int wsa) {
-  switch (wsa) {
-    case WSAECONNREFUSED: return ECONNREFUSED;
-    case WSAETIMEDOUT: return kPortErrorConnectTimeout;
-    case WSAEHOSTUNREACH:
-    case WSAEHOSTDOWN: return EHOSTUNREACH;
-    case WSAENETUNREACH:
-    case WSAENETDOWN: return ENETUNREACH;
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
-    case WSAENETRESET:
-    case WSAESHUTDOWN: return ECONNRESET;
-    case WSAHOST_NOT_FOUND:
-    case WSANO_DATA:
-    case WSANO_RECOVERY:
-    case WSATRY_AGAIN: return kPortErrorHostUnknown;
-    case WSAEMFILE: return EMFILE;
-    case WSAENOBUFS: return ENOMEM;
-    default: return EIO;
-  }
-}
 
 bool Started() {
   static bool started = [] {
@@ -66,10 +41,10 @@ int WaitFor(SOCKET s, bool read, bool write, int waitMs, bool* failed) {
   return n;
 }
 
-Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
+Socket ConnectOne(const addrinfo* a, int64_t deadline, PortError* error) {
   SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
   if (s == INVALID_SOCKET) {
-    *error = ErrnoFor(WSAGetLastError());
+    *error = port::SystemPortError(WSAGetLastError());
     return kNoSocket;
   }
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
@@ -81,11 +56,11 @@ Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
   if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) return static_cast<Socket>(s);
   const int wsa = WSAGetLastError();
   if (wsa != WSAEWOULDBLOCK && wsa != WSAEINPROGRESS) {
-    *error = ErrnoFor(wsa);
+    *error = port::SystemPortError(wsa);
     closesocket(s);
     return kNoSocket;
   }
-  const int64_t left = deadline - serial::MonotonicMs();
+  const int64_t left = deadline - port::MonotonicMs();
   bool failed = false;
   // A refused connection shows in the exception set on Windows.
   const int n = left > 0 ? WaitFor(s, false, true, static_cast<int>(left), &failed) : 0;
@@ -93,7 +68,7 @@ Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
     int so = 0;
     int len = sizeof so;
     if (n > 0) getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so), &len);
-    *error = n == 0 ? kPortErrorConnectTimeout : (so ? ErrnoFor(so) : ECONNREFUSED);
+    *error = n == 0 ? PortError::kConnectTimeout : (so ? port::SystemPortError(so) : PortError::kConnectionRefused);
     closesocket(s);
     return kNoSocket;
   }
@@ -102,15 +77,15 @@ Socket ConnectOne(const addrinfo* a, int64_t deadline, int* error) {
 
 }  // namespace
 
-Socket Connect(const char* host, int port, int timeoutMs, int* error) {
-  int ignored = 0;
+Socket Connect(const char* host, int port, int timeoutMs, PortError* error) {
+  PortError ignored = PortError::kNone;
   if (!error) error = &ignored;
   if (!Started()) {
-    *error = ENETUNREACH;
+    *error = PortError::kNetworkUnreachable;
     return kNoSocket;
   }
   const Socket s = detail::ConnectWithin(
-      host, port, timeoutMs, error, [](int, int) { return kPortErrorHostUnknown; }, ConnectOne);
+      host, port, timeoutMs, error, [](int, int) { return PortError::kHostUnknown; }, ConnectOne);
   if (s != kNoSocket) {
     // Every segment acknowledged at once (Windows 10 and later), not after
     // the delayed acknowledgement's 200 ms: a server that sends an answer in
@@ -122,7 +97,7 @@ Socket Connect(const char* host, int port, int timeoutMs, int* error) {
   return s;
 }
 
-int Send(Socket s, const uint8_t* data, int length, int waitMs) {
+int Send(Socket s, const uint8_t* data, int length, int waitMs, PortError* error) {
   if (length <= 0) return 0;
   const SOCKET so = static_cast<SOCKET>(s);
   for (;;) {
@@ -130,12 +105,12 @@ int Send(Socket s, const uint8_t* data, int length, int waitMs) {
     if (n >= 0) return n;
     const int wsa = WSAGetLastError();
     if (wsa != WSAEWOULDBLOCK) {
-      errno = ErrnoFor(wsa);
+      *error = port::SystemPortError(wsa);
       return -1;
     }
     const int r = WaitFor(so, false, true, waitMs, nullptr);
     if (r < 0) {
-      errno = ErrnoFor(WSAGetLastError());
+      *error = port::SystemPortError(WSAGetLastError());
       return -1;
     }
     if (r == 0) return 0;
@@ -143,23 +118,23 @@ int Send(Socket s, const uint8_t* data, int length, int waitMs) {
   }
 }
 
-int Receive(Socket s, uint8_t* buffer, int size, int waitMs) {
+int Receive(Socket s, uint8_t* buffer, int size, int waitMs, PortError* error) {
   const SOCKET so = static_cast<SOCKET>(s);
   const int r = WaitFor(so, true, false, waitMs, nullptr);
   if (r < 0) {
-    errno = ErrnoFor(WSAGetLastError());
+    *error = port::SystemPortError(WSAGetLastError());
     return -1;
   }
   if (r == 0) return 0;
   const int n = recv(so, reinterpret_cast<char*>(buffer), size, 0);
   if (n > 0) return n;
   if (n == 0) {
-    errno = ECONNRESET;
+    *error = PortError::kConnectionClosed;
     return -1;
   }
   const int wsa = WSAGetLastError();
   if (wsa == WSAEWOULDBLOCK) return 0;
-  errno = ErrnoFor(wsa);
+  *error = port::SystemPortError(wsa);
   return -1;
 }
 

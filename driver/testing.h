@@ -32,5 +32,8 @@ void SetExchangeLimitForTests(int ms);
 // The silence wait: consecutive empty reads of 100 ms before an exchange ends
 // as a timeout (50, that is 5 s, unless a test sets fewer; 0: back to 50).
 void SetSilenceWaitForTests(int emptyReads);
+// How long opening a network port may take in all (lookup, connect and, for
+// RFC 2217, the server's consent to COM port control); <= 0: back to 5 s.
+void SetOpenDeadlineForTests(int ms);
 
 }  // namespace km_driver

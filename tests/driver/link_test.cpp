@@ -285,7 +285,7 @@ TEST_F(LinkTest, UnpluggedDeviceEndsTheExchangeQuickly) {
   ASSERT_EQ(Send(0x4A), 0);
   EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
   EXPECT_LT(Ms(t0), 1500.0);
-  EXPECT_NE(GetLastPortError(), 0);
+  EXPECT_NE(GetLastPortError(), PortError::kNone);
 }
 
 int gInner = 1;
@@ -346,12 +346,12 @@ TEST_F(LinkTest, DeliveryGoesToTheStoredHandlerOrIsPosted) {
 
 TEST_F(LinkTest, OpenFailuresKeepTheReason) {
   EXPECT_EQ(OpenPortPath("/dev/km4410r-no-such-device", 19200), -1);
-  EXPECT_EQ(GetLastPortError(), ENOENT);
+  EXPECT_EQ(GetLastPortError(), PortError::kNoDevice);
   EXPECT_STREQ(GetLastPortDevice(), "/dev/km4410r-no-such-device");
   EXPECT_EQ(OpenPort(0, 19200), -1);  // a typed text that is not a port
-  EXPECT_EQ(GetLastPortError(), ENOENT);
+  EXPECT_EQ(GetLastPortError(), PortError::kNoDevice);
   EXPECT_EQ(OpenPortPath("/dev/null", 19200), -1);  // not a serial port
-  EXPECT_EQ(GetLastPortError(), ENOTTY);
+  EXPECT_EQ(GetLastPortError(), PortError::kNotSerial);
 
   PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
   // A port that another program holds is busy.
@@ -359,7 +359,7 @@ TEST_F(LinkTest, OpenFailuresKeepTheReason) {
   ASSERT_GE(other, 0);
   ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
   EXPECT_EQ(OpenPortPath(peer.slavePath().c_str(), 19200), -1);
-  EXPECT_EQ(GetLastPortError(), EBUSY);
+  EXPECT_EQ(GetLastPortError(), PortError::kInUse);
   close(other);
   EXPECT_EQ(ClosePort(), 0);
 }

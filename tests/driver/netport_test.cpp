@@ -63,7 +63,7 @@ class NetworkPortTest : public ::testing::Test {
   }
   void TearDown() override {
     ClosePort();
-    km_driver::net::SetOpenDeadlineForTests(0);
+    km_driver::SetOpenDeadlineForTests(0);
     km_driver::ResetDriverForTests();
   }
   // One diagnostic request; the answer record.
@@ -126,7 +126,7 @@ TEST_F(NetworkPortTest, FramesPassBothWaysWithTheirFfBytes) {
 }
 
 TEST_F(NetworkPortTest, FailuresNameTheHostAndNeverHang) {
-  km_driver::net::SetOpenDeadlineForTests(400);
+  km_driver::SetOpenDeadlineForTests(400);
   TcpRelay relay;  // raw TCP: no COM port control
   ASSERT_TRUE(relay.start(sim_.slavePath(), "127.0.0.1", 0, nullptr));
   // A listener whose queue is full: the next connection is never answered.
@@ -146,16 +146,16 @@ TEST_F(NetworkPortTest, FailuresNameTheHostAndNeverHang) {
   }
   const struct {
     std::string port;
-    int error;
+    PortError error;
     const char* russian;
   } cases[] = {
-      {"tcp://127.0.0.1:" + std::to_string(FreePort()), ECONNREFUSED,
+      {"tcp://127.0.0.1:" + std::to_string(FreePort()), PortError::kConnectionRefused,
        "соединение отклонено: этот порт никто не слушает (проверьте номер порта и сервер)"},
-      {"tcp://no-such-register.invalid:4001", kPortErrorHostUnknown,
+      {"tcp://no-such-register.invalid:4001", PortError::kHostUnknown,
        "неизвестный адрес: имя не найдено (проверьте имя или укажите IP-адрес)"},
-      {"tcp://127.0.0.1:" + std::to_string(fullPort), kPortErrorConnectTimeout,
+      {"tcp://127.0.0.1:" + std::to_string(fullPort), PortError::kConnectTimeout,
        "адрес не ответил за 5 с (проверьте адрес, сеть и брандмауэр)"},
-      {"rfc2217://127.0.0.1:" + std::to_string(relay.port()), kPortErrorNoComControl,
+      {"rfc2217://127.0.0.1:" + std::to_string(relay.port()), PortError::kNoComControl,
        "сервер не поддерживает управление портом RFC 2217 (для простого TCP-порта укажите tcp://)"},
   };
   for (const auto& c : cases) {
@@ -186,7 +186,7 @@ TEST_F(NetworkPortTest, FailuresNameTheHostAndNeverHang) {
   EXPECT_NE(Diagnose().ErrorFlags & kFlagTimeout, 0u);
   EXPECT_LT(MsSince(start), 1000);
   stopper.join();
-  EXPECT_EQ(GetLastPortError(), ECONNRESET);
+  EXPECT_EQ(GetLastPortError(), PortError::kConnectionClosed);
   EXPECT_STREQ(GetLastPortErrorText(kPortTextRussian), "сервер закрыл соединение");
   start = Clock::now();
   EXPECT_NE(Diagnose().ErrorFlags & kFlagTimeout, 0u);

@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/link_internal.h"
-#include "driver/serial.h"
+#include "driver/port.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;
@@ -176,7 +176,7 @@ TEST_F(PortTest, APortIsFreeAgainAtOnceWhenItsHolderIsKilled) {
   // A second program while the first holds the port: busy, with its reason.
   EXPECT_EQ(RunUnprivileged([&] {
               if (OpenPortPath(port.c_str(), 19200) >= 0) return 1;
-              if (GetLastPortError() != EBUSY) return 2;
+              if (GetLastPortError() != PortError::kInUse) return 2;
               return strstr(GetLastPortErrorText(), "in use by another program") ? 0 : 3;
             }),
             0);
@@ -222,7 +222,7 @@ TEST_F(PortTest, TheVirtualPortFolderIsPrivateOrRefused) {
   ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
   EXPECT_EQ(CheckVirtualPortFolder(true), kFolderOpenToOthers);
   EXPECT_EQ(OpenPort(1, 19200), -1);
-  EXPECT_EQ(GetLastPortError(), kPortErrorFolder);
+  EXPECT_EQ(GetLastPortError(), PortError::kFolderOpenToOthers);
   EXPECT_EQ(GetLastPortFolderCheck(), kFolderOpenToOthers);
   EXPECT_EQ(std::string(GetLastPortDevice()), dir);
   EXPECT_NE(strstr(GetLastPortErrorText(), "writable by other users"), nullptr);
@@ -232,7 +232,7 @@ TEST_F(PortTest, TheVirtualPortFolderIsPrivateOrRefused) {
   ASSERT_EQ(symlink(elsewhere.c_str(), dir.c_str()), 0);
   EXPECT_EQ(CheckVirtualPortFolder(true), kFolderNotADirectory);
   EXPECT_EQ(OpenPort(2, 19200), -1);
-  EXPECT_EQ(GetLastPortError(), kPortErrorFolder);
+  EXPECT_EQ(GetLastPortError(), PortError::kFolderNotADirectory);
   EXPECT_NE(strstr(GetLastPortErrorText(), "link"), nullptr);
   char device[256];
   EXPECT_FALSE(ResolveComPort(2, device, sizeof device));
@@ -257,7 +257,7 @@ TEST_F(PortTest, AFolderPlantedUnderTmpByAnotherUserIsRefused) {
   auto victim = [] {
     unsetenv("XDG_RUNTIME_DIR");
     const int check = CheckVirtualPortFolder(true);
-    if (OpenPort(1, 19200) != -1 || GetLastPortError() != kPortErrorFolder) return 10;
+    if (OpenPort(1, 19200) != -1 || GetLastPortError() != km_driver::FolderPortError(check)) return 10;
     return -check;  // 1: not a folder, 2: not owned, 3: open to others
   };
 
@@ -316,7 +316,7 @@ TEST(PortNameRule, ComNumbersAndPaths) {
   // What is no port name is refused before any device is looked at.
   for (const char* name : {"LPT1", "COM256", ""}) {
     EXPECT_EQ(OpenPortByName(name, 19200), -1) << name;
-    EXPECT_EQ(GetLastPortError(), kPortErrorName) << name;
+    EXPECT_EQ(GetLastPortError(), PortError::kName) << name;
     EXPECT_STREQ(GetLastPortDevice(), name);
     EXPECT_STREQ(GetLastPortErrorText(),
                  "not a port name: COM1..COM255, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT");
@@ -349,12 +349,44 @@ TEST_F(PortTest, TheFourLineSpeedsAndNoOther) {
   for (int baud : {38400, 230400, 4800, 1200, 0, -9600}) {
     EXPECT_FALSE(IsLineSpeed(baud)) << baud;
     EXPECT_EQ(OpenPortPath(port.c_str(), baud), -1) << baud;
-    EXPECT_EQ(GetLastPortError(), kPortErrorSpeed) << baud;
+    EXPECT_EQ(GetLastPortError(), PortError::kSpeed) << baud;
     EXPECT_STREQ(GetLastPortErrorText(), "unsupported speed: 9600, 19200, 57600 or 115200 baud");
-    errno = 0;
-    EXPECT_EQ(km_driver::serial::Open(port.c_str(), baud), -1) << baud;
-    EXPECT_EQ(errno, EINVAL) << baud;
+    PortError error = PortError::kNone;
+    EXPECT_EQ(km_driver::port::Open(port.c_str(), baud, &error), -1) << baud;
+    EXPECT_EQ(error, PortError::kBadSettings) << baud;
   }
+}
+
+// ---- why a port failed ------------------------------------------------------------
+
+TEST(PortErrors, EveryErrorHasItsOwnEnglishAndRussianWords) {
+  for (int i = 0; i < kPortErrorCount; ++i) {
+    const char* english = PortErrorText(static_cast<PortError>(i), kPortTextEnglish);
+    const char* russian = PortErrorText(static_cast<PortError>(i), kPortTextRussian);
+    ASSERT_TRUE(english && russian) << i;
+    EXPECT_GT(strlen(english), 0u) << i;
+    EXPECT_STRNE(russian, english) << i;  // worded in Russian, not the English shown again
+    EXPECT_GT(strlen(russian), 0u) << i;
+  }
+}
+
+TEST(PortErrors, PosixErrorsAsPortErrors) {
+  using E = PortError;
+  const struct {
+    int code;
+    PortError error;
+  } cases[] = {
+      {0, E::kNone},                    {ENOENT, E::kNoDevice},          {ENODEV, E::kNoDevice},
+      {ENXIO, E::kNoDevice},            {EACCES, E::kNoPermission},      {EPERM, E::kNoPermission},
+      {EBUSY, E::kInUse},               {EWOULDBLOCK, E::kInUse},        {ENOTTY, E::kNotSerial},
+      {EISDIR, E::kNotSerial},          {EINVAL, E::kBadSettings},       {EIO, E::kDeviceGone},
+      {EBADF, E::kDeviceGone},          {EPROTO, E::kDeviceGone},        {ETIMEDOUT, E::kLineStalled},
+      {EMFILE, E::kTooManyPorts},       {ENOMEM, E::kOutOfMemory},       {ECONNREFUSED, E::kConnectionRefused},
+      {EHOSTUNREACH, E::kHostUnreachable}, {ENETUNREACH, E::kNetworkUnreachable},
+      {ECONNRESET, E::kConnectionClosed},  {EPIPE, E::kConnectionClosed},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(km_driver::port::SystemPortError(c.code), c.error) << c.code << ": " << strerror(c.code);
 }
 
 // ---- the switch rule ----------------------------------------------------------

@@ -1,8 +1,8 @@
 // The driver's exchange through the Win32 backend, run under Wine against
 // km_wine_sim (wine_sim.cpp) mapped as a COM port: the frame on the line as
 // the register received it, the answer decoded, a checksum error, a silent
-// register after the driver's whole wait, and a port that a second open finds
-// in use.
+// register after the driver's whole wait, a port that a second open finds
+// in use, and the system's error codes as port errors.
 //
 //   km_win32_exchange_test N JOURNAL
 //   km_win32_exchange_test --hold N SECONDS
@@ -12,7 +12,9 @@
 // holds, 1 otherwise; each failed check is one line on stderr. With --hold it
 // only opens COM N, says "holding COMN" and keeps the port for SECONDS (or
 // until killed), as another program on the port would.
-#include <errno.h>
+#include <winsock2.h>
+#include <windows.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,7 +26,7 @@
 
 #include "driver/flags.h"
 #include "driver/printer.h"
-#include "driver/serial.h"
+#include "driver/port.h"
 
 namespace {
 
@@ -80,6 +82,31 @@ int Exchange(int command, const char* data, double* tookMs) {
   const int r = SendCommand(nullptr, Keep, 0, command, data);
   *tookMs = MsSince(t0);
   return r;
+}
+
+// The Win32 and Winsock codes as the port layer words them. A COM port is
+// not shared: access denied is another program holding it.
+void SystemErrorsAsPortErrors() {
+  using E = PortError;
+  const struct {
+    long code;
+    PortError error;
+  } cases[] = {
+      {0, E::kNone},                             {ERROR_FILE_NOT_FOUND, E::kNoDevice},
+      {ERROR_PATH_NOT_FOUND, E::kNoDevice},      {ERROR_DEV_NOT_EXIST, E::kNoDevice},
+      {ERROR_ACCESS_DENIED, E::kInUse},          {ERROR_SHARING_VIOLATION, E::kInUse},
+      {ERROR_INVALID_PARAMETER, E::kBadSettings}, {ERROR_SEM_TIMEOUT, E::kLineStalled},
+      {ERROR_GEN_FAILURE, E::kDeviceGone},       {ERROR_DEVICE_NOT_CONNECTED, E::kDeviceGone},
+      {WSAECONNREFUSED, E::kConnectionRefused},  {WSAETIMEDOUT, E::kConnectTimeout},
+      {WSAEHOSTUNREACH, E::kHostUnreachable},    {WSAENETDOWN, E::kNetworkUnreachable},
+      {WSAECONNRESET, E::kConnectionClosed},     {WSAECONNABORTED, E::kConnectionClosed},
+      {WSAHOST_NOT_FOUND, E::kHostUnknown},      {WSATRY_AGAIN, E::kHostUnknown},
+      {WSAENOBUFS, E::kOutOfMemory},
+  };
+  for (const auto& c : cases) {
+    const PortError error = km_driver::port::SystemPortError(c.code);
+    CHECK(error == c.error, "code %ld is \"%s\"", c.code, PortErrorText(error, kPortTextEnglish));
+  }
 }
 
 int Hold(int com, int seconds) {
@@ -149,17 +176,19 @@ int main(int argc, char** argv) {
   // While another holder has the port, the driver cannot open it: busy, with
   // the same message as on Linux; once free, it opens and works again.
   CHECK(ClosePort() != 0, "closing failed");
-  const int other = km_driver::serial::Open(device, 19200);
-  CHECK(other >= 0, "the port could not be opened directly (errno %d)", errno);
+  PortError error = PortError::kNone;
+  const int other = km_driver::port::Open(device, 19200, &error);
+  CHECK(other >= 0, "the port could not be opened directly (%s)", PortErrorText(error, kPortTextEnglish));
   if (other >= 0) {
-    const int again = km_driver::serial::Open(device, 19200);
-    CHECK(again < 0 && errno == EBUSY, "a second open gave %d, errno %d", again, errno);
-    if (again >= 0) km_driver::serial::Close(again);
+    const int again = km_driver::port::Open(device, 19200, &error);
+    CHECK(again < 0 && error == PortError::kInUse, "a second open gave %d, %s", again,
+          PortErrorText(error, kPortTextEnglish));
+    if (again >= 0) km_driver::port::Close(again);
     CHECK(OpenPort(com, 19200) < 0, "the driver opened a port held elsewhere");
-    CHECK(GetLastPortError() == EBUSY, "reason %d: %s", GetLastPortError(), GetLastPortErrorText());
+    CHECK(GetLastPortError() == PortError::kInUse, "reason %s", GetLastPortErrorText());
     CHECK(strcmp(GetLastPortErrorText(), "the port is in use by another program") == 0, "reason \"%s\"",
           GetLastPortErrorText());
-    CHECK(km_driver::serial::Close(other), "closing the other holder failed");
+    CHECK(km_driver::port::Close(other), "closing the other holder failed");
   }
   CHECK(OpenPort(com, 19200) >= 0, "reopening: %s", GetLastPortErrorText());
   CHECK(Exchange(0x4A, "W", &took) == 0, "the status request was refused");
@@ -168,7 +197,9 @@ int main(int argc, char** argv) {
 
   // A COM number with no device behind it: no such device.
   CHECK(OpenPort(com + 100, 19200) < 0, "COM%d opened", com + 100);
-  CHECK(GetLastPortError() == ENOENT, "COM%d: reason %d: %s", com + 100, GetLastPortError(), GetLastPortErrorText());
+  CHECK(GetLastPortError() == PortError::kNoDevice, "COM%d: reason %s", com + 100, GetLastPortErrorText());
+
+  SystemErrorsAsPortErrors();
 
   printf("km_win32_exchange_test: diagnostic exchange %.0f ms, silence %.0f ms\n", answerMs, silenceMs);
   if (gFailures == 0) printf("km_win32_exchange_test: all checks passed\n");
