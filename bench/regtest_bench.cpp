@@ -44,6 +44,7 @@
 #include "driver/testing.h"
 #include "driver/text/utf8.h"
 #include "regtest/scenario.h"
+#include "regtest/testing.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
 #include "station/protocol.h"
