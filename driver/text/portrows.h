@@ -12,4 +12,11 @@ std::string PortRows(const PortInfo* ports, int count, bool json);
 // Lists the ports of this machine and formats them; with `sysRoot`, those
 // of the sysfs tree there instead of /sys (the virtual COM links left out).
 std::string ListPortRows(bool json, const char* sysRoot = nullptr);
+
+// "--list-ports [--json] [--sysfs DIR]", the same in km4410r-cmd and
+// km4410r: `args` are the program's arguments after its name, --list-ports
+// among them, and only --json and --sysfs DIR beside it, each once, in any
+// order. Prints the list on stdout and returns 0; or one line on stderr,
+// "<program>: ...", and returns 2 (usage).
+int ListPortsCommand(const char* program, int count, const char* const* args);
 }  // namespace km_text

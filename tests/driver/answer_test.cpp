@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/link_internal.h"
 #include "tests/driver/pty_peer.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/link_internal.h"
 #include "driver/printer.h"
 #include "sim/simulator.h"

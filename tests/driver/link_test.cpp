@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/flags.h"
 #include "driver/link_internal.h"
 #include "tests/driver/pty_peer.h"
@@ -326,7 +326,7 @@ TEST_F(LinkTest, DeliveryGoesToTheStoredHandlerOrIsPosted) {
   int window = 0;
   // No handler stored and no poster: nothing happens.
   EXPECT_EQ(SendCommand(&window, nullptr, 0, 0x4A, ""), 0);
-  SetMessagePoster(Poster);
+  km_driver::SetMessagePoster(Poster);
   EXPECT_EQ(SendCommand(&window, nullptr, 7, 0x4A, ""), 0);
   EXPECT_EQ(gPosted.count, 1);
   EXPECT_EQ(gPosted.window, &window);

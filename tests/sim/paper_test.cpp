@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/testing.h"
 #include "driver/printer.h"
 #include "sim/paper.h"

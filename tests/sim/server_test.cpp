@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/testing.h"
 #include "driver/printer.h"
 #include "sim/codec.h"
