@@ -105,25 +105,64 @@ const char* GetCommandName(int command) {
 
 namespace km_driver {
 
+namespace {
+
+// The flags of the answer: the link's verdict, or the status bits.
+uint32_t AnswerFlags(const LinkState& s) {
+  if (!s.ready) return kFlagTimeout;
+  if (s.linkErrors & kLinkNak) return kFlagNak;
+  if (s.linkErrors & kLinkChecksum) return kFlagChecksum;
+  return StatusFlags(s.rx.status);
+}
+
+// The corrections some commands' answers need before they split into
+// fields (the buffer has room for one more character).
+void CorrectAnswer(int command, char* data) {
+  const size_t length = strlen(data);
+  if (length <= 1) return;
+  switch (command) {
+    case kCmdPrintTaxRatesForPeriod:
+    case kCmdReceiptTotal:
+      InsertCommaAfterFirst(data, length);
+      break;
+    case kCmdGetDateTime:
+      if (length > 8) data[8] = ',';
+      break;
+    case kCmdDiagnosticInfo:
+      for (size_t i = 0; i < kDiagnosticBlankSpan && i < length; ++i)
+        if (data[i] == ' ') data[i] = ',';
+      break;
+    default:
+      break;
+  }
+}
+
+// Splits the data at commas into the fields; the last field takes the rest.
+void SplitFields(char* data, RetData& rd) {
+  if (data[0] == 0) {
+    rd.FieldCount = 0;
+    return;
+  }
+  int count = 1;
+  rd.Fields[0] = data;
+  for (char* p = data; *p && count < kMaxFields; ++p) {
+    if (*p == ',') {
+      *p = 0;
+      rd.Fields[count++] = p + 1;
+    }
+  }
+  rd.FieldCount = count;
+}
+
+}  // namespace
+
 void FinishAnswer() {
   LinkState& s = gLink;
   RetData& rd = gRetData;
-  const bool complete = s.ready != 0;
-
-  if (complete && s.sum != s.receivedChecksum) s.linkErrors |= kLinkChecksum;
+  if (s.ready && s.sum != s.receivedChecksum) s.linkErrors |= kLinkChecksum;
 
   for (int i = 0; i < 6; ++i) rd.StatusBytes[i] = static_cast<uint8_t>(s.rx.status[i] & 0x7F);
-
-  uint32_t flags = 0;
-  if (!complete) {
-    flags = kFlagTimeout;
-  } else if (s.linkErrors & kLinkNak) {
-    flags = kFlagNak;
-  } else if (s.linkErrors & kLinkChecksum) {
-    flags = kFlagChecksum;
-  } else {
-    flags = StatusFlags(s.rx.status);
-  }
+  rd.ErrorFlags = AnswerFlags(s);
 
   // The receive machine keeps the data zero-terminated within its buffer.
   char* data = s.rx.data;
@@ -138,45 +177,11 @@ void FinishAnswer() {
     if (data[i] == 0) break;
   }
 
-  size_t length = strlen(data);
-  if (length > 1) {
-    switch (s.lastCommand) {
-      case kCmdPrintTaxRatesForPeriod:
-      case kCmdReceiptTotal:
-        InsertCommaAfterFirst(data, length);
-        length++;
-        break;
-      case kCmdGetDateTime:
-        if (length > 8) data[8] = ',';
-        break;
-      case kCmdDiagnosticInfo:
-        for (size_t i = 0; i < kDiagnosticBlankSpan && i < length; ++i)
-          if (data[i] == ' ') data[i] = ',';
-        break;
-      default:
-        break;
-    }
-  }
-
-  rd.ErrorFlags = flags;
+  CorrectAnswer(s.lastCommand, data);
   rd.CommandName = GetCommandName(s.lastCommand);
   rd.SentData = s.sentData;
   rd.AnswerText = s.answerText;
-
-  if (length == 0) {
-    rd.FieldCount = 0;
-    return;
-  }
-  // Split at commas; the last field takes the rest of the text.
-  int count = 1;
-  rd.Fields[0] = data;
-  for (char* p = data; *p && count < kMaxFields; ++p) {
-    if (*p == ',') {
-      *p = 0;
-      rd.Fields[count++] = p + 1;
-    }
-  }
-  rd.FieldCount = count;
+  SplitFields(data, rd);
 }
 
 }  // namespace km_driver
