@@ -2,6 +2,8 @@
 // per-command corrections, splitting into fields; and the command names.
 #include <string.h>
 
+#include <array>
+
 #include "common/cp1251.h"
 #include "driver/flags.h"
 #include "driver/link_internal.h"
@@ -17,7 +19,7 @@ struct CommandName {
   int code;
   const char* name;
 };
-const CommandName kCommandNames[] = {
+constexpr CommandName kCommandNames[] = {
     {kCmdClearDisplay, CP1251(u8"Очистка дисплея")},
     {kCmdDisplayLowerLine, CP1251(u8"Дисплей - нижний ряд")},
     {kCmdOpenNonFiscalReceipt, CP1251(u8"Открыть нефискальный чек")},
@@ -83,6 +85,14 @@ const CommandName kCommandNames[] = {
     {kCmdResetOperatorPasswords, CP1251(u8"Обнулить операторские пароли")},
 };
 
+// The names by code, for a lookup without a search.
+constexpr std::array<const char*, 256> IndexByCode() {
+  std::array<const char*, 256> byCode{};
+  for (const CommandName& c : kCommandNames) byCode[static_cast<size_t>(c.code)] = c.name;
+  return byCode;
+}
+constexpr std::array<const char*, 256> kNameByCode = IndexByCode();
+
 // The diagnostic answer's blanks become commas within its first 20
 // characters; later blanks stay.
 constexpr size_t kDiagnosticBlankSpan = 20;
@@ -98,9 +108,9 @@ void InsertCommaAfterFirst(char* data, size_t length) {
 RetData& DriverRetData() { return gRetData; }
 
 const char* GetCommandName(int command) {
-  for (const CommandName& c : kCommandNames)
-    if (c.code == command) return c.name;
-  return kInvalidCommand;
+  if (command < 0 || command >= static_cast<int>(kNameByCode.size())) return kInvalidCommand;
+  const char* name = kNameByCode[static_cast<size_t>(command)];
+  return name ? name : kInvalidCommand;
 }
 
 namespace km_driver {

@@ -1,5 +1,7 @@
 #include "driver/flags.h"
 
+#include <bit>
+
 // clang-format off
 const FlagInfo kFlagTable[kFlagCount] = {
     {kFlagSyntax,            "syntax_error",                "Синтаксическая ошибка", nullptr},
@@ -103,9 +105,11 @@ const char* const kRefusalMessages[] = {
 
 uint32_t StatusFlags(const uint8_t* status) {
   uint32_t flags = 0;
-  for (int byte = 0; byte < kStatusByteCount; ++byte)
-    for (int bit = 0; bit < kStatusBitCount; ++bit)
-      if (status[byte] & (1u << bit)) flags |= kStatusBits[byte][bit].flag;
+  for (int byte = 0; byte < kStatusByteCount; ++byte) {
+    // The bits that are set, lowest first.
+    for (unsigned bits = status[byte] & 0x7Fu; bits != 0; bits &= bits - 1)
+      flags |= kStatusBits[byte][std::countr_zero(bits)].flag;
+  }
   return flags;
 }
 
