@@ -171,7 +171,7 @@ void FinishAnswer() {
   RetData& rd = gRetData;
   if (s.ready && s.sum != s.receivedChecksum) s.linkErrors |= kLinkChecksum;
 
-  for (int i = 0; i < 6; ++i) rd.StatusBytes[i] = static_cast<uint8_t>(s.rx.status[i] & 0x7F);
+  for (int i = 0; i < kStatusByteCount; ++i) rd.StatusBytes[i] = static_cast<uint8_t>(s.rx.status[i] & 0x7F);
   rd.ErrorFlags = AnswerFlags(s);
 
   // The receive machine keeps the data zero-terminated within its buffer.

@@ -299,7 +299,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "km4410r-cmd: --list-ports takes no command\n");
       return 2;
     }
-    return km_text::ListPortsCommand("km4410r-cmd", argc - 1, argv + 1);
+    return km_text::PrintPortList("km4410r-cmd", o.json, o.sysRoot);
   }
   unsigned long command = 0;
   std::string data;

@@ -83,6 +83,16 @@ std::string ListPortRows(bool json, const char* sysRoot) {
   return PortRows(ports.data(), count, json);
 }
 
+int PrintPortList(const char* program, bool json, const char* sysRoot) {
+  struct stat st;
+  if (sysRoot && (stat(sysRoot, &st) != 0 || !S_ISDIR(st.st_mode))) {
+    std::fprintf(stderr, "%s: --sysfs %s: no such folder\n", program, sysRoot);
+    return 2;
+  }
+  std::fputs(ListPortRows(json, sysRoot).c_str(), stdout);
+  return 0;
+}
+
 int ListPortsCommand(const char* program, int count, const char* const* args) {
   bool json = false;
   int sysfs = -1;  // where --sysfs stands
@@ -97,13 +107,7 @@ int ListPortsCommand(const char* program, int count, const char* const* args) {
     std::fprintf(stderr, "%s: --list-ports takes only --json and --sysfs DIR\n", program);
     return 2;
   }
-  struct stat st;
-  if (tree[0] && (stat(tree, &st) != 0 || !S_ISDIR(st.st_mode))) {
-    std::fprintf(stderr, "%s: --sysfs %s: no such folder\n", program, tree);
-    return 2;
-  }
-  std::fputs(ListPortRows(json, tree[0] ? tree : nullptr).c_str(), stdout);
-  return 0;
+  return PrintPortList(program, json, tree[0] ? tree : nullptr);
 }
 
 }  // namespace km_text
