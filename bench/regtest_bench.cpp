@@ -37,7 +37,7 @@
 #include "app/program.h"
 #include "app/uifakes.h"
 #include "driver/testing.h"
-#include "driver/text/utf8.h"
+#include "common/utf8.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"
 
