@@ -263,13 +263,6 @@ TEST_F(CommandTest, CloseFiscalReceiptClearsTheDisplayThenCloses) {
   EXPECT_EQ(gDeliveries, 2);
 }
 
-TEST_F(CommandTest, NetworkSettingsAndDeviceIdHaveNoCommandName) {
-  ASSERT_EQ(ReadNetworkSettings(LEAD), 0);
-  EXPECT_STREQ(DriverRetData().CommandName, CP1251(u8"Неверная команда"));
-  ASSERT_EQ(ReadDeviceId(LEAD), 0);
-  EXPECT_STREQ(DriverRetData().CommandName, CP1251(u8"Неверная команда"));
-}
-
 // ---- Range checks and texts that do not fit --------------------------------
 
 struct RefusalCase {
