@@ -42,7 +42,7 @@
 #include "app/program.h"
 #include "app/uifakes.h"
 #include "driver/testing.h"
-#include "driver/text/utf8.h"
+#include "common/utf8.h"
 #include "regtest/scenario.h"
 #include "regtest/testing.h"
 #include "sim/register_model.h"

@@ -1,6 +1,7 @@
-// CP1251 <-> UTF-8 for the simulator, the trace rows and the command-line
-// programs (the windows use Qt's codecs). A leaf shared by the tool and the
-// simulator, not part of the driver: these allocate.
+// CP1251 <-> UTF-8 for the simulator, the windows' text pair
+// (base/cp1251text.h), the trace rows and the command-line programs. A leaf
+// shared by the tool and the simulator, not part of the driver: these
+// allocate. The code page itself is common/cp1251.h.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -166,33 +166,33 @@ int OperatorText(WindowHandle window, ResultHandler handler, int param, int comm
 
 // ---- Commands with an empty or a passed-through data text ----------------
 
-int ClearDisplay(KM_LEAD) { return SendEmpty(KM_PASS, 0x21); }
-int ReadNetworkSettings(KM_LEAD) { return SendEmpty(KM_PASS, 0x25); }
-int OpenNonFiscalReceipt(KM_LEAD) { return SendEmpty(KM_PASS, 0x26); }
-int CloseNonFiscalReceipt(KM_LEAD) { return SendEmpty(KM_PASS, 0x27); }
-int PrintNonFiscalText(KM_LEAD, const char* text) { return SendText(KM_PASS, 0x2A, text); }
-int CutPaper(KM_LEAD) { return SendEmpty(KM_PASS, 0x2D); }
-int PrintFiscalText(KM_LEAD, const char* text) { return SendText(KM_PASS, 0x36, text); }
-int CancelReceipt(KM_LEAD) { return SendEmpty(KM_PASS, 0x39); }
-int GetDateTime(KM_LEAD) { return SendEmpty(KM_PASS, 0x3E); }
-int PrintDiagnostics(KM_LEAD) { return SendEmpty(KM_PASS, 0x47); }
-int Beep(KM_LEAD) { return SendEmpty(KM_PASS, 0x50); }
-int ReadDecimalsAndTaxRates(KM_LEAD) { return SendEmpty(KM_PASS, 0x53); }
-int GetTaxRates(KM_LEAD) { return SendEmpty(KM_PASS, 0x61); }
-int GetTaxNumber(KM_LEAD) { return SendEmpty(KM_PASS, 0x63); }
-int ReadDeviceId(KM_LEAD) { return SendEmpty(KM_PASS, 0xFF); }
+int ClearDisplay(KM_LEAD) { return SendEmpty(KM_PASS, kCmdClearDisplay); }
+int ReadNetworkSettings(KM_LEAD) { return SendEmpty(KM_PASS, kCmdReadNetworkSettings); }
+int OpenNonFiscalReceipt(KM_LEAD) { return SendEmpty(KM_PASS, kCmdOpenNonFiscalReceipt); }
+int CloseNonFiscalReceipt(KM_LEAD) { return SendEmpty(KM_PASS, kCmdCloseNonFiscalReceipt); }
+int PrintNonFiscalText(KM_LEAD, const char* text) { return SendText(KM_PASS, kCmdPrintNonFiscalText, text); }
+int CutPaper(KM_LEAD) { return SendEmpty(KM_PASS, kCmdCutPaper); }
+int PrintFiscalText(KM_LEAD, const char* text) { return SendText(KM_PASS, kCmdPrintFiscalText, text); }
+int CancelReceipt(KM_LEAD) { return SendEmpty(KM_PASS, kCmdCancelReceipt); }
+int GetDateTime(KM_LEAD) { return SendEmpty(KM_PASS, kCmdGetDateTime); }
+int PrintDiagnostics(KM_LEAD) { return SendEmpty(KM_PASS, kCmdPrintDiagnostics); }
+int Beep(KM_LEAD) { return SendEmpty(KM_PASS, kCmdBeep); }
+int ReadDecimalsAndTaxRates(KM_LEAD) { return SendEmpty(KM_PASS, kCmdDecimalsAndTaxRates); }
+int GetTaxRates(KM_LEAD) { return SendEmpty(KM_PASS, kCmdTaxRates); }
+int GetTaxNumber(KM_LEAD) { return SendEmpty(KM_PASS, kCmdGetTaxNumber); }
+int ReadDeviceId(KM_LEAD) { return SendEmpty(KM_PASS, kCmdReadDeviceId); }
 
-int GetStatus(KM_LEAD, int flag) { return SendText(KM_PASS, 0x4A, flag ? "X" : "W"); }
-int GetDiagnosticInfo(KM_LEAD, int flag) { return SendText(KM_PASS, 0x5A, flag ? "1" : "0"); }
+int GetStatus(KM_LEAD, int flag) { return SendText(KM_PASS, kCmdGetStatus, flag ? "X" : "W"); }
+int GetDiagnosticInfo(KM_LEAD, int flag) { return SendText(KM_PASS, kCmdDiagnosticInfo, flag ? "1" : "0"); }
 
 // ---- Receipts -----------------------------------------------------------
 
 int OpenFiscalReceipt(KM_LEAD, uint32_t op, const char* password, uint32_t till) {
-  return OpenReceipt(KM_PASS, 0x30, op, password, till);
+  return OpenReceipt(KM_PASS, kCmdOpenFiscalReceipt, op, password, till);
 }
 
 int OpenReturnReceipt(KM_LEAD, uint32_t op, const char* password, uint32_t till) {
-  return OpenReceipt(KM_PASS, 0x55, op, password, till);
+  return OpenReceipt(KM_PASS, kCmdOpenReturnReceipt, op, password, till);
 }
 
 int RegisterSale(KM_LEAD, uint8_t sale, int article, double quantity, double percent,
@@ -207,7 +207,7 @@ int RegisterSale(KM_LEAD, uint8_t sale, int article, double quantity, double per
   if (quantity > 0) t.w.Char('*').Fixed(quantity, kQuantityDecimals);
   if (percent != 0) t.w.Char(',').Fixed(percent, kMoneyDecimals);
   if (amount != 0) t.w.Char(';').Fixed(amount, kMoneyDecimals);
-  return Send(KM_PASS, 0x34, t);
+  return Send(KM_PASS, kCmdRegisterSale, t);
 }
 
 int Subtotal(KM_LEAD, int first, int second, double percent, double amount) {
@@ -219,19 +219,19 @@ int Subtotal(KM_LEAD, int first, int second, double percent, double amount) {
   } else if (amount != 0) {
     t.w.Char(';').Fixed(amount, kMoneyDecimals);
   }
-  return Send(KM_PASS, 0x33, t);
+  return Send(KM_PASS, kCmdSubtotal, t);
 }
 
 int ReceiptTotal(KM_LEAD, const char* text, char payment, double amount) {
   DataText t;
   t.w.Text(text).Char('\t').Char(payment ? payment : 'P').Fixed(amount, kMoneyDecimals);
-  return Send(KM_PASS, 0x35, t);
+  return Send(KM_PASS, kCmdReceiptTotal, t);
 }
 
 int CloseFiscalReceipt(KM_LEAD) {
   // The customer display is cleared first; its outcome does not stop the close.
-  SendEmpty(KM_PASS, 0x21);
-  return SendEmpty(KM_PASS, 0x38);
+  SendEmpty(KM_PASS, kCmdClearDisplay);
+  return SendEmpty(KM_PASS, kCmdCloseFiscalReceipt);
 }
 
 // ---- Cash, drawer, articles ---------------------------------------------
@@ -239,13 +239,13 @@ int CloseFiscalReceipt(KM_LEAD) {
 int ServiceCashInOut(KM_LEAD, double amount) {
   DataText t;
   if (amount != 0) t.w.Fixed(amount, kMoneyDecimals);
-  return Send(KM_PASS, 0x46, t);
+  return Send(KM_PASS, kCmdServiceCashInOut, t);
 }
 
 int OpenCashDrawer(KM_LEAD, int pulse) {
   DataText t;
   if (pulse > 4) t.w.Int(pulse);
-  return Send(KM_PASS, 0x6A, t);
+  return Send(KM_PASS, kCmdOpenCashDrawer, t);
 }
 
 int ProgramArticle(KM_LEAD, char taxGroup, int article, int group, double price,
@@ -258,7 +258,7 @@ int ProgramArticle(KM_LEAD, char taxGroup, int article, int group, double price,
   DataText t;
   t.w.Char('P').Char(taxGroup).Int(article).Char(',').Int(group).Char(',');
   t.w.Fixed(price, kMoneyDecimals).Char(',').Text(password).Char(',').Text(name);
-  return Send(KM_PASS, 0x6B, t);
+  return Send(KM_PASS, kCmdArticles, t);
 }
 
 int DeleteArticles(KM_LEAD, int article, const char* password) {
@@ -269,7 +269,7 @@ int DeleteArticles(KM_LEAD, int article, const char* password) {
   } else {
     t.w.Char('D').Int(article).Char(',').Text(password);
   }
-  return Send(KM_PASS, 0x6B, t);
+  return Send(KM_PASS, kCmdArticles, t);
 }
 
 // ---- Reports ------------------------------------------------------------
@@ -277,34 +277,34 @@ int DeleteArticles(KM_LEAD, int article, const char* password) {
 int PrintDailyReport(KM_LEAD, const char* password, char option) {
   DataText t;
   t.w.Text(password).Char(',').Char(option);
-  return Send(KM_PASS, 0x45, t);
+  return Send(KM_PASS, kCmdDailyReport, t);
 }
 
 int PrintArticleReport(KM_LEAD, const char* password, char kind) {
   if (kind != 'S' && kind != 'P' && kind != 'G') return Refuse(kRefusalBadData);
   DataText t;
   t.w.Text(password).Char(',').Char(kind);
-  return Send(KM_PASS, 0x6F, t);
+  return Send(KM_PASS, kCmdArticleReport, t);
 }
 
 int PrintFullReportByNumber(KM_LEAD, const char* password, int first, int last) {
-  return ReportByNumber(KM_PASS, 0x49, password, first, last);
+  return ReportByNumber(KM_PASS, kCmdFullReportByNumber, password, first, last);
 }
 
 int PrintShortReportByNumber(KM_LEAD, const char* password, int first, int last) {
-  return ReportByNumber(KM_PASS, 0x5F, password, first, last);
+  return ReportByNumber(KM_PASS, kCmdShortReportByNumber, password, first, last);
 }
 
 int PrintShortReportByDate(KM_LEAD, const char* password, const char* start, const char* end) {
   DataText t;
   t.w.Text(password).Char(',').Text(start).Char(',').Text(end);
-  return Send(KM_PASS, 0x4F, t);
+  return Send(KM_PASS, kCmdShortReportByDate, t);
 }
 
 int PrintFullReportByDate(KM_LEAD, const char* password, const char* start, const char* end) {
   DataText t;
   t.w.Text(password).Char(',').TextRight(start, 6).Char(',').TextRight(end, 6);
-  return Send(KM_PASS, 0x5E, t);
+  return Send(KM_PASS, kCmdFullReportByDate, t);
 }
 
 // ---- Settings -----------------------------------------------------------
@@ -320,13 +320,13 @@ int SetHeaderFooter(KM_LEAD, int option, const char* text) {
   }
   DataText t;
   t.w.Char(code).Text(text);
-  return Send(KM_PASS, 0x2B, t);
+  return Send(KM_PASS, kCmdSetHeaderFooter, t);
 }
 
 int SetDateTime(KM_LEAD, const char* date, const char* time) {
   DataText t;
   t.w.Text(date).Char(' ').Text(time);
-  return Send(KM_PASS, 0x3D, t);
+  return Send(KM_PASS, kCmdSetDateTime, t);
 }
 
 int SetDecimalsAndTaxRates(KM_LEAD, const char* password, int decimals, const char* groups,
@@ -335,26 +335,26 @@ int SetDecimalsAndTaxRates(KM_LEAD, const char* password, int decimals, const ch
   t.w.Text(password).Char(',').Int(decimals).Char(',').Text(groups);
   const double rates[] = {rate1, rate2, rate3, rate4};
   for (double rate : rates) t.w.Char(',').Fixed(rate, kMoneyDecimals, 4);
-  return Send(KM_PASS, 0x53, t);
+  return Send(KM_PASS, kCmdDecimalsAndTaxRates, t);
 }
 
 int SetOperatorPassword(KM_LEAD, int op, const char* oldPassword, const char* newPassword) {
-  return OperatorText(KM_PASS, 0x65, op, oldPassword, newPassword);
+  return OperatorText(KM_PASS, kCmdSetOperatorPassword, op, oldPassword, newPassword);
 }
 
 int SetOperatorName(KM_LEAD, int op, const char* password, const char* name) {
-  return OperatorText(KM_PASS, 0x66, op, password, name);
+  return OperatorText(KM_PASS, kCmdSetOperatorName, op, password, name);
 }
 
 int GetOperatorInfo(KM_LEAD, int op) {
   DataText t;
   t.w.Int(op);
-  return Send(KM_PASS, 0x70, t);
+  return Send(KM_PASS, kCmdOperatorInfo, t);
 }
 
 int ResetOperatorPassword(KM_LEAD, int op, const char* password) {
   if (op < 1 || op > 15) return Refuse(kRefusalBadData);
   DataText t;
   t.w.Int(op).Char(',').Text(password);
-  return Send(KM_PASS, 0x77, t);
+  return Send(KM_PASS, kCmdResetOperatorPasswords, t);
 }

@@ -1,8 +1,8 @@
 // The customer display's two lines.
 //
-// Without translation the register takes the text as it stands (commands
-// 0x23 and 0x2F). With translation the display is driven through its control
-// command 0x64: the glyphs for Ґ and Є are loaded into the display's alternate
+// Without translation the register takes the text as it stands (the line
+// commands). With translation the display is driven through its control
+// command: the glyphs for Ґ and Є are loaded into the display's alternate
 // character set when the text needs them, the cursor is put at the start of
 // the line, and the line is sent in display characters, switching to the
 // alternate set for Ґ and Є. Every piece still passes through SendCommand and
@@ -41,15 +41,16 @@ namespace {
 
 constexpr int kLineChars = 20;  // characters of one display line
 
-// Display control sequences, the data of command 0x64.
+// Display control sequences, the data of kCmdDisplayControl.
 constexpr char kGheGlyph[] = "\x10\x5B\x26\x20\x10\x4B\xD0\x84\x21\x10\x40";
 constexpr char kYeGlyph[] = "\x10\x5B\x26\x21\x74\x61\xC8\x45\xC0";
 constexpr char kLowerLineStart[] = "\x10\x5B\x48\x10\x54\x10\x58";
 constexpr char kUpperLineStart[] = "\x10\x5B\x48\x10\x40\x10\x58";
 constexpr char kSwitchIn[] = "\x10\x5B\x25\x10\x41";
 constexpr char kSwitchBack[] = "\x10\x5B\x25\x10\x40";
-
-constexpr int kDisplayControl = 0x64;
+// A line in display characters: each character at most a switch and itself,
+// and a switch-back at the end.
+static_assert(kLineChars * sizeof kSwitchIn + sizeof kSwitchBack <= kMaxDataText);
 
 bool IsGhe(unsigned char c) { return c == 0xA5 || c == 0xB4; }  // Ґ ґ
 bool IsYe(unsigned char c) { return c == 0xAA || c == 0xBA; }   // Є є
@@ -60,7 +61,7 @@ unsigned char DisplayForm(unsigned char c) {
 
 int DisplayLine(WindowHandle window, ResultHandler handler, int param, int plainCommand,
                 const char* lineStart, const char* text) {
-  // The first 20 characters only.
+  // The first characters of the text, as many as the line shows.
   char shown[kLineChars + 1];
   km_driver::TextWriter(shown, sizeof shown).TextPrefix(text, kLineChars);
   const size_t n = std::strlen(shown);
@@ -78,15 +79,15 @@ int DisplayLine(WindowHandle window, ResultHandler handler, int param, int plain
   // driver (port not open) is reported, with the reason of the first.
   int refusal = kRefusalNone;
   auto send = [&](const char* data) {
-    if (SendCommand(window, handler, param, kDisplayControl, data) == -1 && refusal == kRefusalNone)
+    if (SendCommand(window, handler, param, kCmdDisplayControl, data) == -1 && refusal == kRefusalNone)
       refusal = GetLastRefusal();
   };
   if (ghe) send(kGheGlyph);
   if (ye) send(kYeGlyph);
   send(lineStart);
 
-  // At most 20 characters, each at most a switch (5 bytes) and one byte, and
-  // a final switch-back: always well inside a data text.
+  // At most a line of characters, each at most a switch (5 bytes) and one
+  // byte, and a final switch-back: always well inside a data text.
   km_driver::DataText line;
   bool alternate = false;
   for (size_t i = 0; i < n; ++i) {
@@ -116,9 +117,9 @@ int DisplayLine(WindowHandle window, ResultHandler handler, int param, int plain
 }  // namespace
 
 int DisplayLowerLine(WindowHandle window, ResultHandler handler, int param, const char* text) {
-  return DisplayLine(window, handler, param, 0x23, kLowerLineStart, text);
+  return DisplayLine(window, handler, param, kCmdDisplayLowerLine, kLowerLineStart, text);
 }
 
 int DisplayUpperLine(WindowHandle window, ResultHandler handler, int param, const char* text) {
-  return DisplayLine(window, handler, param, 0x2F, kUpperLineStart, text);
+  return DisplayLine(window, handler, param, kCmdDisplayUpperLine, kUpperLineStart, text);
 }

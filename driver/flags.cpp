@@ -1,36 +1,87 @@
 #include "driver/flags.h"
 
+#include <bit>
+
 // clang-format off
 const FlagInfo kFlagTable[kFlagCount] = {
-    {kFlagSyntax,            "syntax_error",              "Синтаксическая ошибка",          "Синтаксическая ошибка",          0, 0x01},
-    {kFlagBadCommand,        "invalid_command",           "Неверная команда",               "Неверная команда",               0, 0x02},
-    {kFlagDateTime,          "date_time_invalid",         "Дата и время неверны",           "Дата и время неверны",           0, 0x04},
-    {kFlagPrinter,           "print_error",               "Ошибка печати",                  "Ошибка печати",                  0, 0x10},
-    {kFlagOverflow,          "arithmetic_overflow",       "Арифметическое переполнение",    "Арифметическое переполнение",    1, 0x01},
-    {kFlagNotAllowed,        "command_not_allowed",       "Команда не разрешена",           "Команда не разрешена",           1, 0x02},
-    {kFlagRamReset,          "ram_reset",                 "Обнуление ОЗУ",                  "Обнуление ОЗУ",                  1, 0x04},
-    {kFlagReturnReceipt,     "return_receipt",            nullptr,                          "чек возврата",                   1, 0x08},
-    {kFlagRamDestroyed,      "ram_destroyed",             "Обнуление ОЗУ",                  "Обнуление ОЗУ",                  1, 0x10},
-    {kFlagNoPaper,           "no_paper",                  "Нет бумаги",                     "Нет бумаги",                     2, 0x01},
-    {kFlagFiscalOpen,        "fiscal_receipt_open",       nullptr,                          "фиск. чек",                      2, 0x08},
-    {kFlagNonFiscalOpen,     "non_fiscal_receipt_open",   nullptr,                          "нефиск. чек",                    2, 0x20},
-    {kFlagCoverOpen,         "cover_open",                nullptr,                          "крышка открыта",                 1, 0x20},
-    {kFlagNoFiscalModule,    "no_fiscal_memory_module",   "Не модуля фиск. памяти",         "Не модуля фиск. памяти",         4, 0x04},
-    {kFlagNumbersProgrammed, "numbers_programmed",        nullptr,                          "номера заданы",                  5, 0x20},
-    {kFlagFmWriteError,      "fiscal_memory_write_error", "Ошибка записи в фиск. память",   "Ошибка записи в фиск. память",   4, 0x01},
-    {kFlagFmFull,            "fiscal_memory_full",        "Фиск. память переполнена",       "Фиск. память переполнена",       4, 0x10},
-    {kFlagFmReadOnly,        "fiscal_memory_read_only",   "Запись в фиск. память запрещена", "Запись в фиск. память запрещена", 5, 0x01},
-    {kFlagLastZError,        "last_z_report_error",       "Ошибка последнего Z-отчета",     "Ошибка последнего Z-отчета",     5, 0x04},
-    // Reported like any error, but no status bit sets it.
-    {kFlagFmLittleRoom,      "fiscal_memory_little_room", "В фиск. памяти мало места",      "В фиск. памяти мало места",      -1, 0},
-    {kFlagFmFormatted,       "fiscal_memory_formatted",   nullptr,                          "ФП сформ.",                      5, 0x02},
-    {kFlagFiscalized,        "fiscalized",                nullptr,                          "фискализирован",                 5, 0x08},
-    {kFlagTaxRatesDefined,   "tax_rates_defined",         nullptr,                          "ставки заданы",                  5, 0x10},
-    {kFlagChecksum,          "checksum_error",            "Ошибка протокола",               "Ошибка протокола",               -1, 0},
-    {kFlagNak,               "refused",                   "Ошибка приема команды",          "Ошибка приема команды",          -1, 0},
-    {kFlagTimeout,           "timeout",                   "Таймаут",                        "Таймаут",                        -1, 0},
-    {kFlagGeneral,           "general_error",             "Общая ошибка",                   "Общая ошибка",                   0, 0x20},
-    {kFlagFmGeneral,         "fiscal_memory_general_error", "Общая ошибка фиск. памяти",    "Общая ошибка фиск. памяти",      4, 0x20},
+    {kFlagSyntax,            "syntax_error",                "Синтаксическая ошибка", nullptr},
+    {kFlagBadCommand,        "invalid_command",             "Неверная команда", nullptr},
+    {kFlagDateTime,          "date_time_invalid",           "Дата и время неверны", nullptr},
+    {kFlagPrinter,           "print_error",                 "Ошибка печати", nullptr},
+    {kFlagOverflow,          "arithmetic_overflow",         "Арифметическое переполнение", nullptr},
+    {kFlagNotAllowed,        "command_not_allowed",         "Команда не разрешена", nullptr},
+    {kFlagRamReset,          "ram_reset",                   "Обнуление ОЗУ", nullptr},
+    {kFlagReturnReceipt,     "return_receipt",              nullptr, "чек возврата"},
+    {kFlagRamDestroyed,      "ram_destroyed",               "Обнуление ОЗУ", nullptr},
+    {kFlagNoPaper,           "no_paper",                    "Нет бумаги", nullptr},
+    {kFlagFiscalOpen,        "fiscal_receipt_open",         nullptr, "фиск. чек"},
+    {kFlagNonFiscalOpen,     "non_fiscal_receipt_open",     nullptr, "нефиск. чек"},
+    {kFlagCoverOpen,         "cover_open",                  nullptr, "крышка открыта"},
+    {kFlagNoFiscalModule,    "no_fiscal_memory_module",     "Не модуля фиск. памяти", nullptr},
+    {kFlagNumbersProgrammed, "numbers_programmed",          nullptr, "номера заданы"},
+    {kFlagFmWriteError,      "fiscal_memory_write_error",   "Ошибка записи в фиск. память", nullptr},
+    {kFlagFmFull,            "fiscal_memory_full",          "Фиск. память переполнена", nullptr},
+    {kFlagFmReadOnly,        "fiscal_memory_read_only",     "Запись в фиск. память запрещена", nullptr},
+    {kFlagLastZError,        "last_z_report_error",         "Ошибка последнего Z-отчета", nullptr},
+    {kFlagFmLittleRoom,      "fiscal_memory_little_room",   "В фиск. памяти мало места", nullptr},
+    {kFlagFmFormatted,       "fiscal_memory_formatted",     nullptr, "ФП сформ."},
+    {kFlagFiscalized,        "fiscalized",                  nullptr, "фискализирован"},
+    {kFlagTaxRatesDefined,   "tax_rates_defined",           nullptr, "ставки заданы"},
+    {kFlagChecksum,          "checksum_error",              "Ошибка протокола", nullptr},
+    {kFlagNak,               "refused",                     "Ошибка приема команды", nullptr},
+    {kFlagTimeout,           "timeout",                     "Таймаут", nullptr},
+    {kFlagGeneral,           "general_error",               "Общая ошибка", nullptr},
+    {kFlagFmGeneral,         "fiscal_memory_general_error", "Общая ошибка фиск. памяти", nullptr},
+};
+// clang-format on
+
+// The six status bytes, bit 0x01 first: what each bit means (in English,
+// as km4410r-cmd prints it) and the flag it sets. Little room in the fiscal
+// memory (4.0x08) sets no flag.
+// clang-format off
+const StatusBitInfo kStatusBits[kStatusByteCount][kStatusBitCount] = {
+    {{"syntax error", kFlagSyntax},
+     {"invalid command code", kFlagBadCommand},
+     {"date and time not set", kFlagDateTime},
+     {"display not connected", 0},
+     {"printing mechanism faulty", kFlagPrinter},
+     {"general error", kFlagGeneral},
+     {"reserved", 0}},
+    {{"arithmetic overflow", kFlagOverflow},
+     {"command not allowed in this fiscal mode", kFlagNotAllowed},
+     {"RAM reset took place", kFlagRamReset},
+     {"return receipt (with 2.3)", kFlagReturnReceipt},
+     {"RAM contents destroyed", kFlagRamDestroyed},
+     {"printer cover open", kFlagCoverOpen},
+     {"reserved", 0}},
+    {{"paper ran out", kFlagNoPaper},
+     {"paper running out", 0},
+     {"no journal paper", 0},
+     {"fiscal receipt open", kFlagFiscalOpen},
+     {"journal running out", 0},
+     {"non-fiscal receipt open", kFlagNonFiscalOpen},
+     {"reserved", 0}},
+    {{"Sw1 serial speed", 0},
+     {"Sw2 serial speed", 0},
+     {"Sw3 automatic cut", 0},
+     {"Sw4 transparent display", 0},
+     {"Sw5 printer code page DOS/Win", 0},
+     {"Sw6 display code page 1251", 0},
+     {"Sw7 reduced journal font", 0}},
+    {{"fiscal memory write error", kFlagFmWriteError},
+     {"fiscal memory data error", 0},
+     {"no fiscal memory module", kFlagNoFiscalModule},
+     {"room for only 50 Z reports", 0},
+     {"fiscal memory full", kFlagFmFull},
+     {"general fiscal memory error", kFlagFmGeneral},
+     {"reserved", 0}},
+    {{"fiscal memory read-only", kFlagFmReadOnly},
+     {"fiscal memory formatted", kFlagFmFormatted},
+     {"last fiscal record erroneous", kFlagLastZError},
+     {"fiscalized", kFlagFiscalized},
+     {"tax rates defined", kFlagTaxRatesDefined},
+     {"fiscal and serial numbers programmed", kFlagNumbersProgrammed},
+     {"reserved", 0}},
 };
 // clang-format on
 
@@ -51,6 +102,16 @@ const char* const kRefusalMessages[] = {
 };
 
 }  // namespace
+
+uint32_t StatusFlags(const uint8_t* status) {
+  uint32_t flags = 0;
+  for (int byte = 0; byte < kStatusByteCount; ++byte) {
+    // The bits that are set, lowest first.
+    for (unsigned bits = status[byte] & 0x7Fu; bits != 0; bits &= bits - 1)
+      flags |= kStatusBits[byte][std::countr_zero(bits)].flag;
+  }
+  return flags;
+}
 
 const FlagInfo* FlagInfoOf(uint32_t flag) {
   for (const FlagInfo& f : kFlagTable)

@@ -42,111 +42,97 @@ void SetDevice(const char* device) {
   snprintf(gLastDevice, sizeof gLastDevice, "%s", device ? device : "");
 }
 
-// Receive states; each handles the current byte.
-void State0() {
+// The receive machine: one handler per state, each for the current byte.
+void WaitForStart() {
   gLink.sum = 0;
   if (gLink.current == kSoh) {
-    gLink.state = 1;
+    gLink.state = kRxLength;
     gLink.frameEnded = 0;
   }
 }
 
-void State1() {
-  if (gLink.current >= kMinAnswerLen) {
-    gLink.dataLength = static_cast<uint8_t>(gLink.current - kMinAnswerLen);
-    gLink.sum += gLink.current;
-    gLink.state = 2;
-  } else {
-    gLink.state = 0;
+// A header byte at or above `floor` is summed, kept in *out less the floor,
+// and leads to `next`; a lower one drops the frame (*out stays).
+void TakeHeaderByte(uint8_t floor, uint8_t* out, ReceiveState next) {
+  if (gLink.current < floor) {
+    gLink.state = kRxStart;
+    return;
   }
+  *out = static_cast<uint8_t>(gLink.current - floor);
+  gLink.sum += gLink.current;
+  gLink.state = next;
 }
 
-void State2() {
-  if (gLink.current >= kHeaderOffset) {
-    gLink.rx.seq = static_cast<uint8_t>(gLink.current - kHeaderOffset);
-    gLink.sum += gLink.current;
-    gLink.state = 3;
-  } else {
-    gLink.state = 0;
-  }
-}
-
-void State3() {
+void TakeCommand() {
   gLink.rx.cmd = gLink.current;
   gLink.index = 0;
   gLink.sum += gLink.current;
   gLink.rx.data[0] = 0;
-  gLink.state = gLink.dataLength == 0 ? 5 : 4;
+  gLink.state = gLink.dataLength == 0 ? kRxSeparator : kRxData;
 }
 
-void State4() {
+void TakeData() {
   if (gLink.index < gLink.dataLength) {
     gLink.rx.data[gLink.index] = static_cast<char>(gLink.current);
     gLink.index++;
     gLink.rx.data[gLink.index] = 0;
     gLink.sum += gLink.current;
   }
-  if (gLink.index >= gLink.dataLength) gLink.state = 5;
+  if (gLink.index >= gLink.dataLength) gLink.state = kRxSeparator;
 }
 
-void State5() {
-  if (gLink.current == kSeparator) {
-    gLink.index = 0;
-    gLink.sum += gLink.current;
-    gLink.state = 6;
-  } else {
-    gLink.state = 0;
+// The separator and the postamble: the one byte expected starts the part
+// that follows (`next`); anything else drops the frame.
+bool TakeMark(uint8_t mark, ReceiveState next) {
+  if (gLink.current != mark) {
+    gLink.state = kRxStart;
+    return false;
   }
+  gLink.index = 0;
+  gLink.sum += gLink.current;
+  gLink.state = next;
+  return true;
 }
 
-void State6() {
+void TakeStatus() {
   if (gLink.index < 6) {
     gLink.rx.status[gLink.index] = gLink.current;
     gLink.index++;
     gLink.sum += gLink.current;
   }
-  if (gLink.index >= 6) gLink.state = 7;
+  if (gLink.index >= 6) gLink.state = kRxPostamble;
 }
 
-void State7() {
-  if (gLink.current == kPostamble) {
-    gLink.index = 0;
-    gLink.receivedChecksum = 0;
-    gLink.sum += gLink.current;
-    gLink.state = 8;
-  } else {
-    gLink.state = 0;
-  }
-}
-
-void State8() {
+void TakeChecksumDigit() {
   if (gLink.index < 4) {
     gLink.receivedChecksum = gLink.receivedChecksum * 16u + (gLink.current - uint32_t{kDigitBase});
     gLink.index++;
   }
-  if (gLink.index >= 4) gLink.state = 9;
+  if (gLink.index >= 4) gLink.state = kRxEnd;
 }
 
-void State9() {
+void TakeEnd() {
   if (gLink.current == kEtx) {
     gLink.ready = 1;
     gLink.frameEnded = 1;
   }
-  gLink.state = 0;
+  gLink.state = kRxStart;
 }
 
 void RunState() {
   switch (gLink.state) {
-    case 0: State0(); break;
-    case 1: State1(); break;
-    case 2: State2(); break;
-    case 3: State3(); break;
-    case 4: State4(); break;
-    case 5: State5(); break;
-    case 6: State6(); break;
-    case 7: State7(); break;
-    case 8: State8(); break;
-    default: State9(); break;
+    case kRxStart: WaitForStart(); break;
+    case kRxLength: TakeHeaderByte(kMinAnswerLen, &gLink.dataLength, kRxSeq); break;
+    case kRxSeq: TakeHeaderByte(kHeaderOffset, &gLink.rx.seq, kRxCommand); break;
+    case kRxCommand: TakeCommand(); break;
+    case kRxData: TakeData(); break;
+    case kRxSeparator: TakeMark(kSeparator, kRxStatus); break;
+    case kRxStatus: TakeStatus(); break;
+    case kRxPostamble:
+      if (TakeMark(kPostamble, kRxChecksum)) gLink.receivedChecksum = 0;
+      break;
+    case kRxChecksum: TakeChecksumDigit(); break;
+    case kRxEnd: TakeEnd(); break;
   }
 }
 
@@ -189,13 +175,13 @@ void FeedByte(uint8_t byte) {
   if (byte >= kHeaderOffset) {
     RunState();
   } else if (byte == kSoh) {
-    gLink.state = 0;
-    State0();
+    gLink.state = kRxStart;
+    WaitForStart();
   } else if (byte == kEtx) {
-    gLink.state = 9;
-    State9();
+    gLink.state = kRxEnd;
+    TakeEnd();
   } else if (byte == kNak) {
-    gLink.state = 0;
+    gLink.state = kRxStart;
     gLink.linkErrors |= kLinkNak;
     gLink.ready = 1;
   } else {
@@ -209,7 +195,7 @@ int ReceiveByte() {
   if (r != 1) {
     if (r < 0) {
       // A read error (kept in gLastError): start over with the next frame.
-      gLink.state = 0;
+      gLink.state = kRxStart;
     }
     return 0;
   }
@@ -233,7 +219,7 @@ void BeginAnswer(int command) {
   gLink.linkErrors = 0;
   gLink.ready = 0;
   gLink.frameEnded = 0;
-  gLink.state = 0;
+  gLink.state = kRxStart;
   gLink.index = 0;
   gLink.dataLength = 0;
   gLink.sum = 0;
@@ -261,6 +247,8 @@ int Refuse(SendRefusal reason, int result) {
 uint8_t SequenceCounter() { return gLink.sequence; }
 
 void SetExchangeLimitForTests(int ms) { gExchangeLimitMs = ms; }
+
+void SetMessagePoster(MessagePoster poster) { gPoster = poster; }
 
 void SetSilenceWaitForTests(int emptyReads) {
   gMaxEmptyReads = emptyReads > 0 ? emptyReads : kDefaultEmptyReads;
@@ -367,9 +355,10 @@ void SetNoTranslation(uint8_t flag) { gLink.noTranslation = flag; }
 
 bool SwitchesMeanNoTranslation(const char* switches) {
   if (!switches) return false;
-  // The field is copied into a zero-filled buffer of 20 bytes, switches 1, 2,
-  // 7 and 8 are masked (also beyond the end of a shorter text) and the rest
-  // must read 1011: 6 to 8 characters match, 5 or 9 never do.
+  // The field is copied into a zero-filled buffer of 20 bytes (the register's
+  // rule, not the field limit), switches 1, 2, 7 and 8 are masked (also
+  // beyond the end of a shorter text) and the rest must read 1011: 6 to 8
+  // characters match, 5 or 9 never do.
   char buffer[20] = {};
   const size_t length = strnlen(switches, sizeof buffer);
   if (length >= sizeof buffer) return false;  // does not fit: no match
@@ -379,7 +368,6 @@ bool SwitchesMeanNoTranslation(const char* switches) {
 }
 uint8_t GetNoTranslation() { return gLink.noTranslation; }
 int GetLastRefusal() { return gLink.refusal; }
-void SetMessagePoster(MessagePoster poster) { gPoster = poster; }
 
 void SetExchangeObserver(ExchangeObserver observer, void* context) {
   gObserver = observer;

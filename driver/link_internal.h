@@ -13,9 +13,6 @@ namespace km_driver {
 extern const std::array<uint8_t, 256> kHostToRegister;
 extern const std::array<uint8_t, 256> kRegisterToHost;
 
-// Longest data text that fits a host frame.
-constexpr int kMaxDataText = 189;
-
 // Reads one byte through the receive machine; 1 when a byte came, else 0.
 int ReceiveByte();
 
@@ -56,6 +53,20 @@ struct ReceiveBuffer {
   char data[216];  // answer data (at most 212 bytes), room for one inserted comma and the zero
 };
 
+// The states of the receive machine, in the order of an answer frame's parts.
+enum ReceiveState : uint8_t {
+  kRxStart,      // waiting for the start byte
+  kRxLength,     // LEN
+  kRxSeq,        // SEQ
+  kRxCommand,    // CMD
+  kRxData,       // the data bytes LEN announced
+  kRxSeparator,  // the separator before the status bytes
+  kRxStatus,     // the six status bytes
+  kRxPostamble,  // the postamble
+  kRxChecksum,   // the four checksum digits
+  kRxEnd,        // the end byte
+};
+
 // The driver's static state, shared by its sources.
 struct LinkState {
   int handle = -1;
@@ -63,7 +74,7 @@ struct LinkState {
   uint8_t frameEnded = 0;       // the answer frame ended on its 0x03 (not a NAK)
   uint8_t sequence = 0;         // sequence counter, 0..255
   uint8_t linkErrors = 0;       // kLinkChecksum, kLinkNak
-  uint8_t state = 0;            // receive machine state 0..9
+  ReceiveState state = kRxStart;
   uint8_t current = 0;          // byte just read
   uint8_t index = 0;
   uint8_t dataLength = 0;

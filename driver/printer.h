@@ -11,9 +11,16 @@
 #include <cstdint>
 
 #include "common/comports.h"  // COM port numbers and the virtual port folder
+#include "driver/command_codes.h"
 
-// Window handle of the posted-message delivery. The program always passes null.
+// Window handle of the posted-message delivery (driver/testing.h). The
+// program always passes null.
 using WindowHandle = void*;
+
+// The most fields an answer is split into: the last takes the rest of the text.
+constexpr int kMaxFields = 20;
+// The longest data text that fits a host frame, in bytes.
+constexpr int kMaxDataText = 189;
 
 // The result record of one exchange. Its text pointers point into driver
 // buffers that the next exchange overwrites.
@@ -25,19 +32,11 @@ struct RetData {
   const char* CommandName; // name from the command-name table
   const char* SentData;    // the data text sent, untranslated
   const char* AnswerText;  // the answer, translated, before corrections (<= 128 chars)
-  const char* Fields[20];  // the answer fields; the first FieldCount are meaningful
+  const char* Fields[kMaxFields];  // the answer fields; the first FieldCount are meaningful
   uint8_t StatusBytes[6];  // status bytes 0..5 with bit 7 cleared
 };
 
 using ResultHandler = void (*)(RetData&);
-
-// Posted-message delivery: when no result handler is stored, the answer is
-// posted to the window given to SendCommand through this hook (the window
-// message of the original platform). No poster registered: nothing is posted.
-using MessagePoster = void (*)(WindowHandle window, unsigned message, uintptr_t wParam,
-                               intptr_t lParam);
-constexpr unsigned WM_REGISTER_ANSWER = 0x1099;
-void SetMessagePoster(MessagePoster poster);
 
 // ErrorFlags bits.
 enum : uint32_t {
@@ -137,7 +136,7 @@ enum SendRefusal {
 };
 int GetLastRefusal();
 
-// ---- The diagnostic answer (command 0x5A) --------------------------------
+// ---- The diagnostic answer (kCmdDiagnosticInfo) ------------------------
 
 // The fields of the register's answer to the diagnostic request, as texts
 // of the answer record (valid until the next exchange). A field the answer
@@ -150,9 +149,10 @@ struct DiagnosticInfo {
   const char* serialNumber;  // field 6
   const char* fiscalNumber;  // field 7
 };
-// Picks the fields out of an answer to command 0x5A (never past FieldCount).
-// True when the answer is one to 0x5A and carries all eight fields; out is
-// filled in every case (all "" for an answer to another command).
+// Picks the fields out of a diagnostic answer (never past FieldCount).
+// True when the answer is one to kCmdDiagnosticInfo and carries all eight
+// fields; out is filled in every case (all "" for an answer to another
+// command).
 bool ParseDiagnosticInfo(const RetData& answer, DiagnosticInfo* out);
 
 // ---- Why a port could not be opened ---------------------------------------

@@ -27,6 +27,14 @@ const char* AnswerBuffer(size_t* size);
 void ResetDriverForTests();
 // The sequence counter (0..255) of the last exchange.
 uint8_t SequenceCounter();
+// Posted-message delivery: when no result handler is stored, the answer is
+// posted to the window given to SendCommand through this hook (the window
+// message of the original platform). No poster registered: nothing is posted.
+using MessagePoster = void (*)(WindowHandle window, unsigned message, uintptr_t wParam,
+                               intptr_t lParam);
+constexpr unsigned WM_REGISTER_ANSWER = 0x1099;
+void SetMessagePoster(MessagePoster poster);
+
 // Limit of one exchange while bytes keep arriving, in milliseconds.
 void SetExchangeLimitForTests(int ms);
 // The silence wait: consecutive empty reads of 100 ms before an exchange ends

@@ -1,8 +1,6 @@
 #include <stdio.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 
 #include "driver/text/portrows.h"
 #include "regtest/scenario.h"
@@ -21,22 +19,7 @@ int Main(int argc, char** argv) {
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();
   // The serial ports of this machine, as km4410r-cmd --list-ports prints them.
-  if (args.contains(QStringLiteral("--list-ports"))) {
-    const bool json = args.contains(QStringLiteral("--json"));
-    const qsizetype sysfs = args.indexOf(QStringLiteral("--sysfs"));
-    const QString tree = sysfs >= 0 ? args.value(sysfs + 1) : QString();
-    if (args.size() != 1 + (json ? 1 : 0) + (sysfs >= 0 ? 2 : 0) || (sysfs >= 0 && tree.isEmpty())) {
-      fprintf(stderr, "km4410r: --list-ports takes only --json and --sysfs DIR\n");
-      return kExitUsage;
-    }
-    if (!tree.isEmpty() && !QFileInfo(tree).isDir()) {
-      fprintf(stderr, "km4410r: --sysfs %s: no such folder\n", qPrintable(tree));
-      return kExitUsage;
-    }
-    const QByteArray root = QFile::encodeName(tree);
-    fputs(km_text::ListPortRows(json, tree.isEmpty() ? nullptr : root.constData()).c_str(), stdout);
-    return kExitPassed;
-  }
+  if (args.contains(QStringLiteral("--list-ports"))) return km_text::ListPortsCommand("km4410r", argc - 1, argv + 1);
   RunOptions o;
   QString error;
   if (!ParseOptions(args, &o, &error)) {

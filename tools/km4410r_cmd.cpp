@@ -12,13 +12,13 @@
 // Exit status: 0 an answer without error flags, 1 a register or link error,
 // 2 bad usage.
 #include <stdio.h>
-#include <sys/stat.h>
 #include <string.h>
 
 #include <string>
 
 #include "common/utf8.h"
 #include "driver/flags.h"
+#include "driver/hexdigit.h"
 #include "driver/printer.h"
 #include "driver/text/portrows.h"
 #include "driver/text/tracerow.h"
@@ -32,22 +32,6 @@ void Keep(RetData& rd) {
   gAnswer = rd;
   gDelivered = true;
 }
-
-// Bit meanings of the six status bytes, bit 0x01 first.
-const char* const kBits[6][7] = {
-    {"syntax error", "invalid command code", "date and time not set", "display not connected",
-     "printing mechanism faulty", "general error", "reserved"},
-    {"arithmetic overflow", "command not allowed in this fiscal mode", "RAM reset took place",
-     "return receipt (with 2.3)", "RAM contents destroyed", "printer cover open", "reserved"},
-    {"paper ran out", "paper running out", "no journal paper", "fiscal receipt open",
-     "journal running out", "non-fiscal receipt open", "reserved"},
-    {"Sw1 serial speed", "Sw2 serial speed", "Sw3 automatic cut", "Sw4 transparent display",
-     "Sw5 printer code page DOS/Win", "Sw6 display code page 1251", "Sw7 reduced journal font"},
-    {"fiscal memory write error", "fiscal memory data error", "no fiscal memory module",
-     "room for only 50 Z reports", "fiscal memory full", "general fiscal memory error", "reserved"},
-    {"fiscal memory read-only", "fiscal memory formatted", "last fiscal record erroneous",
-     "fiscalized", "tax rates defined", "fiscal and serial numbers programmed", "reserved"},
-};
 
 bool IsError(uint32_t flags) { return FirstError(flags) != nullptr; }
 
@@ -106,13 +90,6 @@ bool ParseDecimal(const char* text, unsigned long max, unsigned long* out) {
   return true;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A byte: 0x followed by one or two hex digits (0x00..0xFF), or decimal 0..255.
 bool ParseByte(const char* text, unsigned long* out) {
   if (!text) return false;
@@ -145,24 +122,24 @@ void PrintAnswer(const RetData& rd) {
   }
   for (const FlagInfo& f : kFlagTable)
     if (!f.text && (rd.ErrorFlags & f.flag)) printf("  state     0x%08X %s\n", f.flag, f.name);
-  for (int b = 0; b < 6; ++b) {
+  for (int b = 0; b < kStatusByteCount; ++b) {
     printf("status %d    0x%02X\n", b, rd.StatusBytes[b] | 0x80);
-    for (int bit = 0; bit < 7; ++bit)
-      printf("   [%c] 0x%02X %s\n", (rd.StatusBytes[b] >> bit) & 1 ? 'x' : ' ', 1 << bit, kBits[b][bit]);
+    for (int bit = 0; bit < kStatusBitCount; ++bit)
+      printf("   [%c] 0x%02X %s\n", (rd.StatusBytes[b] >> bit) & 1 ? 'x' : ' ', 1 << bit,
+             kStatusBits[b][bit].meaning);
   }
   printf("answer      \"%s\"\n", u(rd.AnswerText).c_str());
   printf("fields      %d\n", rd.FieldCount);
-  for (int i = 0; i < rd.FieldCount && i < 20; ++i) printf("  [%d] \"%s\"\n", i, u(rd.Fields[i]).c_str());
+  for (int i = 0; i < rd.FieldCount && i < kMaxFields; ++i) printf("  [%d] \"%s\"\n", i, u(rd.Fields[i]).c_str());
 }
 
-}  // namespace
+// ---- The command line ------------------------------------------------------
+// Every refusal of the command line is one line on stderr that names the
+// argument at fault, and exit status 2.
 
-int main(int argc, char** argv) {
-  // Every refusal of the command line is one line on stderr that names the
-  // argument at fault, and exit status 2.
+struct Options {
   std::string port = "COM1";
-  unsigned long baud = 19200;
-  const unsigned long fastest = static_cast<unsigned long>(kLineSpeeds[kLineSpeedCount - 1]);
+  unsigned long baud = kDefaultLineSpeed;
   int translate = -1;  // -1: as the register's switches say
   bool trace = false;
   bool hex = false;
@@ -171,6 +148,31 @@ int main(int argc, char** argv) {
   const char* sysRoot = nullptr;  // --sysfs: another sysfs tree than /sys
   const char* positional[2] = {nullptr, nullptr};
   int npos = 0;
+};
+
+// A flag without a value; false for any other argument.
+bool TakeFlag(const char* a, Options* o) {
+  const struct {
+    const char* name;
+    bool* flag;
+  } flags[] = {{"--trace", &o->trace}, {"--hex", &o->hex}, {"--list-ports", &o->listPorts}, {"--json", &o->json}};
+  for (const auto& f : flags) {
+    if (strcmp(a, f.name) == 0) {
+      *f.flag = true;
+      return true;
+    }
+  }
+  if (strcmp(a, "--translate") == 0 || strcmp(a, "--no-translate") == 0) {
+    o->translate = strcmp(a, "--translate") == 0 ? 1 : 0;
+    return true;
+  }
+  return false;
+}
+
+// Reads the arguments into *o: -1 when they are fine, else the exit status
+// (--help: 0 after the usage text).
+int ParseArguments(int argc, char** argv, Options* o) {
+  const unsigned long fastest = static_cast<unsigned long>(kLineSpeeds[kLineSpeedCount - 1]);
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     const bool takesValue = !strcmp(a, "--port") || !strcmp(a, "--baud") || !strcmp(a, "--sysfs");
@@ -182,122 +184,130 @@ int main(int argc, char** argv) {
       Usage();
       return 0;
     } else if (!strcmp(a, "--port")) {
-      port = argv[++i];
+      o->port = argv[++i];
     } else if (!strcmp(a, "--baud")) {
-      if (!ParseDecimal(argv[++i], fastest, &baud) || !IsLineSpeed(static_cast<int>(baud))) {
+      if (!ParseDecimal(argv[++i], fastest, &o->baud) || !IsLineSpeed(static_cast<int>(o->baud))) {
         fprintf(stderr, "km4410r-cmd: bad speed '%s' (%s)\n", argv[i], SpeedList().c_str());
         return 2;
       }
-    } else if (!strcmp(a, "--translate")) {
-      translate = 1;
-    } else if (!strcmp(a, "--no-translate")) {
-      translate = 0;
-    } else if (!strcmp(a, "--trace")) {
-      trace = true;
-    } else if (!strcmp(a, "--hex")) {
-      hex = true;
-    } else if (!strcmp(a, "--list-ports")) {
-      listPorts = true;
-    } else if (!strcmp(a, "--json")) {
-      json = true;
     } else if (!strcmp(a, "--sysfs")) {
-      sysRoot = argv[++i];
+      o->sysRoot = argv[++i];
+    } else if (TakeFlag(a, o)) {
     } else if (a[0] == '-' && a[1] == '-') {
       fprintf(stderr, "km4410r-cmd: unknown option '%s' (see --help)\n", a);
       return 2;
-    } else if (npos < 2) {
-      positional[npos++] = a;
+    } else if (o->npos < 2) {
+      o->positional[o->npos++] = a;
     } else {
       fprintf(stderr, "km4410r-cmd: too many arguments at '%s' (quote DATA that has blanks)\n", a);
       return 2;
     }
   }
-  if ((json || sysRoot) && !listPorts) {
-    fprintf(stderr, "km4410r-cmd: option %s needs --list-ports\n", json ? "--json" : "--sysfs");
+  if ((o->json || o->sysRoot) && !o->listPorts) {
+    fprintf(stderr, "km4410r-cmd: option %s needs --list-ports\n", o->json ? "--json" : "--sysfs");
     return 2;
   }
-  if (listPorts) {
-    if (npos > 0) {
-      fprintf(stderr, "km4410r-cmd: --list-ports takes no command\n");
-      return 2;
-    }
-    struct stat st;
-    if (sysRoot && (stat(sysRoot, &st) != 0 || !S_ISDIR(st.st_mode))) {
-      fprintf(stderr, "km4410r-cmd: --sysfs %s: no such folder\n", sysRoot);
-      return 2;
-    }
-    fputs(km_text::ListPortRows(json, sysRoot).c_str(), stdout);
-    return 0;
-  }
-  if (hex && !trace) {
+  return -1;
+}
+
+// The command, its data and the port as the options give them: -1 when they
+// are fine, else the exit status.
+int CheckCommand(const Options& o, unsigned long* command, std::string* data) {
+  if (o.hex && !o.trace) {
     fprintf(stderr, "km4410r-cmd: option --hex needs --trace\n");
     return 2;
   }
-  if (!positional[0]) {
+  if (!o.positional[0]) {
     fprintf(stderr, "km4410r-cmd: CMD missing (see --help)\n");
     return 2;
   }
-  unsigned long command = 0;
-  if (!ParseByte(positional[0], &command)) {
+  if (!ParseByte(o.positional[0], command)) {
     fprintf(stderr, "km4410r-cmd: bad command code '%s' (hex 0x21..0xFF, or decimal 33..255 without leading zeros)\n",
-            positional[0]);
+            o.positional[0]);
     return 2;
   }
-  if (command < 0x21) {
-    fprintf(stderr, "km4410r-cmd: command code '%s' is below 0x21\n", positional[0]);
+  if (*command < static_cast<unsigned long>(kFirstCommandCode)) {
+    fprintf(stderr, "km4410r-cmd: command code '%s' is below 0x21\n", o.positional[0]);
     return 2;
   }
-  if (!ParsePortName(port.c_str(), nullptr)) {
+  if (!ParsePortName(o.port.c_str(), nullptr)) {
     fprintf(stderr,
             "km4410r-cmd: --port takes COM%d..COM%d, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT, not "
             "'%s'\n",
-            kMinComPort,
-            kMaxComPort, port.c_str());
+            kMinComPort, kMaxComPort, o.port.c_str());
     return 2;
   }
-  std::string data = km_text::Utf8ToCp1251(positional[1] ? positional[1] : "");
-  if (data.size() > 189) {
-    fprintf(stderr, "km4410r-cmd: DATA is %zu bytes; a frame holds 189 at most\n", data.size());
+  *data = km_text::Utf8ToCp1251(o.positional[1] ? o.positional[1] : "");
+  if (data->size() > static_cast<size_t>(kMaxDataText)) {
+    fprintf(stderr, "km4410r-cmd: DATA is %zu bytes; a frame holds %d at most\n", data->size(), kMaxDataText);
     return 2;
   }
+  return -1;
+}
 
-  if (OpenPortByName(port.c_str(), static_cast<int>(baud)) < 0) {
-    if (port == GetLastPortDevice())
-      fprintf(stderr, "km4410r-cmd: cannot open %s: %s\n", port.c_str(), GetLastPortErrorText());
-    else
-      fprintf(stderr, "km4410r-cmd: cannot open %s (%s): %s\n", port.c_str(), GetLastPortDevice(),
-              GetLastPortErrorText());
-    return 1;
+// ---- The exchange -----------------------------------------------------------
+
+bool OpenRegisterPort(const Options& o) {
+  if (OpenPortByName(o.port.c_str(), static_cast<int>(o.baud)) >= 0) return true;
+  if (o.port == GetLastPortDevice())
+    fprintf(stderr, "km4410r-cmd: cannot open %s: %s\n", o.port.c_str(), GetLastPortErrorText());
+  else
+    fprintf(stderr, "km4410r-cmd: cannot open %s (%s): %s\n", o.port.c_str(), GetLastPortDevice(),
+            GetLastPortErrorText());
+  return false;
+}
+
+// The register's switches (field 4 of the diagnostic answer) decide whether
+// texts are translated: 1 or 0, or -1 when the register does not answer (a
+// register that does not answer would only keep the command waiting as long
+// again).
+int SwitchProbe(const Options& o) {
+  gAnswer = RetData{};
+  if (GetDiagnosticInfo(nullptr, Keep, 0, 1) == 0 && (gAnswer.ErrorFlags & kFlagTimeout)) {
+    fprintf(stderr, "km4410r-cmd: no answer from the register on %s (%s) to the switch probe; command not sent\n",
+            o.port.c_str(), GetLastPortDevice());
+    return -1;
   }
+  DiagnosticInfo info;
+  ParseDiagnosticInfo(gAnswer, &info);
+  return !IsError(gAnswer.ErrorFlags) && gAnswer.FieldCount > 4 ? !SwitchesMeanNoTranslation(info.switches) : 0;
+}
 
-  if (trace) SetExchangeObserver(PrintTrace, hex ? &hex : nullptr);
-
-  if (translate < 0) {
-    // The register's switches (field 4 of the diagnostic answer) decide. A
-    // register that does not answer would only keep the command waiting as
-    // long again.
-    translate = 0;
-    gAnswer = RetData{};
-    if (GetDiagnosticInfo(nullptr, Keep, 0, 1) == 0 && (gAnswer.ErrorFlags & kFlagTimeout)) {
-      fprintf(stderr, "km4410r-cmd: no answer from the register on %s (%s) to the switch probe; command not sent\n",
-              port.c_str(), GetLastPortDevice());
-      ClosePort();
-      return 1;
-    }
-    DiagnosticInfo info;
-    ParseDiagnosticInfo(gAnswer, &info);
-    if (!IsError(gAnswer.ErrorFlags) && gAnswer.FieldCount > 4) translate = !SwitchesMeanNoTranslation(info.switches);
-  }
+// One command on the open port: the exit status.
+int RunCommand(const Options& o, unsigned long command, const std::string& data) {
+  const int translate = o.translate >= 0 ? o.translate : SwitchProbe(o);
+  if (translate < 0) return 1;
   SetNoTranslation(translate ? 0 : 1);
-
   gDelivered = false;
   if (SendCommand(nullptr, Keep, 0, static_cast<int>(command), data.c_str()) != 0 || !gDelivered) {
     const char* why = RefusalMessage(GetLastRefusal());
     fprintf(stderr, "km4410r-cmd: the driver refused the command%s%s\n", why ? ": " : "", why ? why : "");
-    ClosePort();
     return 1;
   }
   PrintAnswer(gAnswer);
-  ClosePort();
   return IsError(gAnswer.ErrorFlags) ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  int status = ParseArguments(argc, argv, &o);
+  if (status >= 0) return status;
+  if (o.listPorts) {
+    if (o.npos > 0) {
+      fprintf(stderr, "km4410r-cmd: --list-ports takes no command\n");
+      return 2;
+    }
+    return km_text::PrintPortList("km4410r-cmd", o.json, o.sysRoot);
+  }
+  unsigned long command = 0;
+  std::string data;
+  status = CheckCommand(o, &command, &data);
+  if (status >= 0) return status;
+  if (!OpenRegisterPort(o)) return 1;
+  if (o.trace) SetExchangeObserver(PrintTrace, o.hex ? &o.hex : nullptr);
+  status = RunCommand(o, command, data);
+  ClosePort();
+  return status;
 }

@@ -1,6 +1,9 @@
 #include "driver/text/portrows.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstring>
 #include <algorithm>
 #include <vector>
 
@@ -78,6 +81,33 @@ std::string ListPortRows(bool json, const char* sysRoot) {
     count = std::min(count, ListPorts(ports.data(), count, sysRoot));
   }
   return PortRows(ports.data(), count, json);
+}
+
+int PrintPortList(const char* program, bool json, const char* sysRoot) {
+  struct stat st;
+  if (sysRoot && (stat(sysRoot, &st) != 0 || !S_ISDIR(st.st_mode))) {
+    std::fprintf(stderr, "%s: --sysfs %s: no such folder\n", program, sysRoot);
+    return 2;
+  }
+  std::fputs(ListPortRows(json, sysRoot).c_str(), stdout);
+  return 0;
+}
+
+int ListPortsCommand(const char* program, int count, const char* const* args) {
+  bool json = false;
+  int sysfs = -1;  // where --sysfs stands
+  for (int i = 0; i < count; ++i) {
+    if (!std::strcmp(args[i], "--json")) json = true;
+    if (sysfs < 0 && !std::strcmp(args[i], "--sysfs")) sysfs = i;
+  }
+  const char* tree = sysfs >= 0 && sysfs + 1 < count ? args[sysfs + 1] : "";
+  // Only these, once each: one argument more or less than they make is one
+  // that does not belong.
+  if (count != 1 + (json ? 1 : 0) + (sysfs >= 0 ? 2 : 0) || (sysfs >= 0 && !tree[0])) {
+    std::fprintf(stderr, "%s: --list-ports takes only --json and --sysfs DIR\n", program);
+    return 2;
+  }
+  return PrintPortList(program, json, tree[0] ? tree : nullptr);
 }
 
 }  // namespace km_text

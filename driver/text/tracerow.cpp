@@ -88,9 +88,9 @@ std::string TraceFlagNames(uint32_t flags) {
   for (uint32_t flag : kErrorReportOrder) {
     named |= flag;
     if (!(flags & flag)) continue;
-    const char* state = FlagInfoOf(flag)->state;
-    if (!last || std::string(last) != state) add(state);
-    last = state;
+    const char* text = FlagInfoOf(flag)->text;
+    if (!last || std::string(last) != text) add(text);
+    last = text;
   }
   // Then the register's state, in bit order.
   for (const FlagInfo& f : kFlagTable) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/link_internal.h"
 #include "driver/printer.h"
 #include "sim/simulator.h"
@@ -261,13 +261,6 @@ TEST_F(CommandTest, CloseFiscalReceiptClearsTheDisplayThenCloses) {
   EXPECT_EQ(CloseFiscalReceipt(LEAD), 0);
   EXPECT_EQ(Take(), std::vector<Frame>({{0x21, ""}, {0x38, ""}}));
   EXPECT_EQ(gDeliveries, 2);
-}
-
-TEST_F(CommandTest, NetworkSettingsAndDeviceIdHaveNoCommandName) {
-  ASSERT_EQ(ReadNetworkSettings(LEAD), 0);
-  EXPECT_STREQ(DriverRetData().CommandName, CP1251(u8"Неверная команда"));
-  ASSERT_EQ(ReadDeviceId(LEAD), 0);
-  EXPECT_STREQ(DriverRetData().CommandName, CP1251(u8"Неверная команда"));
 }
 
 // ---- Range checks and texts that do not fit --------------------------------

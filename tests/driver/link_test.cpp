@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/flags.h"
 #include "driver/link_internal.h"
 #include "tests/driver/pty_peer.h"
@@ -165,20 +165,52 @@ TEST_F(LinkTest, ACompleteAnswerEndsTheExchangeAtOnce) {
   EXPECT_STREQ(gLast.CommandName, CP1251(u8"Получить состояние регистратора"));
 }
 
-TEST_F(LinkTest, AnswerToAnotherRequestDoesNotEndTheExchange) {
-  // A late answer to an earlier request (old SEQ), then one with another CMD,
-  // then the real one after a pause longer than one read wait.
-  PtyPeer peer([](const HostFrame& f) {
-    Script s;
-    s.push_back(Step{RegisterFrame(static_cast<uint8_t>(f.seq() - 1), f.cmd(), "OLD")});
-    s.push_back(Step{RegisterFrame(f.seq(), 0x21, "CMD")});
-    s.push_back(Step{AnswerTo(f, "NEW"), 50});
-    return s;
-  });
-  Open(peer);
-  ASSERT_EQ(Send(0x4A, "W"), 0);
-  EXPECT_EQ(gLast.ErrorFlags, 0u);
-  EXPECT_STREQ(gLast.AnswerText, "NEW");
+// What the register sends and what the exchange makes of it.
+TEST_F(LinkTest, AnswersThatAreNotPlain) {
+  const uint8_t paperOut[6] = {0x80, 0x80, 0x81, 0x80, 0x80, 0x80};
+  const struct {
+    const char* what;
+    PtyPeer::Responder reply;
+    uint32_t flags;
+    const char* answer;  // null: not checked
+  } cases[] = {
+      {"a late answer to an earlier request (old SEQ), one with another CMD, then the real one "
+       "after a pause longer than one read wait",
+       [](const HostFrame& f) {
+         return Script{Step{RegisterFrame(static_cast<uint8_t>(f.seq() - 1), f.cmd(), "OLD")},
+                       Step{RegisterFrame(f.seq(), 0x21, "CMD")}, Step{AnswerTo(f, "NEW"), 50}};
+       },
+       0, "NEW"},
+      {"a start byte inside an answer restarts reception",
+       [](const HostFrame& f) {
+         auto good = AnswerTo(f, "GOOD");
+         std::vector<uint8_t> bytes = {0x01, 0x2F, f.seq(), f.cmd(), 'B', 'A'};  // cut short
+         bytes.insert(bytes.end(), good.begin(), good.end());
+         return Reply(bytes);
+       },
+       0, "GOOD"},
+      {"a NAK is a refusal whatever else came",
+       [](const HostFrame& f) {
+         auto bytes = AnswerTo(f, "DATA");
+         bytes.insert(bytes.begin() + 5, 0x15);
+         return Reply(bytes);
+       },
+       kFlagNak, nullptr},
+      {"a wrong checksum is a protocol error: the status bits are not decoded",
+       [&](const HostFrame& f) { return Reply(RegisterFrame(f.seq(), f.cmd(), "1", paperOut, 1)); }, kFlagChecksum,
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PtyPeer peer(c.reply);
+    Open(peer);
+    ASSERT_EQ(Send(0x4A, "W"), 0);
+    EXPECT_EQ(gLast.ErrorFlags, c.flags);
+    if (c.answer) {
+      EXPECT_STREQ(gLast.AnswerText, c.answer);
+    }
+  }
+  EXPECT_EQ(gLast.StatusBytes[2], 0x01);  // the bytes of the broken frame are kept
 }
 
 TEST_F(LinkTest, ForeignAnswerAloneIsTakenAtTheFirstEmptyRead) {
@@ -190,39 +222,6 @@ TEST_F(LinkTest, ForeignAnswerAloneIsTakenAtTheFirstEmptyRead) {
   EXPECT_LT(Ms(t0), 400.0);
   EXPECT_EQ(gLast.ErrorFlags, 0u);
   EXPECT_STREQ(gLast.AnswerText, "X");
-}
-
-TEST_F(LinkTest, StartByteInsideAnAnswerRestartsReception) {
-  PtyPeer peer([](const HostFrame& f) {
-    auto good = AnswerTo(f, "GOOD");
-    std::vector<uint8_t> bytes = {0x01, 0x2F, f.seq(), f.cmd(), 'B', 'A'};  // cut short
-    bytes.insert(bytes.end(), good.begin(), good.end());
-    return Reply(bytes);
-  });
-  Open(peer);
-  ASSERT_EQ(Send(0x4A), 0);
-  EXPECT_EQ(gLast.ErrorFlags, 0u);
-  EXPECT_STREQ(gLast.AnswerText, "GOOD");
-}
-
-TEST_F(LinkTest, NakIsARefusalWhateverElseCame) {
-  PtyPeer peer([](const HostFrame& f) {
-    auto bytes = AnswerTo(f, "DATA");
-    bytes.insert(bytes.begin() + 5, 0x15);
-    return Reply(bytes);
-  });
-  Open(peer);
-  ASSERT_EQ(Send(0x4A), 0);
-  EXPECT_EQ(gLast.ErrorFlags, kFlagNak);
-}
-
-TEST_F(LinkTest, WrongChecksumIsAProtocolError) {
-  const uint8_t paperOut[6] = {0x80, 0x80, 0x81, 0x80, 0x80, 0x80};
-  PtyPeer peer([&](const HostFrame& f) { return Reply(RegisterFrame(f.seq(), f.cmd(), "1", paperOut, 1)); });
-  Open(peer);
-  ASSERT_EQ(Send(0x4A), 0);
-  EXPECT_EQ(gLast.ErrorFlags, kFlagChecksum);  // the status bits are not decoded
-  EXPECT_EQ(gLast.StatusBytes[2], 0x01);       // but the bytes are kept
 }
 
 TEST_F(LinkTest, SilenceIsATimeoutAfterFiveSeconds) {
@@ -326,7 +325,7 @@ TEST_F(LinkTest, DeliveryGoesToTheStoredHandlerOrIsPosted) {
   int window = 0;
   // No handler stored and no poster: nothing happens.
   EXPECT_EQ(SendCommand(&window, nullptr, 0, 0x4A, ""), 0);
-  SetMessagePoster(Poster);
+  km_driver::SetMessagePoster(Poster);
   EXPECT_EQ(SendCommand(&window, nullptr, 7, 0x4A, ""), 0);
   EXPECT_EQ(gPosted.count, 1);
   EXPECT_EQ(gPosted.window, &window);

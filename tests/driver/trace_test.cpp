@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "driver/link_internal.h"
 #include "driver/text/tracerow.h"
 #include "driver/trace.h"

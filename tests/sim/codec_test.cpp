@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "common/utf8.h"
 #include "sim/codec.h"
 

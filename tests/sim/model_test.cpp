@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "sim/register_model.h"
 
 namespace km4410r::sim {

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "sim/paper.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "sim/codec.h"
 #include "sim/register_model.h"
 #include "sim/simulator.h"

@@ -9,7 +9,7 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "driver/cp1251.h"
+#include "common/cp1251.h"
 #include "sim/simwindow.h"
 #include "tests/sim/driver_on_sim.h"
 
