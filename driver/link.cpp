@@ -413,6 +413,29 @@ void ReportExchange(int64_t sentAtMs, uint8_t seq, bool written, const uint8_t* 
 
 // ---- one exchange -------------------------------------------------------
 
+namespace {
+
+// Receives until the answer to this request is complete, or until the first
+// empty read after any other completion, or 5 s of silence. An answer that
+// keeps coming past the exchange limit ends as no answer.
+void ReceiveAnswer(uint8_t seq, uint8_t cmd, bool stalled) {
+  const int64_t start = NowMs();
+  gLink.emptyReads = stalled ? gMaxEmptyReads : 0;
+  while (gLink.emptyReads < gMaxEmptyReads) {
+    while (ReceiveByte() == 1) {
+      if (AnswerToThisRequest(seq, cmd)) return;
+      if (NowMs() - start > gExchangeLimitMs) {
+        gLink.ready = 0;  // reported as no answer
+        return;
+      }
+    }
+    if (gLink.ready) return;
+    gLink.emptyReads++;
+  }
+}
+
+}  // namespace
+
 int SendCommand(WindowHandle window, ResultHandler handler, int param, int command,
                 const char* data) {
   if (gLink.handle < 0) return Refuse(kRefusalPortClosed);
@@ -463,24 +486,7 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
   const bool stalled = !sent && failure == PortError::kLineStalled;
   if (!sent) gLastError = failure;
 
-  // Receive until the answer to this request is complete, or until the first
-  // empty read after any other completion, or 5 s of silence.
-  const int64_t start = NowMs();
-  bool overLimit = false;
-  gLink.emptyReads = stalled ? gMaxEmptyReads : 0;
-  while (gLink.emptyReads < gMaxEmptyReads) {
-    while (ReceiveByte() == 1) {
-      if (AnswerToThisRequest(seq, cmd)) goto received;
-      if (NowMs() - start > gExchangeLimitMs) {
-        overLimit = true;
-        goto received;
-      }
-    }
-    if (gLink.ready) break;
-    gLink.emptyReads++;
-  }
-received:
-  if (overLimit) gLink.ready = 0;  // reported as no answer
+  ReceiveAnswer(seq, cmd, stalled);
   FinishAnswer();
   gLink.ready = 1;
   gTracing = false;

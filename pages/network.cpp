@@ -11,6 +11,7 @@
 #include "app/Mainform.h"
 #include "app/controls.h"
 #include "base/cp1251text.h"
+#include "driver/hexdigit.h"
 
 namespace {
 
@@ -28,15 +29,6 @@ const QString kBadRetry =
 const QString kCheckRegister = QStringLiteral("Проверка состояния регистратора:\n  ");
 const QString kIdCaption = QStringLiteral("Значение ID_DEV (Hex): ");
 
-constexpr int kWriteNetworkSettings = 0x24;
-constexpr int kModemReport = 0x6C;
-
-// 0..15 for the digits 0-9 and A-F, -1 for anything else (lower case too).
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Runs one command; false when the driver refused to send it (the refusal
 // has been reported and counted, the last answer is not this command's).
@@ -60,7 +52,7 @@ QList<QByteArray> AnswerFields(const RetData& answer) {
 bool HexDigits(const QByteArray& field, int n, int* digits) {
   if (field.size() < n) return false;
   for (int i = 0; i < n; ++i) {
-    digits[i] = HexDigit(field.at(i));
+    digits[i] = HexDigit(field.at(i), HexLetters::kUpperOnly);
     if (digits[i] < 0) return false;
   }
   return true;
@@ -217,7 +209,7 @@ void TForm1::Button27Click() {
   }
 
   if (!Exchange(*this, [&] {
-        return SendCommand(nullptr, PrinterResults, 0, kWriteNetworkSettings, data.constData());
+        return SendCommand(nullptr, PrinterResults, 0, kCmdWriteNetworkSettings, data.constData());
       }))
     return;
   if (LastAnswer.ErrorFlags & kFlagTimeout) ui::showMessage(kTimeout);
@@ -227,13 +219,13 @@ void TForm1::Button27Click() {
 
 void TForm1::Button37Click() {
   ErrorCounter = 0;
-  Exchange(*this, [] { return SendCommand(nullptr, PrinterResults, 0, kModemReport, "1"); });
+  Exchange(*this, [] { return SendCommand(nullptr, PrinterResults, 0, kCmdModemReport, "1"); });
 }
 
 void TForm1::Button28Click() {
   ErrorCounter = 0;
   const char* print = tab10.CheckBox8->isChecked() ? "1" : "0";
-  if (!Exchange(*this, [print] { return SendCommand(nullptr, PrinterResults, 0, kModemReport, print); }))
+  if (!Exchange(*this, [print] { return SendCommand(nullptr, PrinterResults, 0, kCmdModemReport, print); }))
     return;
   // The page shows the answer whatever its flags; fields it lacks show empty.
   const QList<QByteArray> fields = AnswerFields(LastAnswer);
@@ -244,7 +236,7 @@ void TForm1::Button28Click() {
   tab10.Edit37->setText(fromCp1251(field(4).constData()));
 
   const QByteArray state = field(0);
-  auto digit = [&](int i) { return i < state.size() ? std::max(0, HexDigit(state.at(i))) : 0; };
+  auto digit = [&](int i) { return i < state.size() ? std::max(0, HexDigit(state.at(i), HexLetters::kUpperOnly)) : 0; };
   const int bits = digit(0) * 16 + digit(1);
   QCheckBox* const boxes[] = {tab10.CheckBox9,  tab10.CheckBox10, tab10.CheckBox12,
                               tab10.CheckBox11, tab10.CheckBox13, tab10.CheckBox14,

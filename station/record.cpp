@@ -163,7 +163,7 @@ void Recorder::Exchange(const ExchangeTrace& t) {
   };
   // The identity comes from the answers the connection and the test ask
   // for anyway: the first diagnostic answer and the tax number step.
-  if (t.command == 0x5A && ok && !identityDiagnostic_) {
+  if (t.command == kCmdDiagnosticInfo && ok && !identityDiagnostic_) {
     identityDiagnostic_ = true;
     identity_[QStringLiteral("firmware")] = field(0);
     identity_[QStringLiteral("firmware_date")] = field(1);
@@ -173,12 +173,12 @@ void Recorder::Exchange(const ExchangeTrace& t) {
     identity_[QStringLiteral("fiscal_number")] = field(7);
     identity_[QStringLiteral("diagnostic_answer")] = fromCp1251(a.AnswerText);
   }
-  if (t.command == 0x63 && ok && !identityTax_) {
+  if (t.command == kCmdGetTaxNumber && ok && !identityTax_) {
     identityTax_ = true;
     identity_[QStringLiteral("tax_number")] = field(0);
     identity_[QStringLiteral("tax_number_kind")] = field(1);
   }
-  if (t.command == 0x3E && step && step->kind == regtest::StepKind::Timer) {
+  if (t.command == kCmdGetDateTime && step && step->kind == regtest::StepKind::Timer) {
     Reading r;
     r.ok = ok;
     r.text = ok ? fromCp1251(a.AnswerText) : QString();
