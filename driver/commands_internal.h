@@ -50,7 +50,5 @@ struct DataText {
   TextWriter w{buffer, sizeof buffer};
 };
 
-// Display table: the customer display's character for host bytes 0x80..0xFF.
-extern const uint8_t kDisplayTable[128];
 
 }  // namespace km_driver

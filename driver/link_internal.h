@@ -9,9 +9,6 @@
 
 namespace km_driver {
 
-// Translation tables of the serial link (CP1251 <-> register code page).
-extern const std::array<uint8_t, 256> kHostToRegister;
-extern const std::array<uint8_t, 256> kRegisterToHost;
 
 // Reads one byte through the receive machine; 1 when a byte came, else 0.
 int ReceiveByte();
@@ -19,8 +16,6 @@ int ReceiveByte();
 // True for a device path as this system writes one (ports_posix.cpp,
 // ports_win32.cpp).
 bool IsDevicePath(const char* text);
-// The port error of a failed folder check (kFolder...).
-PortError FolderPortError(int check);
 
 // Records why a command is refused and returns `result` (-1, or -2..-4 for
 // the range checks of ProgramArticle).

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "driver/printer.h"
+#include "driver/testing.h"
 
 // Opening a network port takes at most this many seconds (the number also
 // stands in the texts of ports.cpp).
@@ -34,12 +35,7 @@ constexpr int64_t LineTimeMs(int bytes, int baud) {
 constexpr int64_t LineDeadlineMs(int bytes, int baud) { return LineTimeMs(bytes, baud) + kWriteMarginMs; }
 
 // ---- the driver's side ------------------------------------------------------
-// Opens the device (a network port for "tcp://" and "rfc2217://", else a
-// serial device) at the given speed, 8N1, raw, software flow control off, for
-// this program alone. The handle (>= 0), or -1 with *error set.
-int Open(const char* device, int baud, PortError* error);
-// Discards unsent output and closes the port; true on success. Never waits.
-bool Close(int handle);
+// Open and Close: driver/testing.h, where the tests reach them too.
 // Discards what is waiting in both directions, the read-ahead included.
 void Purge(int handle);
 // Waits until everything written has left, at most the bytes' time on the
@@ -61,9 +57,7 @@ void Pause(int ms);
 // offers that (Windows); elsewhere nothing. Whether it is granted does not
 // matter.
 void LockInMemory(const void* start, unsigned bytes);
-// A system error (errno on POSIX, GetLastError or a Winsock code on Windows)
-// as a port error; the one place each platform words its errors.
-PortError SystemPortError(int64_t code);
+// SystemPortError: driver/testing.h.
 
 // ---- the backends' side -----------------------------------------------------
 struct Port;

@@ -1,7 +1,10 @@
 // The driver's entry points for tests, benchmarks and fuzz targets: the
-// receive machine without a port, the silence wait, the start state. Not for
-// the program itself.
+// receive machine without a port, the silence wait, the start state, the
+// code-page tables and the port layer's own calls. Not for the program
+// itself; the driver's internal headers are not reachable from other folders,
+// so what a test needs of them is declared here.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -43,5 +46,25 @@ void SetSilenceWaitForTests(int emptyReads);
 // How long opening a network port may take in all (lookup, connect and, for
 // RFC 2217, the server's consent to COM port control); <= 0: back to 5 s.
 void SetOpenDeadlineForTests(int ms);
+
+// Translation tables of the serial link (CP1251 <-> register code page).
+extern const std::array<uint8_t, 256> kHostToRegister;
+extern const std::array<uint8_t, 256> kRegisterToHost;
+// Display table: the customer display's character for host bytes 0x80..0xFF.
+extern const uint8_t kDisplayTable[128];
+// The port error of a failed folder check (kFolder...).
+PortError FolderPortError(int check);
+
+namespace port {
+// Opens the device (a network port for "tcp://" and "rfc2217://", else a
+// serial device) at the given speed, 8N1, raw, software flow control off, for
+// this program alone. The handle (>= 0), or -1 with *error set.
+int Open(const char* device, int baud, PortError* error);
+// Discards unsent output and closes the port; true on success. Never waits.
+bool Close(int handle);
+// A system error (errno on POSIX, GetLastError or a Winsock code on Windows)
+// as a port error; the one place each platform words its errors.
+PortError SystemPortError(int64_t code);
+}  // namespace port
 
 }  // namespace km_driver

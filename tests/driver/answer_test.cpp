@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 #include "tests/driver/pty_peer.h"
 
 using km_test::RegisterFrame;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "common/cp1251.h"
-#include "driver/link_internal.h"
 #include "driver/printer.h"
+#include "driver/testing.h"
 #include "sim/simulator.h"
 
 namespace {

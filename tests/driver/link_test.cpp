@@ -15,7 +15,7 @@
 
 #include "common/cp1251.h"
 #include "driver/flags.h"
-#include "driver/link_internal.h"
+#include "driver/testing.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;

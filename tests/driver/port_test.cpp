@@ -20,8 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/link_internal.h"
-#include "driver/port.h"
+#include "driver/testing.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;

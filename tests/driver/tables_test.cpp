@@ -13,11 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/commands_internal.h"
 #include "common/cp1251.h"
 #include "driver/flags.h"
-#include "driver/link_internal.h"
 #include "driver/printer.h"
+#include "driver/testing.h"
 #include "sim/codec.h"
 #include "sim/status.h"
 #include "tests/driver/pty_peer.h"

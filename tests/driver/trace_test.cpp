@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "common/cp1251.h"
-#include "driver/link_internal.h"
 #include "driver/text/tracerow.h"
 #include "driver/trace.h"
+#include "driver/testing.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;

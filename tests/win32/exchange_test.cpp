@@ -26,7 +26,7 @@
 
 #include "driver/flags.h"
 #include "driver/printer.h"
-#include "driver/port.h"
+#include "driver/testing.h"
 
 namespace {
 
