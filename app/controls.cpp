@@ -3,6 +3,9 @@
 #include <QComboBox>
 #include <QString>
 
+#include "base/cp1251text.h"
+#include "driver/printer.h"
+
 int ItemIndex(const QComboBox* box) {
   if (!box->isEditable()) return box->currentIndex();
   const QString text = box->currentText();
@@ -13,4 +16,9 @@ int ItemIndex(const QComboBox* box) {
 
 QString BadPassesText() {
   return QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
+}
+
+QString AnswerField(const RetData& answer, int i) {
+  if (i < 0 || i >= answer.FieldCount || i >= kMaxFields) return QString();
+  return fromCp1251(answer.Fields[i]);
 }

@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "app/Mainform.h"
+#include "app/controls.h"
 #include "base/cp1251text.h"
 
 namespace {
@@ -48,11 +49,6 @@ class ClickWatcher final : public QObject {
   std::function<void()> action_;
 };
 
-// Field i of an answer; an empty text for a field the answer did not carry.
-QString AnswerField(const RetData& answer, int i) {
-  if (i < 0 || i >= answer.FieldCount || i >= 20) return QString();
-  return fromCp1251(answer.Fields[i]);
-}
 
 // A date "dd.mm.yy" of this century (the register keeps two-digit years);
 // an invalid date for any other text.

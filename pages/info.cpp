@@ -2,18 +2,9 @@
 // filled by the page control's change handler each time the page comes to
 // the front. The page has no button; its edits and check boxes only show.
 #include "app/Mainform.h"
+#include "app/controls.h"
 #include "base/cp1251text.h"
 #include "regtest/scenario.h"
-
-namespace {
-
-// Field i of an answer; an empty text for a field the answer did not carry.
-QString AnswerField(const RetData& answer, int i) {
-  if (i < 0 || i >= answer.FieldCount || i >= 20) return QString();
-  return fromCp1251(answer.Fields[i]);
-}
-
-}  // namespace
 
 void TForm1::SetUpInfoPage() {
   // The progress text: red, 15 pixels high.

@@ -42,7 +42,7 @@ bool Exchange(TForm1& form, const std::function<int()>& send) {
 // next exchange overwrites).
 QList<QByteArray> AnswerFields(const RetData& answer) {
   QList<QByteArray> fields;
-  for (int i = 0; i < answer.FieldCount && i < 20; ++i)
+  for (int i = 0; i < answer.FieldCount && i < kMaxFields; ++i)
     fields << QByteArray(answer.Fields[i] ? answer.Fields[i] : "");
   return fields;
 }

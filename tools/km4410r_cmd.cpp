@@ -44,18 +44,8 @@ void PrintTrace(const ExchangeTrace& trace, void* context) {
   fflush(stderr);
 }
 
-// The line speeds as a list: "9600, 19200, 57600 or 115200".
-std::string SpeedList() {
-  std::string list;
-  for (int i = 0; i < kLineSpeedCount; ++i) {
-    if (i > 0) list += i + 1 < kLineSpeedCount ? ", " : " or ";
-    list += std::to_string(kLineSpeeds[i]);
-  }
-  return list;
-}
-
 void Usage() {
-  printf("usage: km4410r-cmd [--port PORT] [--baud 19200] [--translate|--no-translate]\n"
+  printf("usage: km4410r-cmd [--port PORT] [--baud %d] [--translate|--no-translate]\n"
          "                   [--trace [--hex]] CMD [DATA]\n"
          "       km4410r-cmd --list-ports [--json] [--sysfs DIR]\n"
          "  --list-ports  the serial ports of this machine, one a line, tab-separated: path,\n"
@@ -70,7 +60,7 @@ void Usage() {
          "  CMD   command code 0x21..0xFF: hex (0x4A) or decimal without leading zeros (74)\n"
          "  DATA  data text (UTF-8; sent in the register's code page)\n"
          "exit status: 0 answer without error flags, 1 register or link error, 2 bad usage\n",
-         kMinComPort, kMaxComPort, SpeedList().c_str());
+         kDefaultLineSpeed, kMinComPort, kMaxComPort, LineSpeedsText(kPortTextEnglish));
 }
 
 // Numbers on the command line are read strictly, by hand: strtol would take
@@ -187,7 +177,7 @@ int ParseArguments(int argc, char** argv, Options* o) {
       o->port = argv[++i];
     } else if (!strcmp(a, "--baud")) {
       if (!ParseDecimal(argv[++i], fastest, &o->baud) || !IsLineSpeed(static_cast<int>(o->baud))) {
-        fprintf(stderr, "km4410r-cmd: bad speed '%s' (%s)\n", argv[i], SpeedList().c_str());
+        fprintf(stderr, "km4410r-cmd: bad speed '%s' (%s)\n", argv[i], LineSpeedsText(kPortTextEnglish));
         return 2;
       }
     } else if (!strcmp(a, "--sysfs")) {
@@ -231,10 +221,7 @@ int CheckCommand(const Options& o, unsigned long* command, std::string* data) {
     return 2;
   }
   if (!ParsePortName(o.port.c_str(), nullptr)) {
-    fprintf(stderr,
-            "km4410r-cmd: --port takes COM%d..COM%d, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT, not "
-            "'%s'\n",
-            kMinComPort, kMaxComPort, o.port.c_str());
+    fprintf(stderr, "km4410r-cmd: --port takes %s, not '%s'\n", PortNameRuleText(kPortTextEnglish), o.port.c_str());
     return 2;
   }
   *data = km_text::Utf8ToCp1251(o.positional[1] ? o.positional[1] : "");
