@@ -63,7 +63,7 @@ constexpr PortErrorRow kPortErrors[] = {
     {PortError::kNoDevice, "no such device", "устройство не найдено"},
     {PortError::kNoPermission, kNoPermission, kNoPermissionRu},
     {PortError::kInUse, "the port is in use by another program", "порт занят другой программой"},
-    {PortError::kNotSerial, "not a serial port", "не последовательный порт"},
+    {PortError::kNotSerial, "not a serial port", "устройство не является последовательным портом"},
     {PortError::kBadSettings, "unsupported speed or settings", "неподдерживаемая скорость или настройки порта"},
     {PortError::kDeviceGone, "the device stopped answering (unplugged?)", "устройство перестало отвечать (отключено?)"},
     {PortError::kLineStalled, "the line takes no data (output stopped: check the cable and the flow control)",
