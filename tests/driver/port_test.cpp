@@ -237,10 +237,21 @@ TEST_F(PortTest, TheVirtualPortFolderIsPrivateOrRefused) {
   EXPECT_FALSE(ResolveComPort(2, device, sizeof device));
   unlink(dir.c_str());
 
-  // A usable folder again: COM numbers resolve as before.
+  // A usable folder again: a COM number resolves to its link in the folder,
+  // else to the serial port of that number.
   ASSERT_EQ(CheckVirtualPortFolder(true), kFolderUsable);
+  PtyPeer peer([](const HostFrame& f) { return Script{Step{AnswerTo(f, "")}}; });
+  ASSERT_EQ(symlink(peer.slavePath().c_str(), (dir + "/COM7").c_str()), 0);
+  ASSERT_TRUE(ResolveComPort(7, device, sizeof device));
+  EXPECT_EQ(std::string(device), dir + "/COM7");
   ASSERT_TRUE(ResolveComPort(4, device, sizeof device));
   EXPECT_STREQ(device, "/dev/ttyS3");
+  EXPECT_FALSE(ResolveComPort(0, device, sizeof device));
+  ASSERT_GE(OpenPort(7, 9600), 0) << GetLastPortErrorText();
+  ASSERT_EQ(SendCommand(nullptr, Record, 0, 0x4A, "W"), 0);
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_NE(ClosePort(), 0);
+  unlink((dir + "/COM7").c_str());
   rmdir(dir.c_str());
   rmdir(elsewhere.c_str());
   rmdir(base);
