@@ -18,6 +18,7 @@
 #include "driver/testing.h"
 #include "sim/codec.h"
 #include "sim/status.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/pty_peer.h"
 
 namespace {
@@ -95,18 +96,16 @@ TEST(CodePageTables, Cp1251TextsInTheSource) {
 
 // ---- Through the link ----------------------------------------------------------
 
-int gDelivered = 0;
-void Count(RetData&) { ++gDelivered; }
+using LinkTables = km_test::DriverTest;
 
-TEST(LinkTables, TextsAreTranslatedWithTheTablesBothWays) {
-  km_driver::ResetDriverForTests();
+TEST_F(LinkTables, TextsAreTranslatedWithTheTablesBothWays) {
   std::string upper;
   for (int b = 0x80; b <= 0xFF; ++b) upper.push_back(static_cast<char>(b));
   PtyPeer peer([&](const HostFrame& f) { return Script{Step{AnswerTo(f, upper)}}; });
   ASSERT_GE(OpenPortPath(peer.slavePath().c_str(), 19200), 0) << GetLastPortErrorText();
   SetNoTranslation(0);
-  ASSERT_EQ(SendCommand(nullptr, Count, 0, 0x2A, upper.c_str()), 0);
-  ASSERT_EQ(gDelivered, 1);
+  ASSERT_EQ(SendCommand(nullptr, km_test::Record, 0, 0x2A, upper.c_str()), 0);
+  ASSERT_EQ(km_test::gDelivered, 1);
   auto frames = peer.frames();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].data(), std::string(reinterpret_cast<const char*>(kHostToRegisterUpper), 128));
@@ -114,7 +113,6 @@ TEST(LinkTables, TextsAreTranslatedWithTheTablesBothWays) {
   EXPECT_EQ(rd.ErrorFlags, 0u);
   EXPECT_STREQ(rd.SentData, upper.c_str());  // as the caller gave it
   EXPECT_EQ(std::string(rd.AnswerText), std::string(reinterpret_cast<const char*>(kRegisterToHostUpper), 128));
-  km_driver::ResetDriverForTests();
 }
 
 // ---- Customer display ------------------------------------------------------------
