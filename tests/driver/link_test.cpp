@@ -1,13 +1,8 @@
 // The serial link and the answer decoding, against a scripted register on a pty.
-#include <errno.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,43 +11,22 @@
 #include "common/cp1251.h"
 #include "driver/flags.h"
 #include "driver/testing.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int gDelivered = 0;
-RetData gLast{};
-void Record(RetData& rd) {
-  ++gDelivered;
-  gLast = rd;
-}
-
 std::string Field(const RetData& rd, int i) { return i < rd.FieldCount ? rd.Fields[i] : "<none>"; }
-
-const uint8_t kClear[6] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
 
 Script Reply(std::vector<uint8_t> bytes, int delay = 0) { return Script{Step{std::move(bytes), delay}}; }
 
-class LinkTest : public ::testing::Test {
+class LinkTest : public DriverTest {
  protected:
-  void SetUp() override {
-    km_driver::ResetDriverForTests();
-    gDelivered = 0;
-    gLast = RetData{};
-  }
-  void TearDown() override { km_driver::ResetDriverForTests(); }
-
-  // Opens the peer's pty; the peer answers every frame as `responder` says.
   void Open(PtyPeer& peer) { ASSERT_GE(OpenPortPath(peer.slavePath().c_str(), 115200), 0); }
 
   int Send(int cmd, const char* data = "") { return SendCommand(nullptr, Record, 0, cmd, data); }
-
-  static double Ms(Clock::time_point since) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-  }
 };
 
 // ---- frames the host sends ------------------------------------------------
@@ -62,27 +36,20 @@ TEST_F(LinkTest, HostFramesCarryLengthSequenceAndChecksumDigits) {
   Open(peer);
   ASSERT_EQ(Send(0x4A, ""), 0);
   ASSERT_EQ(Send(0x5A, "1"), 0);
+  for (int i = 2; i < 257; ++i) ASSERT_EQ(Send(0x4A), 0);
   auto frames = peer.frames();
-  ASSERT_EQ(frames.size(), 2u);
+  ASSERT_EQ(frames.size(), 257u);
+  EXPECT_EQ(gDelivered, 257);
   // Empty data: 10 bytes, LEN 0x24, first SEQ 0x21; sum 0x24+0x21+0x4A+0x05 = 0x94.
   EXPECT_EQ(frames[0].raw, (std::vector<uint8_t>{0x01, 0x24, 0x21, 0x4A, 0x05, '0', '0', '9', '4', 0x03}));
   // "1": LEN 0x25, SEQ 0x22; sum 0x25+0x22+0x5A+0x31+0x05 = 0xD7 -> digits 0 0 = 7 (':'..'?' above 9).
   EXPECT_EQ(frames[1].raw, (std::vector<uint8_t>{0x01, 0x25, 0x22, 0x5A, '1', 0x05, '0', '0', '=', '7', 0x03}));
-}
-
-TEST_F(LinkTest, SequenceRepeatsEvery95AndCounterWrapsAt256) {
-  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
-  Open(peer);
-  for (int i = 0; i < 257; ++i) ASSERT_EQ(Send(0x4A), 0);
-  auto frames = peer.frames();
-  ASSERT_EQ(frames.size(), 257u);
-  EXPECT_EQ(frames[0].seq(), 0x21);    // counter 1
+  // The sequence repeats every 95 frames and its counter wraps at 256.
   EXPECT_EQ(frames[93].seq(), 0x7E);   // counter 94
   EXPECT_EQ(frames[94].seq(), 0x20);   // counter 95
   EXPECT_EQ(frames[254].seq(), 255 % 95 + 0x20);
   EXPECT_EQ(frames[255].seq(), 0x20);  // counter wrapped to 0
   EXPECT_EQ(frames[256].seq(), 0x21);
-  EXPECT_EQ(gDelivered, 257);
 }
 
 TEST_F(LinkTest, DataIsTranslatedOnTheWayOutOnlyWhenAsked) {
@@ -153,7 +120,7 @@ TEST_F(LinkTest, ACompleteAnswerEndsTheExchangeAtOnce) {
   Open(peer);
   auto t0 = Clock::now();
   ASSERT_EQ(Send(0x4A, "W"), 0);
-  EXPECT_LT(Ms(t0), 95.0) << "no extra read wait after the answer";
+  EXPECT_LT(MsSince(t0), 95.0) << "no extra read wait after the answer";
   EXPECT_EQ(gLast.ErrorFlags, 0u);
   EXPECT_EQ(gLast.Command, 0x4A);
   EXPECT_EQ(gLast.FieldCount, 4);
@@ -165,14 +132,23 @@ TEST_F(LinkTest, ACompleteAnswerEndsTheExchangeAtOnce) {
   EXPECT_STREQ(gLast.CommandName, CP1251(u8"Получить состояние регистратора"));
 }
 
-// What the register sends and what the exchange makes of it.
+// What the register sends (or does not) and what the exchange makes of it:
+// the flags, the answer text and how long it took.
 TEST_F(LinkTest, AnswersThatAreNotPlain) {
   const uint8_t paperOut[6] = {0x80, 0x80, 0x81, 0x80, 0x80, 0x80};
+  const auto noise = [](int steps, std::vector<uint8_t> bytes, int gapMs) {
+    Script s;
+    for (int i = 0; i < steps; ++i) s.push_back(Step{bytes, gapMs});
+    return s;
+  };
   const struct {
     const char* what;
     PtyPeer::Responder reply;
     uint32_t flags;
     const char* answer;  // null: not checked
+    double minMs = 0, maxMs = 0;  // maxMs 0: not checked
+    int limitMs = 0;              // the exchange limit; 0: the default
+    int exchanges = 1;            // the next ones alike (a dead port stays dead)
   } cases[] = {
       {"a late answer to an earlier request (old SEQ), one with another CMD, then the real one "
        "after a pause longer than one read wait",
@@ -196,95 +172,59 @@ TEST_F(LinkTest, AnswersThatAreNotPlain) {
          return Reply(bytes);
        },
        kFlagNak, nullptr},
+      {"a foreign answer alone is taken at the first empty read",
+       [](const HostFrame& f) { return Reply(RegisterFrame(f.seq(), 0x21, "X")); }, 0, "X", 90, 400},
+      {"silence is a timeout after five seconds", [](const HostFrame&) { return Script{}; }, kFlagTimeout,
+       nullptr, 4900, 6500},
+      {"a busy register's SYN every second for longer than the 5 s wait keeps the exchange alive",
+       [&](const HostFrame& f) {
+         Script s = noise(8, {0x16}, 1000);
+         s.push_back(Step{AnswerTo(f, "OK"), 500});
+         return s;
+       },
+       0, "OK"},
+      {"endless noise is cut off by the exchange limit",
+       [&](const HostFrame&) { return noise(60, {0x16, 0x16}, 50); }, kFlagTimeout, nullptr, 0, 2500, 1500},
+      {"an unplugged device ends the exchange quickly, and every later one",
+       [](const HostFrame& f) {
+         auto part = AnswerTo(f, "PARTIAL");
+         part.resize(6);
+         Script s{Step{part}};
+         s.back().hangUp = true;
+         return s;
+       },
+       kFlagTimeout, nullptr, 0, 1500, 0, 2},
       {"a wrong checksum is a protocol error: the status bits are not decoded",
        [&](const HostFrame& f) { return Reply(RegisterFrame(f.seq(), f.cmd(), "1", paperOut, 1)); }, kFlagChecksum,
        nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    km_driver::ResetDriverForTests();
+    if (c.limitMs) km_driver::SetExchangeLimitForTests(c.limitMs);
     PtyPeer peer(c.reply);
     Open(peer);
-    ASSERT_EQ(Send(0x4A, "W"), 0);
-    EXPECT_EQ(gLast.ErrorFlags, c.flags);
-    if (c.answer) {
-      EXPECT_STREQ(gLast.AnswerText, c.answer);
+    for (int i = 0; i < c.exchanges; ++i) {
+      gDelivered = 0;
+      const auto t0 = Clock::now();
+      ASSERT_EQ(Send(0x4A, "W"), 0);
+      const double ms = MsSince(t0);
+      EXPECT_EQ(gDelivered, 1);
+      EXPECT_EQ(gLast.ErrorFlags, c.flags);
+      if (c.flags == kFlagTimeout && c.exchanges == 1) {
+        EXPECT_EQ(gLast.FieldCount, 0);  // no frame began
+      }
+      if (c.answer) {
+        EXPECT_STREQ(gLast.AnswerText, c.answer);
+      }
+      EXPECT_GE(ms, c.minMs);
+      if (c.maxMs > 0) {
+        EXPECT_LT(ms, c.maxMs);
+      }
     }
+    EXPECT_EQ(GetLastPortError() != PortError::kNone, c.exchanges > 1);
   }
   EXPECT_EQ(gLast.StatusBytes[2], 0x01);  // the bytes of the broken frame are kept
-}
-
-TEST_F(LinkTest, ForeignAnswerAloneIsTakenAtTheFirstEmptyRead) {
-  PtyPeer peer([](const HostFrame& f) { return Reply(RegisterFrame(f.seq(), 0x21, "X")); });
-  Open(peer);
-  auto t0 = Clock::now();
-  ASSERT_EQ(Send(0x4A), 0);
-  EXPECT_GE(Ms(t0), 90.0);
-  EXPECT_LT(Ms(t0), 400.0);
-  EXPECT_EQ(gLast.ErrorFlags, 0u);
-  EXPECT_STREQ(gLast.AnswerText, "X");
-}
-
-TEST_F(LinkTest, SilenceIsATimeoutAfterFiveSeconds) {
-  PtyPeer peer([](const HostFrame&) { return Script{}; });
-  Open(peer);
-  auto t0 = Clock::now();
-  ASSERT_EQ(Send(0x4A), 0);
-  double ms = Ms(t0);
-  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
-  EXPECT_EQ(gLast.FieldCount, 0);
-  EXPECT_GE(ms, 4900.0);
-  EXPECT_LT(ms, 6500.0);
-  EXPECT_EQ(gDelivered, 1);
-}
-
-TEST_F(LinkTest, BytesOutsideAFrameKeepTheExchangeAlive) {
-  // A busy register sends SYN every second for longer than the 5 s wait,
-  // then its answer.
-  PtyPeer peer([](const HostFrame& f) {
-    Script s;
-    for (int i = 0; i < 8; ++i) s.push_back(Step{{0x16}, 1000});
-    s.push_back(Step{AnswerTo(f, "OK"), 500});
-    return s;
-  });
-  Open(peer);
-  ASSERT_EQ(Send(0x45, "9162,2"), 0);
-  EXPECT_EQ(gLast.ErrorFlags, 0u);
-  EXPECT_STREQ(gLast.AnswerText, "OK");
-}
-
-TEST_F(LinkTest, EndlessNoiseIsCutOffByTheExchangeLimit) {
-  km_driver::SetExchangeLimitForTests(1500);
-  PtyPeer peer([](const HostFrame&) {
-    Script s;
-    for (int i = 0; i < 60; ++i) s.push_back(Step{{0x16, 0x16}, 50});
-    return s;
-  });
-  Open(peer);
-  auto t0 = Clock::now();
-  ASSERT_EQ(Send(0x4A), 0);
-  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
-  EXPECT_LT(Ms(t0), 2500.0);
-}
-
-TEST_F(LinkTest, UnpluggedDeviceEndsTheExchangeQuickly) {
-  PtyPeer peer([](const HostFrame& f) {
-    auto part = AnswerTo(f, "PARTIAL");
-    part.resize(6);
-    Script s{Step{part}};
-    s.back().hangUp = true;
-    return s;
-  });
-  Open(peer);
-  auto t0 = Clock::now();
-  ASSERT_EQ(Send(0x4A), 0);
-  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
-  EXPECT_LT(Ms(t0), 1500.0);
-  // Later exchanges on the dead port end as quickly, without a crash.
-  t0 = Clock::now();
-  ASSERT_EQ(Send(0x4A), 0);
-  EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
-  EXPECT_LT(Ms(t0), 1500.0);
-  EXPECT_NE(GetLastPortError(), PortError::kNone);
 }
 
 int gInner = 1;
@@ -361,34 +301,6 @@ TEST_F(LinkTest, OpenFailuresKeepTheReason) {
   EXPECT_EQ(GetLastPortError(), PortError::kInUse);
   close(other);
   EXPECT_EQ(ClosePort(), 0);
-}
-
-TEST_F(LinkTest, ComNumbersResolveThroughTheVirtualPortFolder) {
-  char tmpl[] = "/tmp/km-link-test-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  std::string old = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
-  setenv("XDG_RUNTIME_DIR", tmpl, 1);
-  std::string folder = std::string(tmpl) + "/km4410r";
-  mkdir(folder.c_str(), 0700);
-  PtyPeer peer([](const HostFrame& f) { return Reply(AnswerTo(f, "")); });
-  ASSERT_EQ(symlink(peer.slavePath().c_str(), (folder + "/COM7").c_str()), 0);
-
-  char device[256];
-  ASSERT_TRUE(ResolveComPort(7, device, sizeof device));
-  EXPECT_EQ(std::string(device), folder + "/COM7");
-  ASSERT_TRUE(ResolveComPort(3, device, sizeof device));
-  EXPECT_STREQ(device, "/dev/ttyS2");
-  EXPECT_FALSE(ResolveComPort(0, device, sizeof device));
-
-  EXPECT_GE(OpenPort(7, 9600), 0);
-  EXPECT_EQ(Send(0x4A), 0);
-  EXPECT_EQ(gLast.ErrorFlags, 0u);
-  EXPECT_NE(ClosePort(), 0);
-
-  unlink((folder + "/COM7").c_str());
-  rmdir(folder.c_str());
-  rmdir(tmpl);
-  if (old.empty()) unsetenv("XDG_RUNTIME_DIR"); else setenv("XDG_RUNTIME_DIR", old.c_str(), 1);
 }
 
 }  // namespace

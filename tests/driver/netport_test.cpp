@@ -22,6 +22,7 @@
 #include "sim/register_model.h"
 #include "sim/simulator.h"
 #include "sim/tcprelay.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/ser2net_peer.h"
 
 namespace {
@@ -31,11 +32,8 @@ using km_test::Ser2net;
 using km4410r::sim::RegisterModel;
 using km4410r::sim::Simulator;
 using km4410r::sim::TcpRelay;
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point t) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
+using km_test::Clock;
+using km_test::MsSince;
 
 void Ignore(RetData&) {}
 

@@ -12,7 +12,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -21,23 +20,12 @@
 #include <gtest/gtest.h>
 
 #include "driver/testing.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-RetData gLast{};
-int gDelivered = 0;
-void Record(RetData& rd) {
-  ++gDelivered;
-  gLast = rd;
-}
-
-double Ms(Clock::time_point since) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
 
 constexpr uid_t kNobody = 65534;
 
@@ -55,18 +43,16 @@ int RunUnprivileged(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class PortTest : public ::testing::Test {
+class PortTest : public DriverTest {
  protected:
   void SetUp() override {
-    km_driver::ResetDriverForTests();
-    gLast = RetData{};
-    gDelivered = 0;
+    DriverTest::SetUp();
     const char* runtime = getenv("XDG_RUNTIME_DIR");
     savedRuntime_ = runtime ? runtime : "";
     hadRuntime_ = runtime != nullptr;
   }
   void TearDown() override {
-    km_driver::ResetDriverForTests();
+    DriverTest::TearDown();
     if (hadRuntime_) setenv("XDG_RUNTIME_DIR", savedRuntime_.c_str(), 1);
     else unsetenv("XDG_RUNTIME_DIR");
   }
@@ -103,10 +89,10 @@ TEST_F(PortTest, XonXoffBytesFromTheLineAreDataAndStopNothing) {
     EXPECT_EQ(std::string(gLast.AnswerText), data) << "exchange " << i;
   }
   EXPECT_EQ(peer.frames().size(), 6u);
-  EXPECT_LT(Ms(t0), 3000.0);  // six answers, no write waiting for an XON
+  EXPECT_LT(MsSince(t0), 3000.0);  // six answers, no write waiting for an XON
   const auto t1 = Clock::now();
   EXPECT_NE(ClosePort(), 0);
-  EXPECT_LT(Ms(t1), 500.0);
+  EXPECT_LT(MsSince(t1), 500.0);
 }
 
 TEST_F(PortTest, AStoppedLineEndsTheExchangeAsNoAnswerAndClosesAtOnce) {
@@ -130,7 +116,7 @@ TEST_F(PortTest, AStoppedLineEndsTheExchangeAsNoAnswerAndClosesAtOnce) {
   const std::string text(150, 'T');
   auto t0 = Clock::now();
   ASSERT_EQ(SendCommand(nullptr, Record, 0, 0x2A, text.c_str()), 0);
-  const double took = Ms(t0);
+  const double took = MsSince(t0);
   EXPECT_EQ(gLast.ErrorFlags, kFlagTimeout);
   EXPECT_EQ(gDelivered, 2);
   EXPECT_GE(took, 900.0);
@@ -138,7 +124,7 @@ TEST_F(PortTest, AStoppedLineEndsTheExchangeAsNoAnswerAndClosesAtOnce) {
 
   t0 = Clock::now();
   EXPECT_NE(ClosePort(), 0);
-  EXPECT_LT(Ms(t0), 300.0);
+  EXPECT_LT(MsSince(t0), 300.0);
   tcflow(line, TCOON);
   close(line);
 
@@ -237,10 +223,21 @@ TEST_F(PortTest, TheVirtualPortFolderIsPrivateOrRefused) {
   EXPECT_FALSE(ResolveComPort(2, device, sizeof device));
   unlink(dir.c_str());
 
-  // A usable folder again: COM numbers resolve as before.
+  // A usable folder again: a COM number resolves to its link in the folder,
+  // else to the serial port of that number.
   ASSERT_EQ(CheckVirtualPortFolder(true), kFolderUsable);
+  PtyPeer peer([](const HostFrame& f) { return Script{Step{AnswerTo(f, "")}}; });
+  ASSERT_EQ(symlink(peer.slavePath().c_str(), (dir + "/COM7").c_str()), 0);
+  ASSERT_TRUE(ResolveComPort(7, device, sizeof device));
+  EXPECT_EQ(std::string(device), dir + "/COM7");
   ASSERT_TRUE(ResolveComPort(4, device, sizeof device));
   EXPECT_STREQ(device, "/dev/ttyS3");
+  EXPECT_FALSE(ResolveComPort(0, device, sizeof device));
+  ASSERT_GE(OpenPort(7, 9600), 0) << GetLastPortErrorText();
+  ASSERT_EQ(SendCommand(nullptr, Record, 0, 0x4A, "W"), 0);
+  EXPECT_EQ(gLast.ErrorFlags, 0u);
+  EXPECT_NE(ClosePort(), 0);
+  unlink((dir + "/COM7").c_str());
   rmdir(dir.c_str());
   rmdir(elsewhere.c_str());
   rmdir(base);

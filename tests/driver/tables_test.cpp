@@ -1,13 +1,12 @@
 // The driver's fixed tables, each compared whole with its values written out
 // here: the code-page translation both ways, the customer display table and
-// display sequences, the command names and the flag table. The simulator has
+// the command names and the flag table. The simulator has
 // its own copies of the code pages and of the status bits, written out too;
 // they are held against the driver's here, every entry.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "driver/testing.h"
 #include "sim/codec.h"
 #include "sim/status.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/pty_peer.h"
 
 namespace {
@@ -96,53 +96,19 @@ TEST(CodePageTables, Cp1251TextsInTheSource) {
 
 // ---- Through the link ----------------------------------------------------------
 
-int gDelivered = 0;
-void Count(RetData&) { ++gDelivered; }
-
-// A register on a pty that answers every frame at once with `answer`.
-class LinkTables : public ::testing::Test {
- protected:
-  void SetUp() override {
-    km_driver::ResetDriverForTests();
-    gDelivered = 0;
-    peer_ = std::make_unique<PtyPeer>([this](const HostFrame& f) { return Script{Step{AnswerTo(f, answer_)}}; });
-    ASSERT_GE(OpenPortPath(peer_->slavePath().c_str(), 19200), 0) << GetLastPortErrorText();
-    SetNoTranslation(0);
-  }
-  void TearDown() override {
-    ClosePort();
-    peer_.reset();
-    km_driver::ResetDriverForTests();
-  }
-  // Frames received since the last call, as (command, data) pairs.
-  std::vector<std::pair<int, std::string>> Frames() {
-    std::vector<std::pair<int, std::string>> out;
-    auto all = peer_->frames();
-    for (size_t i = seen_; i < all.size(); ++i) out.emplace_back(all[i].cmd(), all[i].data());
-    seen_ = all.size();
-    return out;
-  }
-  static std::string OnTheLine(const std::string& host) {
-    std::string s;
-    for (unsigned char c : host) s.push_back(static_cast<char>(c < 0x80 ? c : kHostToRegisterUpper[c - 0x80]));
-    return s;
-  }
-
-  std::string answer_;
-  std::unique_ptr<PtyPeer> peer_;
-  size_t seen_ = 0;
-};
+using LinkTables = km_test::DriverTest;
 
 TEST_F(LinkTables, TextsAreTranslatedWithTheTablesBothWays) {
   std::string upper;
   for (int b = 0x80; b <= 0xFF; ++b) upper.push_back(static_cast<char>(b));
-  answer_ = upper;
-  ASSERT_EQ(SendCommand(nullptr, Count, 0, 0x2A, upper.c_str()), 0);
-  ASSERT_EQ(gDelivered, 1);
-  auto frames = Frames();
+  PtyPeer peer([&](const HostFrame& f) { return Script{Step{AnswerTo(f, upper)}}; });
+  ASSERT_GE(OpenPortPath(peer.slavePath().c_str(), 19200), 0) << GetLastPortErrorText();
+  SetNoTranslation(0);
+  ASSERT_EQ(SendCommand(nullptr, km_test::Record, 0, 0x2A, upper.c_str()), 0);
+  ASSERT_EQ(km_test::gDelivered, 1);
+  auto frames = peer.frames();
   ASSERT_EQ(frames.size(), 1u);
-  std::string sent(reinterpret_cast<const char*>(kHostToRegisterUpper), 128);
-  EXPECT_EQ(frames[0].second, sent);
+  EXPECT_EQ(frames[0].data(), std::string(reinterpret_cast<const char*>(kHostToRegisterUpper), 128));
   const RetData& rd = DriverRetData();
   EXPECT_EQ(rd.ErrorFlags, 0u);
   EXPECT_STREQ(rd.SentData, upper.c_str());  // as the caller gave it
@@ -168,28 +134,6 @@ const uint8_t kDisplayUpper[128] = {
 TEST(DisplayTable, EveryUpperByte) {
   for (int i = 0; i < 128; ++i)
     EXPECT_EQ(Hex(km_driver::kDisplayTable[i]), Hex(kDisplayUpper[i])) << "host " << Hex(static_cast<uint8_t>(0x80 + i));
-}
-
-// The display's control sequences, as written for it; on the line they pass
-// the host-to-register table like every data text.
-const std::string kGheGlyph("\x10\x5B\x26\x20\x10\x4B\xD0\x84\x21\x10\x40", 11);
-const std::string kYeGlyph("\x10\x5B\x26\x21\x74\x61\xC8\x45\xC0", 9);
-const std::string kLowerLineStart("\x10\x5B\x48\x10\x54\x10\x58", 7);
-const std::string kUpperLineStart("\x10\x5B\x48\x10\x40\x10\x58", 7);
-const std::string kSwitchIn("\x10\x5B\x25\x10\x41", 5);
-const std::string kSwitchBack("\x10\x5B\x25\x10\x40", 5);
-
-TEST_F(LinkTables, DisplaySequences) {
-  using F = std::vector<std::pair<int, std::string>>;
-  ASSERT_EQ(DisplayLowerLine(nullptr, Count, 0, "\xA5"), 0);  // Ґ
-  EXPECT_EQ(Frames(), (F{{0x64, OnTheLine(kGheGlyph)},
-                         {0x64, OnTheLine(kLowerLineStart)},
-                         {0x64, OnTheLine(kSwitchIn + "\x20" + kSwitchBack)}}));
-  ASSERT_EQ(DisplayUpperLine(nullptr, Count, 0, "\xBA"), 0);  // є
-  EXPECT_EQ(Frames(), (F{{0x64, OnTheLine(kYeGlyph)},
-                         {0x64, OnTheLine(kUpperLineStart)},
-                         {0x64, OnTheLine(kSwitchIn + "\x21" + kSwitchBack)}}));
-  EXPECT_EQ(gDelivered, 6);
 }
 
 // ---- Command names ---------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "driver/text/tracerow.h"
 #include "driver/trace.h"
 #include "driver/testing.h"
+#include "tests/driver/driver_fixture.h"
 #include "tests/driver/pty_peer.h"
 
 using namespace km_test;
@@ -70,13 +71,12 @@ std::string Masked(const km_text::TraceRow& row) {
 
 Script Steps(std::vector<Step> steps) { return steps; }
 
-class TraceTest : public ::testing::Test {
+class TraceTest : public DriverTest {
  protected:
   void SetUp() override {
-    km_driver::ResetDriverForTests();
+    DriverTest::SetUp();
     SetExchangeObserver(Keep, &seen);
   }
-  void TearDown() override { km_driver::ResetDriverForTests(); }
   void Open(PtyPeer& peer) { ASSERT_GE(OpenPortPath(peer.slavePath().c_str(), 115200), 0); }
   int Send(int cmd, const char* data) { return SendCommand(nullptr, Ignore, 0, cmd, data); }
 

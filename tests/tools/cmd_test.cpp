@@ -7,9 +7,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -83,23 +85,6 @@ TEST(CmdTool, ArgumentsAreReadStrictly) {
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << c.args << ": " << r.out;
     EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n') << c.args;
   }
-
-  // The highest COM number passes the check and fails only to open: status 1.
-  EXPECT_EQ(Cmd("--port COM255 0x4A").status, 1);
-
-  // Hex and decimal name the same code on the line; the four speeds are taken.
-  const struct {
-    const char* code;
-    const char* baud;
-  } accepted[] = {{"0x3C", "9600"}, {"60", "115200"}, {"0x3c", "57600"}};
-  for (const auto& c : accepted) {
-    PtyPeer peer([](const HostFrame& f) { return Script{Step{AnswerTo(f, "")}}; });
-    CmdRun r = Cmd("--port " + peer.slavePath() + " --baud " + c.baud + " --no-translate " + c.code);
-    EXPECT_EQ(r.status, 0) << c.code << ": " << r.out;
-    auto frames = peer.frames();
-    ASSERT_EQ(frames.size(), 1u) << c.code;
-    EXPECT_EQ(frames[0].cmd(), 0x3C) << c.code;
-  }
 }
 
 TEST(CmdTool, ListsThePortsOfASysfsTree) {
@@ -126,52 +111,52 @@ TEST(CmdTool, ListsThePortsOfASysfsTree) {
   EXPECT_TRUE(Has(r, "no such folder")) << r.out;
 }
 
-TEST(CmdTool, MissingPortIsALinkErrorWithItsReason) {
-  CmdRun r = Cmd("--port /dev/km4410r-missing 0x4A W");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Has(r, "/dev/km4410r-missing")) << r.out;
-  EXPECT_TRUE(Has(r, "no such device")) << r.out;
+// A register that answers `cmd` with `text` and every other command with
+// `other`, under the status bytes `status`.
+PtyPeer::Responder Answering(int cmd, std::string text, std::string other = "", const uint8_t* status = nullptr) {
+  return [=](const HostFrame& f) { return Script{Step{AnswerTo(f, f.cmd() == cmd ? text : other, status)}}; };
 }
 
-TEST(CmdTool, PrintsTheDecodedAnswer) {
-  PtyPeer peer([](const HostFrame& f) {
-    if (f.cmd() == 0x4A) return Script{Step{AnswerTo(f, "A,B,,C")}};
-    return Script{Step{AnswerTo(f, "")}};
-  });
-  CmdRun r = Cmd("--port " + peer.slavePath() + " --no-translate 74 W");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_TRUE(Has(r, "0x4A Получить состояние регистратора")) << r.out;
-  EXPECT_TRUE(Has(r, "fields      4")) << r.out;
-  EXPECT_TRUE(Has(r, "[3] \"C\"")) << r.out;
-  EXPECT_TRUE(Has(r, "status 0    0x80")) << r.out;
-  auto frames = peer.frames();
-  ASSERT_EQ(frames.size(), 1u);  // no switch probe with --no-translate
-  EXPECT_EQ(frames[0].data(), "W");
-}
-
-TEST(CmdTool, RegisterErrorExitsWith1AndNamesTheError) {
-  const uint8_t paperOut[6] = {0x80, 0x80, 0x81, 0x80, 0x80, 0x80};
-  PtyPeer peer([&](const HostFrame& f) { return Script{Step{AnswerTo(f, "", paperOut)}}; });
-  CmdRun r = Cmd("--port " + peer.slavePath() + " --no-translate 0x2D");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Has(r, "Нет бумаги")) << r.out;
-  EXPECT_TRUE(Has(r, "[x] 0x01 paper ran out")) << r.out;
-}
-
-TEST(CmdTool, SwitchesDecideTheTranslation) {
-  // Switch text with 1011 in the middle: texts pass unchanged; otherwise translated.
-  for (const char* sw : {"00101100", "00000000"}) {
-    PtyPeer peer([&](const HostFrame& f) {
-      if (f.cmd() == 0x5A) return Script{Step{AnswerTo(f, std::string("1.0,a,b,c,") + sw)}};
-      return Script{Step{AnswerTo(f, "\x80")}};
-    });
-    CmdRun r = Cmd("--port " + peer.slavePath() + " 0x2A Я");
-    EXPECT_EQ(r.status, 0) << r.out;
-    auto frames = peer.frames();
-    ASSERT_EQ(frames.size(), 2u);
-    bool plain = std::string(sw) == "00101100";
-    EXPECT_EQ(frames[1].data(), plain ? std::string("\xDF") : std::string("\x9F")) << sw;
-    EXPECT_TRUE(Has(r, plain ? "\"Ђ\"" : "\"А\"")) << r.out;
+TEST(CmdTool, RunsAgainstARegister) {
+  static const uint8_t paperOut[6] = {0x80, 0x80, 0x81, 0x80, 0x80, 0x80};
+  const struct {
+    const char* what;
+    PtyPeer::Responder reply;  // null: no register, the arguments name the port
+    std::string args;          // after "--port <the register's pty>"
+    int status;
+    std::vector<std::string> texts;  // on stdout or stderr
+    std::vector<std::pair<int, std::string>> sent;  // the frames the register got
+  } cases[] = {
+      {"the decoded answer; no switch probe with --no-translate", Answering(0x4A, "A,B,,C"),
+       "--no-translate 74 W", 0,
+       {"0x4A Получить состояние регистратора", "fields      4", "[3] \"C\"", "status 0    0x80"},
+       {{0x4A, "W"}}},
+      {"a register error exits with 1 and names the error", Answering(0, "", "", paperOut), "--no-translate 0x2D",
+       1, {"Нет бумаги", "[x] 0x01 paper ran out"}, {{0x2D, ""}}},
+      // Switch text with 1011 in the middle: texts pass unchanged; otherwise translated.
+      {"switches 00101100", Answering(0x5A, "1.0,a,b,c,00101100", "\x80"), "0x2A Я", 0, {"\"Ђ\""},
+       {{0x5A, "1"}, {0x2A, "\xDF"}}},
+      {"switches 00000000", Answering(0x5A, "1.0,a,b,c,00000000", "\x80"), "0x2A Я", 0, {"\"А\""},
+       {{0x5A, "1"}, {0x2A, "\x9F"}}},
+      // Hex and decimal name the same code on the line; the four speeds are taken.
+      {"0x3C at 9600", Answering(0, ""), "--baud 9600 --no-translate 0x3C", 0, {}, {{0x3C, ""}}},
+      {"60 at 115200", Answering(0, ""), "--baud 115200 --no-translate 60", 0, {}, {{0x3C, ""}}},
+      {"0x3c at 57600", Answering(0, ""), "--baud 57600 --no-translate 0x3c", 0, {}, {{0x3C, ""}}},
+      {"a missing port is a link error with its reason", nullptr, "--port /dev/km4410r-missing 0x4A W", 1,
+       {"/dev/km4410r-missing", "no such device"}, {}},
+      {"the highest COM number passes the check and fails only to open", nullptr, "--port COM255 0x4A", 1, {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<PtyPeer> peer;
+    if (c.reply) peer = std::make_unique<PtyPeer>(c.reply);
+    const CmdRun r = Cmd((peer ? "--port " + peer->slavePath() + " " : "") + c.args);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    for (const std::string& text : c.texts) EXPECT_TRUE(Has(r, text)) << text << " in " << r.out;
+    if (!peer) continue;
+    std::vector<std::pair<int, std::string>> sent;
+    for (const HostFrame& f : peer->frames()) sent.emplace_back(f.cmd(), f.data());
+    EXPECT_EQ(sent, c.sent);
   }
 }
 
