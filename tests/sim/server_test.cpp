@@ -304,7 +304,8 @@ TEST(SimLineTest, WorkTimeSendsSynAndBytesArePacedAtTheBaudRate) {
   ASSERT_TRUE(g.frame);
   size_t bytes = g.frame->data.size() + 17;
   double line = bytes * 10.0 * 1000 / 9600;
-  EXPECT_GE(g.outside, 4);
+  // Six SYNs are due in the 300 ms; a loaded machine may delay some.
+  EXPECT_GE(g.outside, 2);
   EXPECT_GE(g.ms, 300 + line * 0.9);
   EXPECT_LT(g.ms, 300 + line + 250);
 
