@@ -316,10 +316,10 @@ bool OnePass(FakeServices& ui, Through through, int baud, int speedIndex, int wo
     }
   }
 
-  printf("%-8s %-7d %9zu %8zu %7zu %10.1f %10.1f %7.3f %8.1f %9.1f %9.1f %8.2f %8.1f\n",
-         page ? "page" : "station", baud, exchanges,
-         answerBytes, hostBytes, ms, limitMs, ms / limitMs, workTotalMs, inSim, hostGap, worstGap,
-         hostLineMs);
+  const double registerLimitMs = limitMs - workTotalMs + inSim;
+  printf("%-8s %-7d %9zu %8zu %7zu %10.1f %10.1f %7.3f %9.3f %8.1f %9.1f %9.1f %8.2f %8.1f\n",
+         page ? "page" : "station", baud, exchanges, answerBytes, hostBytes, ms, limitMs, ms / limitMs,
+         ms / registerLimitMs, workTotalMs, inSim, hostGap, worstGap, hostLineMs);
   const auto command = [&](size_t k) {
     char name[16] = "(none)";
     if (k < exchanges) snprintf(name, sizeof name, "0x%02X", frames[before + k].cmd);
@@ -487,10 +487,12 @@ int main(int argc, char** argv) {
          "Seen from the simulator: sim ms = frame in to answer out (work, model); host gaps = from the\n"
          "answer's last byte due on the line to the next frame in, and the click before the first frame\n"
          "and after the last answer (pacing slack, pty, driver, the test's log, the window); run ms =\n"
-         "sim ms + the answers' line time + host gaps. Goals: ratio within 1.05 (page), 1.02 (station).\n\n",
+         "sim ms + the answers' line time + host gaps. reg ratio: against the limit with the register's\n"
+         "work as it took it (sim ms for work ms). Goals: ratio within 1.05 (page), 1.02 (station).\n\n",
          workMs, kStationTimerMs);
-  printf("%-8s %-7s %9s %8s %7s %10s %10s %7s %8s %9s %9s %8s %8s\n", "run", "baud", "exchanges", "ans B",
-         "host B", "run ms", "limit ms", "ratio", "work ms", "sim ms", "host gaps", "max gap", "host line");
+  printf("%-8s %-7s %9s %8s %7s %10s %10s %7s %9s %8s %9s %9s %8s %8s\n", "run", "baud", "exchanges", "ans B",
+         "host B", "run ms", "limit ms", "ratio", "reg ratio", "work ms", "sim ms", "host gaps", "max gap",
+         "host line");
   for (const Through through : {Through::Page, Through::Station})
     if (!OnePass(ui, through, 19200, 1, workMs) || !OnePass(ui, through, 115200, 3, workMs)) return 1;
 
