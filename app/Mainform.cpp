@@ -18,6 +18,7 @@
 #include "app/tracewindow.h"
 #include "driver/flags.h"
 #include "driver/portlist.h"
+#include "history/history.h"
 #include "regtest/connection.h"
 #include "regtest/scenario.h"
 
@@ -79,7 +80,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   sheets_ = {AddPage(pages, tab1),  AddPage(pages, tab2),  AddPage(pages, tab3),
              AddPage(pages, tab4),  AddPage(pages, tab5),  AddPage(pages, tab6),
              AddPage(pages, tab7),  AddPage(pages, tab8),  AddPage(pages, tab9),
-             AddPage(pages, tab10), AddPage(pages, tab11), AddPage(pages, tab12)};
+             AddPage(pages, tab10), AddPage(pages, tab11), AddPage(pages, tab12),
+             MakeHistoryPage()};
   // A title bar without buttons: Закрыть is the way to close the window.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   ui.Shape1->setBrushColor(QColor::fromRgb(kRed));
@@ -150,6 +152,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(tab8.ComboBox9, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox9Change);
   tab12.StringGrid2->setSelectCellHandler(
       [this](int col, int row, bool& canSelect) { StringGrid2SelectCell(col, row, canSelect); });
+
+  previousObserver_ = GetExchangeObserver(&previousObserverContext_);
+  SetExchangeObserver(&TForm1::ObserveExchange, this);
 }
 
 void TForm1::ConnectClicks(std::initializer_list<std::pair<QAbstractButton*, void (TForm1::*)()>> table) {
@@ -172,7 +177,22 @@ void TForm1::SendChecked(const std::function<int()>& send) {
   }
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // The trace window hooked itself after this window: it goes first, so
+  // that the chain is taken back in the order it was made.
+  delete traceWindow_;
+  traceWindow_ = nullptr;
+  void* context = nullptr;
+  if (GetExchangeObserver(&context) == &TForm1::ObserveExchange && context == this)
+    SetExchangeObserver(previousObserver_, previousObserverContext_);
+}
+
+void TForm1::ObserveExchange(const ExchangeTrace& trace, void* context) {
+  auto* form = static_cast<TForm1*>(context);
+  if (form->runWriter_) form->runWriter_->Observe(trace);
+  else if (form->journal_) form->journal_->Observe(trace);
+  if (form->previousObserver_) form->previousObserver_(trace, form->previousObserverContext_);
+}
 
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -262,6 +282,8 @@ void TForm1::Button2Click() {
     ErrorCounter = 0;
 
     GetDiagnosticInfo(nullptr, PrinterResults, 0, 1);
+    // The service journal names the register of this answer.
+    JournalConnected(name, baud);
     if (ErrorCounter > 0) {
       ui::showMessage(regtest::InfoErrorText());
       return;
@@ -271,6 +293,7 @@ void TForm1::Button2Click() {
   }
 
   if (ClosePort() == 0) return;
+  JournalDisconnected();
   ui.Shape1->setBrushColor(QColor::fromRgb(kRed));
   ui.Shape1->setAccessibleDescription(QStringLiteral("отключено"));
   ui.Button2->setText(QStringLiteral("Подключить"));

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <utility>
 
 #include "app/uiservices.h"
 #include "driver/printer.h"
+#include "driver/trace.h"
 #include "ui_Mainform.h"
 #include "ui_TabSheet1.h"
 #include "ui_TabSheet10.h"
@@ -27,7 +29,41 @@
 
 class QAbstractButton;
 class QShowEvent;
+class QTableWidget;
+class QTabWidget;
+class HistoryPlot;
 class TraceWindow;
+struct HistoryTable;
+namespace history {
+class RunWriter;
+class ServiceJournal;
+class Store;
+}
+
+// The history the user chose on the history page last time (empty: none chosen).
+QString SavedHistoryWhere();
+
+// The history page (TabSheet13), built in code: where the history is kept
+// and what waits for the shared server, the register chosen, its header,
+// its runs, faults and service journal, and its two plots.
+struct HistoryPageUi {
+  QWidget* TabSheet13 = nullptr;
+  QLabel* LabelHistoryWhere = nullptr;    // the file or server the history is kept in
+  QLineEdit* EditHistoryWhere = nullptr;  // none, an SQLite file or postgresql://...
+  QPushButton* ButtonHistoryWhere = nullptr;
+  QLabel* LabelHistoryQueue = nullptr;    // runs waiting for the shared server, and why
+  QPushButton* ButtonHistorySync = nullptr;
+  QComboBox* ComboBoxHistory = nullptr;   // the registers seen, newest first; a serial may be typed
+  QPushButton* ButtonHistoryShow = nullptr;
+  QPushButton* ButtonHistoryReport = nullptr;
+  QLabel* LabelHistoryHeader = nullptr;
+  QTabWidget* PageControlHistory = nullptr;
+  QTableWidget* TableHistoryRuns = nullptr;
+  QTableWidget* TableHistoryFaults = nullptr;
+  QTableWidget* TableHistoryJournal = nullptr;
+  HistoryPlot* PlotHistoryClock = nullptr;
+  HistoryPlot* PlotHistoryErrors = nullptr;
+};
 
 // The busy mark's codes: which long operation runs (0 none).
 enum BusyCode : int32_t {
@@ -59,7 +95,8 @@ class TForm1 : public QWidget, public ui::Activatable {
   Ui::TabSheet10 tab10;
   Ui::TabSheet11 tab11;
   Ui::TabSheet12 tab12;
-  // The page TabSheetN (1 to 12).
+  HistoryPageUi tab13;
+  // The page TabSheetN (1 to 13).
   QWidget* TabSheet(int n) const { return sheets_.at(static_cast<size_t>(n - 1)); }
 
   static constexpr QRgb kRed = 0xFF0000;    // disconnected
@@ -158,6 +195,12 @@ class TForm1 : public QWidget, public ui::Activatable {
   void Button36Click();
   void Button33Click();
   void Button35Click();
+  // The register's history (TabSheet13).
+  void HistoryPageEnter();
+  void ButtonHistoryWhereClick();
+  void ButtonHistorySyncClick();
+  void ButtonHistoryShowClick();
+  void ButtonHistoryReportClick();
 
   // ---- the test log (RichEdit1) ----
   // Appends one line; the log keeps its newest line in view.
@@ -220,10 +263,32 @@ class TForm1 : public QWidget, public ui::Activatable {
   void SetUpReportsPage();         // TabSheet5
   void SetUpNetworkPages();        // TabSheet9, TabSheet10
   void SetUpClockAndTaxesPage();   // TabSheet11
+  QWidget* MakeHistoryPage();      // TabSheet13
+  // The service journal follows the connection: from the connection's
+  // diagnostic answer to the disconnection (a register test's exchanges go
+  // to the test's history instead).
+  void JournalConnected(const QString& port, int baud);
+  void JournalDisconnected();
+  // The shared server gets what waits; the page says what still does.
+  void SyncHistory(int deadlineMs);
+  void ShowHistoryQueue();
+  void FillHistoryTable(QTableWidget* table, const HistoryTable& rows);
   // The clock edits and the tax grid as the window's first activation sets them.
   void RestoreClockAndTaxesDefaults();
 
-  std::array<QWidget*, 12> sheets_{};
+  std::array<QWidget*, 13> sheets_{};
+  // The window's one place on the driver's exchange observer chain, from its
+  // making to its end: the exchanges go to the running test's history or to
+  // the service journal, then on to the observer set before.
+  static void ObserveExchange(const ExchangeTrace& trace, void* context);
+  ExchangeObserver previousObserver_ = nullptr;
+  void* previousObserverContext_ = nullptr;
+  history::RunWriter* runWriter_ = nullptr;     // the register test's, while it runs
+  std::unique_ptr<history::Store> ownedStore_;  // a history chosen on the page
+  std::unique_ptr<history::ServiceJournal> journal_;
+  QString connectedSerial_;
+  QString connectedPort_;
+  int connectedBaud_ = 0;
   bool shownOnce_ = false;
   bool defaultsRestored_ = false;
   TraceWindow* traceWindow_ = nullptr;

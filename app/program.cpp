@@ -26,6 +26,7 @@ void DestroyWindows() {
 }
 
 KmApplication::KmApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setOrganizationName(QStringLiteral("KM4410R"));  // where the window's settings are kept
   setApplicationName(QStringLiteral("km4410r"));
   setApplicationVersion(QStringLiteral(KM_VERSION));
   UseSystemUiFont();

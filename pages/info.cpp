@@ -20,6 +20,7 @@ void TForm1::PageControl1Change() {
   // The service cash choice of the drawer page starts again at "cash in"
   // whichever page came to the front.
   ResetServiceCashChoice();
+  if (ui.PageControl1->currentWidget() == TabSheet(13)) HistoryPageEnter();
   if (ui.PageControl1->currentWidget() != TabSheet(4)) return;
 
   tab4.Label26->setText(QStringLiteral("Ждите !!!"));

@@ -6,6 +6,7 @@
 #include "app/Mainform.h"
 #include "app/Status.h"
 #include "app/controls.h"
+#include "history/history.h"
 #include "regtest/logfile.h"
 #include "regtest/scenario.h"
 
@@ -14,7 +15,7 @@
 // boxes, the main window's last answer, error counter, stop flag and busy mark.
 class TForm1::TestPageAdapter final : public regtest::Source, public regtest::Output {
  public:
-  explicit TestPageAdapter(TForm1& form) : f_(form) {}
+  TestPageAdapter(TForm1& form, history::RunWriter& history) : f_(form), history_(history) {}
 
   regtest::Inputs Read() override {
     const TForm1::Shared shared = f_.shared();
@@ -57,7 +58,9 @@ class TForm1::TestPageAdapter final : public regtest::Source, public regtest::Ou
     f_.tab1.Button4->setEnabled(true);
     f_.StopFlag = 0;
   }
+  void StepEnded(const regtest::StepInfo& s, int errorsAfter) override { history_.StepEnded(s, errorsAfter); }
   void StepBegun(const regtest::StepInfo& s) override {
+    history_.StepBegun(s);
     f_.tab1.LabelProgress->setText(QStringLiteral("Проход %1 из %2: %3. Ошибок: %4")
                                        .arg(s.pass)
                                        .arg(s.passes)
@@ -66,6 +69,7 @@ class TForm1::TestPageAdapter final : public regtest::Source, public regtest::Ou
   }
   void Ended(regtest::RunEnd end, int errors, int passes) override {
     using regtest::RunEnd;
+    history_.Ended(end, errors);
     f_.BusyMark = kBusyNone;
     switch (end) {
       case RunEnd::Completed:
@@ -100,11 +104,23 @@ class TForm1::TestPageAdapter final : public regtest::Source, public regtest::Ou
     f_.tab1.Button4->setEnabled(false);
   }
   TForm1& f_;
+  history::RunWriter& history_;
 };
 
 void TForm1::Button3Click() {
-  TestPageAdapter page(*this);
+  // The run is kept as it goes; the service journal rests meanwhile.
+  history::RunWriter writer(history::Store::Shared());
+  writer.Start(history::ThisStation(QStringLiteral("km4410r " KM_VERSION), connectedPort_, connectedBaud_),
+               tab1.ComboBox2->currentText().trimmed().toInt(), history::RunKind::Window);
+  struct Running {
+    TForm1& f;
+    ~Running() { f.runWriter_ = nullptr; }
+  } running{*this};
+  runWriter_ = &writer;
+  TestPageAdapter page(*this, writer);
   regtest::Scenario(page, page).Run();
+  runWriter_ = nullptr;
+  SyncHistory(2000);
 }
 
 void TForm1::Button4Click() {
