@@ -2,8 +2,8 @@
 # headers, as "folder/name.h", through links of their own in the build tree:
 # a lower layer that includes a higher one by accident does not compile, and
 # neither does a user of a folder that includes one of its private headers.
-# The layers, lowest first: common, driver, base, regtest, station, app (with
-# pages); sim stands beside them on common alone; tools, tests, bench and fuzz
+# The layers, lowest first: common, driver, base, regtest, history, station,
+# app (with pages); sim stands beside them on common alone; tools, tests, bench and fuzz
 # sit on top. Tests reach a library's internals only through its testing.h.
 #
 #   km_folder_headers(TARGET FOLDER [PRIVATE header ...])

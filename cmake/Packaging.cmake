@@ -78,7 +78,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(KM_DEB_DEPENDS "libc6 (>= 2.34)" "libgcc-s1 (>= 3.0)" "libstdc++6 (>= 11)")
 if(TARGET km4410r)
   list(APPEND KM_DEB_DEPENDS "libqt6core6 (>= 6.4.0)" "libqt6gui6 (>= 6.1.2)"
-       "libqt6widgets6 (>= 6.1.2)" "qt6-qpa-plugins")
+       "libqt6widgets6 (>= 6.1.2)" "qt6-qpa-plugins" "libqt6sql6 (>= 6.4.0)"
+       "libqt6sql6-sqlite" "libqt6sql6-psql")
 endif()
 list(JOIN KM_DEB_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")

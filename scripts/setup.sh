@@ -3,7 +3,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(build-essential cmake ninja-build qt6-base-dev libgtest-dev xvfb xauth imagemagick
-          fonts-dejavu-core locales)
+          fonts-dejavu-core locales libqt6sql6-sqlite libqt6sql6-psql)
 
 source "$ROOT/scripts/packages.sh"
 km_install_packages "${PACKAGES[@]}"

@@ -16,6 +16,11 @@ done
 km_install_packages ser2net
 export KM_REQUIRE_SER2NET=1
 
+# PostgreSQL: the history's shared server is tried on a throwaway cluster of
+# postgresql-15 (tests/history/pg_throwaway.sh) that each test binary starts.
+km_install_packages postgresql-15 postgresql-client-15
+export KM_REQUIRE_POSTGRES=1
+
 km_build build
 ctest --test-dir "$ROOT/build" --output-on-failure -j2
 

@@ -30,6 +30,7 @@ int Main(int argc, char** argv) {
     fputs(HelpText().toUtf8().constData(), stdout);
     return kExitPassed;
   }
+  if (!o.historyShow.isEmpty() || o.historySync || !o.historyInit.isEmpty()) return HistoryCommand(o);
   if (!o.ports.isEmpty()) return RunPorts(o, QCoreApplication::applicationFilePath());
   // Tests and benchmarks shorten the timer check's minute.
   bool ok = false;

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "driver/printer.h"
+#include "history/history.h"
 #include "regtest/scenario.h"
 
 namespace station {
@@ -114,6 +115,23 @@ QString TakeFile(const QString& name, const QString& value, RunOptions* o) {
   return {};
 }
 
+QString TakeHistory(const QString&, const QString& value, RunOptions* o) {
+  history::Location location;
+  QString refusal;
+  if (!history::ParseLocation(value, &location, &refusal)) return QStringLiteral("--history: ") + refusal;
+  o->history = value;
+  return {};
+}
+
+QString TakeServer(const QString& name, const QString& value, RunOptions* o) {
+  history::Location location;
+  QString refusal;
+  if (!history::ParseLocation(value, &location, &refusal) || location.remoteUrl.isEmpty())
+    return QStringLiteral("%1: %2").arg(name, refusal.isEmpty() ? QStringLiteral("postgresql://USER@HOST[:PORT]/DB is needed") : refusal);
+  o->historyInit = value;
+  return {};
+}
+
 struct Flag {
   const char* name;
   bool RunOptions::*field;
@@ -122,6 +140,7 @@ const Flag kFlags[] = {
     {"--help", &RunOptions::help},          {"-h", &RunOptions::help},
     {"--run-test", &RunOptions::runTest},   {"--fiscal", &RunOptions::fiscal},
     {"--log-utf8", &RunOptions::logUtf8},   {"--progress", &RunOptions::progress},
+    {"--json", &RunOptions::json},          {"--history-sync", &RunOptions::historySync},
 };
 
 struct Valued {
@@ -141,6 +160,9 @@ const Valued kValued[] = {
     {"--cashier-password", TakeText<&RunOptions::cashierPassword>},
     {"--programming-password", TakeText<&RunOptions::programmingPassword>},
     {"--reports-password", TakeText<&RunOptions::reportsPassword>},
+    {"--history", TakeHistory},
+    {"--history-show", TakeText<&RunOptions::historyShow>},
+    {"--history-init", TakeServer},
 };
 
 template <typename Row, size_t n>
@@ -153,6 +175,12 @@ const Row* Find(const Row (&rows)[n], const QString& name) {
 // What the options ask for together, once each is read: the refusal, or empty.
 QString CheckTogether(RunOptions* o, bool passesGiven) {
   if (o->help) return {};
+  const int historyCommands = (!o->historyShow.isEmpty()) + o->historySync + (!o->historyInit.isEmpty());
+  if (historyCommands > 1) return QStringLiteral("--history-show, --history-sync and --history-init exclude each other");
+  if (historyCommands == 1 && (o->runTest || !o->ports.isEmpty()))
+    return QStringLiteral("a history command and a test exclude each other");
+  if (o->json && o->historyShow.isEmpty()) return QStringLiteral("--json goes with --history-show");
+  if (historyCommands == 1) return {};
   if (!o->runTest && o->ports.isEmpty()) return QStringLiteral("--run-test or --ports is needed");
   if (!o->port.isEmpty() && !o->ports.isEmpty()) return QStringLiteral("--port and --ports exclude each other");
   if (o->port.isEmpty() && o->ports.isEmpty()) return QStringLiteral("--port is needed");
@@ -213,6 +241,11 @@ QString HelpText() {
       "       km4410r --run-test --port PORT --passes N [options]\n"
       "       km4410r --ports PORT,PORT,... --passes N [options]\n"
       "       km4410r --list-ports [--json] [--sysfs DIR]\n"
+      "       km4410r --history-show SERIAL [--json] [--history WHERE]\n"
+      "                                                 the runs of a register, newest first\n"
+      "       km4410r --history-sync [--history WHERE]  send what waits to the shared server\n"
+      "       km4410r --history-init URL                create or migrate the shared server's\n"
+      "                                                 schema (needs CREATE rights)\n"
       "                                                 the serial ports of this machine\n"
       "                                                 (or of the sysfs tree at DIR)\n"
       "\n"
@@ -241,6 +274,10 @@ QString HelpText() {
       "  --cashier N        the cashier of the receipts, 1 to 13 (default 1)\n"
       "  --cashier-password P, --programming-password P, --reports-password P\n"
       "                     the test passwords (default %4)\n"
+      "  --history WHERE    where the run is kept: none, an SQLite file, or\n"
+      "                     postgresql://USER@HOST[:PORT]/DB (the default file and that\n"
+      "                     server, the password from ~/.pgpass or PGPASSWORD); default\n"
+      "                     KM4410R_HISTORY, else %5\n"
       "\n"
       "With --ports every register's log and record are kept in a run folder made in\n"
       "the current folder, km4410r-run-YYYYMMDD-hhmmss/COM3.log and COM3.json, named\n"
@@ -258,7 +295,8 @@ QString HelpText() {
       .arg(QString::number(kListedComPorts),
            QString::fromUtf8(LineSpeedsText(kPortTextEnglish))
                .replace(QString::number(kDefaultLineSpeed), QStringLiteral("%1 (default)").arg(kDefaultLineSpeed)),
-           QString::fromLatin1(regtest::kDefaultPause), QString::fromLatin1(regtest::kDefaultPassword));
+           QString::fromLatin1(regtest::kDefaultPause), QString::fromLatin1(regtest::kDefaultPassword),
+           QDir::toNativeSeparators(history::DefaultSqlitePath()));
 }
 
 bool Wanted(int argc, char** argv) {

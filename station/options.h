@@ -29,6 +29,12 @@ struct RunOptions {
   QString cashierPassword = QString::fromLatin1(regtest::kDefaultPassword);
   QString programmingPassword = QString::fromLatin1(regtest::kDefaultPassword);
   QString reportsPassword = QString::fromLatin1(regtest::kDefaultPassword);
+  // The history: --history WHERE (empty: KM4410R_HISTORY or the default file).
+  QString history;
+  QString historyShow;   // --history-show SERIAL
+  bool json = false;     // --json, of --history-show
+  bool historySync = false;
+  QString historyInit;   // --history-init URL
 };
 
 // True when the command line asks for the program without its window (its

@@ -18,6 +18,8 @@ bool ParseProgressLine(const QString& line, Progress* progress);
 // The record's keys.
 namespace key {
 inline constexpr char kProgram[] = "program";
+inline constexpr char kRunId[] = "run_id";    // the run's id in the history
+inline constexpr char kStation[] = "station";  // the PC's host name
 inline constexpr char kPort[] = "port";
 inline constexpr char kDevice[] = "device";
 inline constexpr char kSpeed[] = "speed";

@@ -36,62 +36,7 @@ QString Hex(uint32_t v, int digits) {
   return QStringLiteral("0x") + QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper();
 }
 
-// The clock's rate from the two readings of a pass: register seconds against
-// PC seconds between them, in seconds per day, and its resolution with
-// whole-second readings (±1 s over the PC's interval).
-struct ClockRate {
-  bool valid = false;
-  double rate = 0;        // s/day, positive: the register's clock runs fast
-  double resolution = 0;  // ± s/day
-};
-
-ClockRate RateOf(long long registerSeconds, double pcSeconds) {
-  ClockRate r;
-  if (!(pcSeconds > 0)) return r;
-  r.valid = true;
-  r.rate = (static_cast<double>(registerSeconds) - pcSeconds) / pcSeconds * 86400.0;
-  r.resolution = 1.0 / pcSeconds * 86400.0;
-  return r;
-}
-
-// Seconds of a register's clock text "DD-MM-YY HH:MM:SS" on a running count.
-bool RegisterSeconds(const QString& text, long long* secs) {
-  const QStringList parts = text.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-  if (parts.size() != 2) return false;
-  const QDate date = QDate::fromString(parts[0], QStringLiteral("dd-MM-yy"));
-  const QTime time = QTime::fromString(parts[1], QStringLiteral("HH:mm:ss"));
-  if (!date.isValid() || !time.isValid()) return false;
-  *secs = date.toJulianDay() * 86400LL + time.msecsSinceStartOfDay() / 1000;
-  return true;
-}
-
 }  // namespace
-
-const char* StepKindName(regtest::StepKind kind) {
-  using regtest::StepKind;
-  switch (kind) {
-    case StepKind::Status: return "status";
-    case StepKind::SetTime: return "set_time";
-    case StepKind::PrintDiagnostics: return "print_diagnostics";
-    case StepKind::GetDiagnostics: return "get_diagnostics";
-    case StepKind::GetDateTime: return "get_date_time";
-    case StepKind::GetTaxNumber: return "get_tax_number";
-    case StepKind::XReport: return "x_report";
-    case StepKind::NonFiscalReceipt: return "non_fiscal_receipt";
-    case StepKind::DisplayLowerRow: return "display_lower_row";
-    case StepKind::DisplayUpperRow: return "display_upper_row";
-    case StepKind::ZReport: return "z_report";
-    case StepKind::ServiceCashIn: return "service_cash_in";
-    case StepKind::ServiceCashOut: return "service_cash_out";
-    case StepKind::ProgramArticle: return "program_article";
-    case StepKind::FiscalReceipt: return "fiscal_receipt";
-    case StepKind::ReturnReceipt: return "return_receipt";
-    case StepKind::ArticleReport: return "article_report";
-    case StepKind::ZReportClosing: return "z_report_closing";
-    case StepKind::Timer: return "timer";
-  }
-  return "step";
-}
 
 // ---- collecting ---------------------------------------------------------------------
 
@@ -179,12 +124,7 @@ void Recorder::Exchange(const ExchangeTrace& t) {
     identity_[QStringLiteral("tax_number_kind")] = field(1);
   }
   if (t.command == kCmdGetDateTime && step && step->kind == regtest::StepKind::Timer) {
-    Reading r;
-    r.ok = ok;
-    r.text = ok ? fromCp1251(a.AnswerText) : QString();
-    r.parsed = ok && RegisterSeconds(r.text, &r.registerSecs);
-    r.pc = QDateTime::fromMSecsSinceEpoch(t.sentAtMs + t.durationMs);
-    passes_.back().readings.push_back(r);
+    passes_.back().readings.push_back(history::ReadClock(&a, ok, t.sentAtMs + t.durationMs));
   }
 }
 
@@ -222,7 +162,7 @@ QJsonArray Recorder::Steps(const PassRecord& p) const {
   return steps;
 }
 
-QJsonObject Recorder::PassClock(const PassRecord& p, RateSum* sum) {
+QJsonObject Recorder::PassClock(const PassRecord& p, history::RateSum* sum) {
   QJsonObject clock;
   QJsonArray readings;
   for (const Reading& rd : p.readings) {
@@ -233,24 +173,21 @@ QJsonObject Recorder::PassClock(const PassRecord& p, RateSum* sum) {
     readings.append(o);
   }
   clock[K(key::kReadings)] = readings;
-  if (p.readings.size() != 2 || !p.readings[0].parsed || !p.readings[1].parsed) return clock;
-  const double pcSecs = p.readings[0].pc.msecsTo(p.readings[1].pc) / 1000.0;
-  const long long registerSecs = p.readings[1].registerSecs - p.readings[0].registerSecs;
-  const ClockRate rate = RateOf(registerSecs, pcSecs);
-  if (!rate.valid) return clock;
-  clock[K(key::kRegisterSeconds)] = static_cast<double>(registerSecs);
-  clock[K(key::kPcSeconds)] = pcSecs;
-  clock[K(key::kRate)] = rate.rate;
-  clock[K(key::kResolution)] = rate.resolution;
-  sum->rate += rate.rate;
-  sum->resolution += rate.resolution;
-  ++sum->measured;
+  const history::PassRate p2 = history::RateOfPass(p.readings);
+  if (!p2.rate.valid) return clock;
+  clock[K(key::kRegisterSeconds)] = static_cast<double>(p2.registerSecs);
+  clock[K(key::kPcSeconds)] = p2.pcSecs;
+  clock[K(key::kRate)] = p2.rate.rate;
+  clock[K(key::kResolution)] = p2.rate.resolution;
+  sum->Add(p2.rate);
   return clock;
 }
 
 QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
   QJsonObject r;
   r[K(key::kProgram)] = QStringLiteral("km4410r " KM_VERSION);
+  if (!runId_.isEmpty()) r[K(key::kRunId)] = runId_;
+  r[K(key::kStation)] = station_.isEmpty() ? QSysInfo::machineHostName() : station_;
   r[K(key::kPort)] = o_.port;
   r[K(key::kDevice)] = device_;
   r[K(key::kSpeed)] = o_.baud;
@@ -267,7 +204,7 @@ QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
 
   QJsonArray passes;
   int done = 0;
-  RateSum sum;
+  history::RateSum sum;
   for (const PassRecord& p : passes_) {
     QJsonObject pass;
     pass[K(key::kPass)] = p.number;
@@ -281,11 +218,9 @@ QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
   r[K(key::kPassesDone)] = done;
   QJsonObject clock;
   clock[K(key::kPassesMeasured)] = sum.measured;
-  if (sum.measured > 0) {
-    // The mean of the passes' rates; each reading is whole seconds, so each
-    // rate is known to ±1 s over its interval, and so is their mean.
-    clock[K(key::kRate)] = sum.rate / sum.measured;
-    clock[K(key::kResolution)] = sum.resolution / sum.measured;
+  if (const history::ClockRate mean = sum.Mean(); mean.valid) {
+    clock[K(key::kRate)] = mean.rate;
+    clock[K(key::kResolution)] = mean.resolution;
   }
   r[K(key::kClock)] = clock;
   r[K(key::kVerdict)] = verdict;
@@ -419,6 +354,8 @@ void WriteSuite(QXmlStreamWriter& xml, const QJsonObject& r, const QList<Case>& 
   property(QStringLiteral("device"), r.value(K(key::kDevice)).toString());
   property(QStringLiteral("speed"), QString::number(r.value(K(key::kSpeed)).toInt()));
   property(QStringLiteral("verdict"), r.value(K(key::kVerdict)).toString());
+  property(QStringLiteral("run_id"), r.value(K(key::kRunId)).toString());
+  property(QStringLiteral("station"), r.value(K(key::kStation)).toString());
   const QJsonObject identity = r.value(K(key::kRegister)).toObject();
   for (auto it = identity.begin(); it != identity.end(); ++it) property(it.key(), it.value().toString());
   xml.writeEndElement();  // properties

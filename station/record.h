@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "driver/trace.h"
+#include "history/clock.h"
+#include "history/history.h"
 #include "regtest/scenario.h"
 #include "station/options.h"
 
@@ -38,6 +40,11 @@ class Recorder {
   int errors() const { return errors_; }
   void setDevice(const QString& device) { device_ = device; }
   void setEnded() { ended_ = QDateTime::currentDateTime(); }
+  // The run's id in the history and the station that ran it.
+  void setHistory(const QString& runId, const QString& station) {
+    runId_ = runId;
+    station_ = station;
+  }
 
   QJsonObject Json(const QString& verdict, int exitStatus) const;
 
@@ -58,23 +65,12 @@ class Recorder {
     bool ended = false;
     std::vector<CommandRecord> commands;
   };
-  struct Reading {
-    bool ok = false;
-    QString text;                // the register's answer, DD-MM-YY HH:MM:SS
-    long long registerSecs = 0;  // its seconds on a day count
-    bool parsed = false;
-    QDateTime pc;                // the PC's time when the answer had come
-  };
+  using Reading = history::ClockReading;
   struct PassRecord {
     int number = 0;
     bool completed = false;
     std::vector<StepRecord> steps;
     std::vector<Reading> readings;
-  };
-
-  struct RateSum {
-    double rate = 0, resolution = 0;
-    int measured = 0;
   };
 
   static void OnExchange(const ExchangeTrace& t, void* context);
@@ -83,7 +79,7 @@ class Recorder {
   static QJsonArray Commands(const std::vector<CommandRecord>& commands);
   QJsonArray Steps(const PassRecord& pass) const;
   // The pass's clock readings and rate; a rate is added to `sum`.
-  static QJsonObject PassClock(const PassRecord& pass, RateSum* sum);
+  static QJsonObject PassClock(const PassRecord& pass, history::RateSum* sum);
 
   const RunOptions& o_;
   bool attached_ = false;
@@ -100,10 +96,12 @@ class Recorder {
   QDateTime started_ = QDateTime::currentDateTime();
   QDateTime ended_;
   QString device_;
+  QString runId_;
+  QString station_;
 };
 
 // The machine name of a step's kind ("timer", "fiscal_receipt", ...).
-const char* StepKindName(regtest::StepKind kind);
+inline const char* StepKindName(regtest::StepKind kind) { return history::StepKindName(kind); }
 
 // JUnit XML of the records: a test suite per register (named after its
 // port), a test case per step of every pass that ran (classname

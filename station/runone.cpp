@@ -39,7 +39,10 @@ void PrintErr(const QString& text) {
 // window's result handlers count them.
 class Console final : public regtest::Source, public regtest::Output {
  public:
-  Console(const RunOptions& o, Recorder& recorder) : o_(o), recorder_(recorder) { current_ = this; }
+  Console(const RunOptions& o, Recorder& recorder, history::RunWriter& writer)
+      : o_(o), recorder_(recorder), writer_(writer) {
+    current_ = this;
+  }
   ~Console() override { current_ = nullptr; }
 
   regtest::Inputs Read() override {
@@ -107,13 +110,20 @@ class Console final : public regtest::Source, public regtest::Output {
   QDateTime Now() override { return QDateTime::currentDateTime(); }
   void StepBegun(const regtest::StepInfo& s) override {
     recorder_.StepBegun(s);
+    writer_.StepBegun(s);
     if (o_.progress) {
       fprintf(stderr, "%s\n", ProgressLine(s.pass, s.passes, s.errorsBefore, s.title).toUtf8().constData());
       fflush(stderr);
     }
   }
-  void StepEnded(const regtest::StepInfo& s, int errorsAfter) override { recorder_.StepEnded(s, errorsAfter); }
-  void Ended(regtest::RunEnd end, int errors, int) override { recorder_.RunEnded(end, errors); }
+  void StepEnded(const regtest::StepInfo& s, int errorsAfter) override {
+    recorder_.StepEnded(s, errorsAfter);
+    writer_.StepEnded(s, errorsAfter);
+  }
+  void Ended(regtest::RunEnd end, int errors, int) override {
+    recorder_.RunEnded(end, errors);
+    writer_.Ended(end, errors);
+  }
 
   int errorCounter() const { return errorCounter_; }
   const QStringList& lines() const { return lines_; }
@@ -135,6 +145,7 @@ class Console final : public regtest::Source, public regtest::Output {
   static Console* current_;
   const RunOptions& o_;
   Recorder& recorder_;
+  history::RunWriter& writer_;
   RetData last_{};
   int errorCounter_ = 0;
   QStringList lines_;
@@ -237,14 +248,29 @@ int SaveFiles(const RunOptions& o, const Console& console, const Recorder& recor
 
 int RunOne(const RunOptions& o) {
   InstallStopRequest();
+  // The run is kept as it goes; a history that fails is said once and the test goes on.
+  const std::unique_ptr<history::Store> store = OpenHistory(o);
+  history::RunWriter writer(store.get());
+  const history::StationInfo station = history::ThisStation(QStringLiteral("km4410r " KM_VERSION), o.port, o.baud);
+  // A --ports parent asks for progress lines: the child is one of its registers.
+  writer.Start(station, o.passes, o.progress ? history::RunKind::Ports : history::RunKind::RunTest);
   Recorder recorder(o);
+  recorder.setHistory(writer.runId(), station.host);
   recorder.Attach();
-  Console console(o, recorder);
+  writer.Attach();
+  Console console(o, recorder, writer);
   Outcome outcome = kRunFailed;
   if (ConnectAndRun(o, console, recorder, &outcome)) ClosePort();
+  writer.Detach();
   recorder.Detach();
   recorder.setEnded();
-  return SaveFiles(o, console, recorder, outcome);
+  // A run that never reached the scenario ends here.
+  if (!recorder.end())
+    writer.EndedWith(outcome.status == kExitNotReady ? history::kVerdictNotReady : history::kVerdictFailed,
+                     recorder.errors());
+  const int status = SaveFiles(o, console, recorder, outcome);
+  UploadAtEnd(store.get());
+  return status;
 }
 
 }  // namespace station

@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "history/queries.h"
 #include "regtest/logfile.h"
 #include "station/platform.h"
 #include "station/protocol.h"
@@ -118,6 +119,7 @@ QStringList ChildArguments(const RunOptions& o, const Child& c) {
                    QStringLiteral("--progress")};
   if (o.fiscal) a << QStringLiteral("--fiscal");
   a << QStringLiteral("--log") << c.logPath;
+  if (!o.history.isEmpty()) a << QStringLiteral("--history") << o.history;
   if (o.logUtf8) a << QStringLiteral("--log-utf8");
   return a;
 }
@@ -257,6 +259,23 @@ QStringList SummaryRow(const Child& c, const QJsonObject& r, bool hasRecord, int
           clock};
 }
 
+// Each register's verdict before this run, from the history: "passed
+// 2024-03-01 10:15", or "-" for a register seen the first time.
+QStringList LastTimes(const RunOptions& o, const QList<QJsonObject>& records) {
+  QStringList out;
+  const std::unique_ptr<history::Store> store = OpenHistory(o);
+  std::unique_ptr<history::Reader> reader;
+  if (store && store->usable()) reader = std::make_unique<history::Reader>(*store);
+  for (const QJsonObject& r : records) {
+    const QString serial = r.value(K(key::kRegister)).toObject().value(QStringLiteral("serial_number")).toString();
+    std::optional<history::RunRow> before;
+    if (reader && !serial.isEmpty()) before = reader->RunBefore(serial, r.value(K(key::kRunId)).toString());
+    out << (before ? QStringLiteral("%1 %2").arg(before->verdict, HistoryTime(before->startMs, before->utcOffsetMin))
+                   : QStringLiteral("-"));
+  }
+  return out;
+}
+
 QString Padded(const QString& text, int width) { return text + QString(width - text.size(), QLatin1Char(' ')); }
 
 // The rows in columns as wide as their widest cell, the last unpadded.
@@ -289,7 +308,7 @@ int RunPorts(const RunOptions& o, const QString& program) {
   // The summary, from each child's record.
   QList<QStringList> rows = {{QStringLiteral("port"), QStringLiteral("passes"), QStringLiteral("errors"),
                               QStringLiteral("duration"), QStringLiteral("log"), QStringLiteral("verdict"),
-                              QStringLiteral("clock s/day")}};
+                              QStringLiteral("clock s/day"), QStringLiteral("last time")}};
   QList<QJsonObject> records;
   bool allPassed = true;
   for (const Child& c : children) {
@@ -298,6 +317,8 @@ int RunPorts(const RunOptions& o, const QString& program) {
     rows << SummaryRow(c, records.last(), hasRecord, o.passes, &passed);
     allPassed = allPassed && passed;
   }
+  const QStringList last = LastTimes(o, records);
+  for (qsizetype i = 0; i < last.size(); ++i) rows[i + 1] << last[i];
   PrintTable(rows);
   if (!o.junit.isEmpty()) {
     QString reason;

@@ -4,6 +4,9 @@
 #pragma once
 #include <QDateTime>
 #include <QString>
+#include <memory>
+
+#include "history/history.h"
 
 #include "station/options.h"
 
@@ -16,6 +19,16 @@ int Main(int argc, char** argv);
 int RunOne(const RunOptions& options);
 // One child process of `program` per port; the exit status.
 int RunPorts(const RunOptions& options, const QString& program);
+
+// The history a run writes to, as --history or KM4410R_HISTORY say (its
+// problems said on stderr); null when none is kept.
+std::unique_ptr<history::Store> OpenHistory(const RunOptions& options);
+// A short try to send what waits to the shared server; a failure said on stderr.
+void UploadAtEnd(history::Store* store);
+// A time of the history as the PC where it was kept saw it: yyyy-MM-dd HH:mm.
+QString HistoryTime(qint64 ms, int offsetMin);
+// --history-show, --history-sync, --history-init; the exit status.
+int HistoryCommand(const RunOptions& options);
 
 // Makes the folder of a --ports run in `parent`: km4410r-run-YYYYMMDD-hhmmss
 // (with -2, -3 ... when that is taken). Its path, or empty with a reason.
