@@ -9,14 +9,10 @@
 #include <map>
 #include <memory>
 
+#include "history/location_internal.h"
+
 namespace history {
 
-struct ServerAddress {
-  QString user, host, database;
-  int port = 5432;
-};
-// postgresql://USER@HOST[:PORT]/DB; false with the refusal (a password in it above all).
-bool ParseServerUrl(const QString& url, ServerAddress* address, QString* refusal);
 
 class Db {
  public:

@@ -179,6 +179,8 @@ class RunWriter {
 
   const QString& runId() const { return runId_; }
   const Identity& identity() const { return identity_; }
+  // One exchange, from an observer of the caller's own instead of Attach.
+  void Observe(const ExchangeTrace& t) { Exchange(t); }
 
  private:
   struct Step;
@@ -236,6 +238,9 @@ class ServiceJournal {
   // The connected register, when its diagnostic answer came before Attach
   // (a good diagnostic answer seen while attached sets it too).
   void SetRegister(const Identity& identity);
+
+  // One exchange, from an observer of the caller's own instead of Attach.
+  void Observe(const ExchangeTrace& t) { Exchange(t); }
 
   // Whether a command with the data sent changes the register.
   static bool Changes(int code, const QString& sentData);

@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-#include "history/db_internal.h"
+#include "history/location_internal.h"
 #include "history/history.h"
 
 namespace history {
