@@ -86,7 +86,7 @@ void TestPageControl::captionsChangeThePage() {
   QCOMPARE(pages->currentIndex(), 6);
   pages->setCurrentIndex(0);
   QTest::keyClick(pages, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-  QCOMPARE(pages->currentIndex(), 11);
+  QCOMPARE(pages->currentIndex(), pages->count() - 1);
 }
 
 void TestPageControl::rowsFollowTheWidth() {
