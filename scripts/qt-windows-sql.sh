@@ -8,8 +8,9 @@
 #                             --host=x86_64-w64-mingw32 without OpenSSL, GSSAPI,
 #                             LDAP, zlib, readline and ICU: DEPS/lib/libpq.a, one
 #                             static archive with the pgcommon and pgport objects
-#                             it calls; it needs ws2_32, secur32, advapi32 and
-#                             shell32 at link.
+#                             it calls (its pthread functions renamed pq_*:
+#                             winpthreads has them too); it needs ws2_32,
+#                             secur32, advapi32 and shell32 at link.
 # Expects say, fail, SUDO and scripts/packages.sh from the caller.
 KM_MINGW_CC=x86_64-w64-mingw32-gcc-posix
 KM_MINGW_AR=x86_64-w64-mingw32-ar
@@ -93,6 +94,13 @@ km_win_libpq() {
     echo "save"
     echo "end"
   } | "$KM_MINGW_AR" -M || fail "making the static libpq.a"
+  # libpq brings its own few pthread functions (pthread-win32.c, on its own
+  # types); a static program has winpthreads' too: libpq's are renamed.
+  x86_64-w64-mingw32-nm "$build/src/interfaces/libpq/pthread-win32.o" |
+    awk '$2 == "T" && $3 ~ /^pthread_/ { print $3, "pq_" $3 }' >"$build/pthread.syms"
+  [ -s "$build/pthread.syms" ] || fail "no pthread functions found in libpq's pthread-win32.o"
+  x86_64-w64-mingw32-objcopy --redefine-syms="$build/pthread.syms" "$deps/lib/libpq.a" ||
+    fail "renaming libpq's pthread functions"
   x86_64-w64-mingw32-ranlib "$deps/lib/libpq.a"
   cp "$src/src/interfaces/libpq/libpq-fe.h" "$src/src/interfaces/libpq/libpq-events.h" \
     "$src/src/include/postgres_ext.h" "$src/src/include/pg_config_manual.h" \
