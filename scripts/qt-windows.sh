@@ -4,11 +4,14 @@
 #   ${KM_QT_WIN_PREFIX:-~/.cache/km4410r/qt-6.4.2-mingw64}
 # Debian's Qt 6.4.2 gives the host tools (moc, uic, rcc: QT_HOST_PATH=/usr,
 # their CMake files in Debian's multiarch folder).
-# Qt SQL comes with two drivers, both static plugins: SQLite (Debian's
-# sqlite3, built here: Debian's qtbase source has no copy of it) and
-# PostgreSQL (a static libpq from Debian's postgresql-15, without OpenSSL).
-# They are built once into the work folder (scripts/qt-windows-sql.sh) and
-# copied into the prefix, where a program's find_package(Qt6) finds them.
+# With KM_QT_WIN_SQL=1, Qt SQL comes too, with two drivers, both static
+# plugins: SQLite (Debian's sqlite3, built here: Debian's qtbase source has no
+# copy of it) and PostgreSQL (a static libpq from Debian's postgresql-15,
+# without OpenSSL). They are built once into the work folder
+# (scripts/qt-windows-sql.sh) and copied into the prefix, where a program's
+# find_package(Qt6) finds them. Without it the tool's Windows build keeps no
+# history; the SQL build is not yet the default because its whole run under
+# Wine has still to be checked.
 # A later run finds the finished prefix, checks it and returns in seconds.
 # The first build takes about 40 minutes of both cores of a 2-core machine.
 # Prints the prefix as its last line.
@@ -21,19 +24,26 @@ START=$(date +%s)
 say() { echo "--- qt-windows: $* ($(($(date +%s) - START)) s)"; }
 fail() { echo "qt-windows: FAIL: $*" >&2; exit 1; }
 
+SQL="${KM_QT_WIN_SQL:-0}"
+check_sql() {
+  [ "$SQL" != 1 ] || {
+    [ -f "$PREFIX/lib/libQt6Sql.a" ] &&
+    [ -f "$PREFIX/plugins/sqldrivers/libqsqlite.a" ] &&
+    [ -f "$PREFIX/plugins/sqldrivers/libqsqlpsql.a" ] &&
+    [ -f "$PREFIX/lib/libsqlite3.a" ] &&
+    [ -f "$PREFIX/lib/libpq.a" ]
+  }
+}
+
 check_prefix() {
   [ -f "$STAMP" ] &&
   [ -x "$PREFIX/bin/qt-cmake" ] &&
   [ -f "$PREFIX/lib/libQt6Widgets.a" ] &&
   [ -f "$PREFIX/lib/libQt6Gui.a" ] &&
   [ -f "$PREFIX/lib/libQt6Core.a" ] &&
-  [ -f "$PREFIX/lib/libQt6Sql.a" ] &&
   [ -f "$PREFIX/plugins/platforms/libqwindows.a" ] &&
-  [ -f "$PREFIX/plugins/sqldrivers/libqsqlite.a" ] &&
-  [ -f "$PREFIX/plugins/sqldrivers/libqsqlpsql.a" ] &&
-  [ -f "$PREFIX/lib/libsqlite3.a" ] &&
-  [ -f "$PREFIX/lib/libpq.a" ] &&
-  [ -f "$PREFIX/lib/cmake/Qt6/Qt6Config.cmake" ]
+  [ -f "$PREFIX/lib/cmake/Qt6/Qt6Config.cmake" ] &&
+  check_sql
 }
 
 if check_prefix; then
@@ -54,10 +64,21 @@ source "$ROOT/scripts/qt-windows-sql.sh"
 mkdir -p "$WORK"
 SRC="$(km_deb_source qt6-base "$WORK" 'qt6-base-6.4.2*')"
 [ -f "$SRC/CMakeLists.txt" ] || fail "no qt6-base 6.4.2 source in $WORK"
-km_win_sql_find_module "$SRC"
 DEPS="$WORK/sql-deps"
-km_win_sqlite "$DEPS" "$WORK"
-km_win_libpq "$DEPS" "$WORK"
+if [ "$SQL" = 1 ]; then
+  km_win_sql_find_module "$SRC"
+  km_win_sqlite "$DEPS" "$WORK"
+  km_win_libpq "$DEPS" "$WORK"
+  SQL_OPTIONS=(
+    -DFEATURE_sql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=ON -DFEATURE_sql_psql=ON
+    -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_db2=OFF -DFEATURE_sql_oci=OFF
+    -DFEATURE_sql_ibase=OFF
+    -DSQLite3_INCLUDE_DIR="$DEPS/include" -DSQLite3_LIBRARY="$DEPS/lib/libsqlite3.a"
+    -DPostgreSQL_INCLUDE_DIR="$DEPS/include" -DPostgreSQL_LIBRARY="$DEPS/lib/libpq.a"
+  )
+else
+  SQL_OPTIONS=(-DFEATURE_sql=OFF)
+fi
 
 # ---- configure and build ---------------------------------------------------------
 TOOLCHAIN="$WORK/mingw-w64-qt.cmake"
@@ -75,11 +96,7 @@ CONFIGURE=(
   -DBUILD_SHARED_LIBS=OFF
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
   -DINPUT_opengl=desktop
-  -DFEATURE_sql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=ON -DFEATURE_sql_psql=ON
-  -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_db2=OFF -DFEATURE_sql_oci=OFF
-  -DFEATURE_sql_ibase=OFF
-  -DSQLite3_INCLUDE_DIR="$DEPS/include" -DSQLite3_LIBRARY="$DEPS/lib/libsqlite3.a"
-  -DPostgreSQL_INCLUDE_DIR="$DEPS/include" -DPostgreSQL_LIBRARY="$DEPS/lib/libpq.a"
+  "${SQL_OPTIONS[@]}"
   -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_vulkan=OFF
   -DFEATURE_icu=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
   -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF
@@ -103,8 +120,10 @@ rm -rf "$PREFIX"
 cmake --install "$BUILD" >"$WORK/install.log" 2>&1 || fail "install (see $WORK/install.log)"
 # The drivers' libraries beside Qt's: a program's find_package(Qt6) looks
 # for SQLite3 and PostgreSQL again, in the prefix.
-cp -r "$DEPS/include/." "$PREFIX/include/"
-cp "$DEPS/lib/libsqlite3.a" "$DEPS/lib/libpq.a" "$PREFIX/lib/"
+if [ "$SQL" = 1 ]; then
+  cp -r "$DEPS/include/." "$PREFIX/include/"
+  cp "$DEPS/lib/libsqlite3.a" "$DEPS/lib/libpq.a" "$PREFIX/lib/"
+fi
 touch "$STAMP"
 check_prefix || fail "the installed prefix $PREFIX lacks a library or a plugin (windows, sqlite, psql)"
 # The build tree is not needed any more (several GB); the source stays for a rebuild.

@@ -23,7 +23,7 @@ WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 PG_BIN=/usr/lib/postgresql/15/bin
 
 step "Qt for Windows"
-QT_WIN="$(bash "$ROOT/scripts/qt-windows.sh" | tail -n 1)"
+QT_WIN="$(KM_QT_WIN_SQL=1 bash "$ROOT/scripts/qt-windows.sh" | tail -n 1)"
 [ -x "$QT_WIN/bin/qt-cmake" ] || fail "no Qt for Windows at $QT_WIN"
 
 step "cross-building km_sql_check.exe"
