@@ -4,6 +4,14 @@
 #   ${KM_QT_WIN_PREFIX:-~/.cache/km4410r/qt-6.4.2-mingw64}
 # Debian's Qt 6.4.2 gives the host tools (moc, uic, rcc: QT_HOST_PATH=/usr,
 # their CMake files in Debian's multiarch folder).
+# With KM_QT_WIN_SQL=1, Qt SQL comes too, with two drivers, both static
+# plugins: SQLite (Debian's sqlite3, built here: Debian's qtbase source has no
+# copy of it) and PostgreSQL (a static libpq from Debian's postgresql-15,
+# without OpenSSL). They are built once into the work folder
+# (scripts/qt-windows-sql.sh) and copied into the prefix, where a program's
+# find_package(Qt6) finds them. Without it the tool's Windows build keeps no
+# history; the SQL build is not yet the default because its whole run under
+# Wine has still to be checked.
 # A later run finds the finished prefix, checks it and returns in seconds.
 # The first build takes about 40 minutes of both cores of a 2-core machine.
 # Prints the prefix as its last line.
@@ -16,6 +24,17 @@ START=$(date +%s)
 say() { echo "--- qt-windows: $* ($(($(date +%s) - START)) s)"; }
 fail() { echo "qt-windows: FAIL: $*" >&2; exit 1; }
 
+SQL="${KM_QT_WIN_SQL:-0}"
+check_sql() {
+  [ "$SQL" != 1 ] || {
+    [ -f "$PREFIX/lib/libQt6Sql.a" ] &&
+    [ -f "$PREFIX/plugins/sqldrivers/libqsqlite.a" ] &&
+    [ -f "$PREFIX/plugins/sqldrivers/libqsqlpsql.a" ] &&
+    [ -f "$PREFIX/lib/libsqlite3.a" ] &&
+    [ -f "$PREFIX/lib/libpq.a" ]
+  }
+}
+
 check_prefix() {
   [ -f "$STAMP" ] &&
   [ -x "$PREFIX/bin/qt-cmake" ] &&
@@ -23,7 +42,8 @@ check_prefix() {
   [ -f "$PREFIX/lib/libQt6Gui.a" ] &&
   [ -f "$PREFIX/lib/libQt6Core.a" ] &&
   [ -f "$PREFIX/plugins/platforms/libqwindows.a" ] &&
-  [ -f "$PREFIX/lib/cmake/Qt6/Qt6Config.cmake" ]
+  [ -f "$PREFIX/lib/cmake/Qt6/Qt6Config.cmake" ] &&
+  check_sql
 }
 
 if check_prefix; then
@@ -39,23 +59,25 @@ km_install_packages g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools \
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-# ---- the source: Debian's qt6-base --------------------------------------------
+# ---- the sources: Debian's qt6-base, sqlite3 and postgresql-15 ------------------
+source "$ROOT/scripts/qt-windows-sql.sh"
 mkdir -p "$WORK"
-SRC="$(find "$WORK" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' | head -n 1)"
-if [ -z "$SRC" ] || [ ! -f "$SRC/CMakeLists.txt" ]; then
-  if ! apt-get source --print-uris qt6-base >/dev/null 2>&1 ||
-     [ -z "$(apt-get source --print-uris qt6-base 2>/dev/null | grep -m1 "'")" ]; then
-    say "adding deb-src lines derived from this machine's apt sources"
-    km_deb_src_lines | $SUDO tee /etc/apt/sources.list.d/km4410r-deb-src.sources >/dev/null
-    [ -s /etc/apt/sources.list.d/km4410r-deb-src.sources ] ||
-      fail "no Debian archive in this machine's apt sources to derive a deb-src line from"
-    $SUDO apt-get update -qq
-  fi
-  say "fetching Debian's qt6-base source"
-  rm -rf "$WORK"/qt6-base*
-  (cd "$WORK" && apt-get source -qq qt6-base >/dev/null) || fail "apt-get source qt6-base"
-  SRC="$(find "$WORK" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' | head -n 1)"
-  [ -n "$SRC" ] && [ -f "$SRC/CMakeLists.txt" ] || fail "no qt6-base 6.4.2 source in $WORK"
+SRC="$(km_deb_source qt6-base "$WORK" 'qt6-base-6.4.2*')"
+[ -f "$SRC/CMakeLists.txt" ] || fail "no qt6-base 6.4.2 source in $WORK"
+DEPS="$WORK/sql-deps"
+if [ "$SQL" = 1 ]; then
+  km_win_sql_find_module "$SRC"
+  km_win_sqlite "$DEPS" "$WORK"
+  km_win_libpq "$DEPS" "$WORK"
+  SQL_OPTIONS=(
+    -DFEATURE_sql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=ON -DFEATURE_sql_psql=ON
+    -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_db2=OFF -DFEATURE_sql_oci=OFF
+    -DFEATURE_sql_ibase=OFF
+    -DSQLite3_INCLUDE_DIR="$DEPS/include" -DSQLite3_LIBRARY="$DEPS/lib/libsqlite3.a"
+    -DPostgreSQL_INCLUDE_DIR="$DEPS/include" -DPostgreSQL_LIBRARY="$DEPS/lib/libpq.a"
+  )
+else
+  SQL_OPTIONS=(-DFEATURE_sql=OFF)
 fi
 
 # ---- configure and build ---------------------------------------------------------
@@ -65,23 +87,30 @@ TOOLCHAIN="$WORK/mingw-w64-qt.cmake"
 sed '/CMAKE_EXE_LINKER_FLAGS_INIT/d' "$ROOT/cmake/mingw-w64-x86_64.cmake" >"$TOOLCHAIN"
 
 BUILD="$WORK/build"
-if [ ! -f "$BUILD/build.ninja" ]; then
+CONFIGURE=(
+  -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN"
+  -DCMAKE_BUILD_TYPE=Release
+  -DCMAKE_INSTALL_PREFIX="$PREFIX"
+  -DQT_HOST_PATH=/usr
+  -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)/cmake"
+  -DBUILD_SHARED_LIBS=OFF
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
+  -DINPUT_opengl=desktop
+  "${SQL_OPTIONS[@]}"
+  -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_vulkan=OFF
+  -DFEATURE_icu=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
+  -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF
+  -DFEATURE_tabletevent=OFF
+)
+# A build tree left by a run with other options (one without SQL) is
+# configured afresh.
+if [ ! -f "$BUILD/build.ninja" ] ||
+   [ "$(cat "$BUILD/.km4410r-configure" 2>/dev/null)" != "${CONFIGURE[*]}" ]; then
   say "configuring qtbase for x86_64-w64-mingw32"
   rm -rf "$BUILD"
-  cmake -S "$SRC" -B "$BUILD" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-    -DQT_HOST_PATH=/usr \
-    -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)/cmake" \
-    -DBUILD_SHARED_LIBS=OFF \
-    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
-    -DINPUT_opengl=desktop \
-    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_vulkan=OFF \
-    -DFEATURE_icu=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-    -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF \
-    -DFEATURE_tabletevent=OFF \
-    >"$WORK/configure.log" 2>&1 || { tail -n 40 "$WORK/configure.log" >&2; fail "configure (see $WORK/configure.log)"; }
+  cmake -S "$SRC" -B "$BUILD" -G Ninja "${CONFIGURE[@]}" >"$WORK/configure.log" 2>&1 ||
+    { tail -n 40 "$WORK/configure.log" >&2; fail "configure (see $WORK/configure.log)"; }
+  echo "${CONFIGURE[*]}" >"$BUILD/.km4410r-configure"
 fi
 say "building qtbase (about 40 minutes the first time)"
 nice -n 5 cmake --build "$BUILD" -j"$(nproc)" >"$WORK/build.log" 2>&1 ||
@@ -89,8 +118,14 @@ nice -n 5 cmake --build "$BUILD" -j"$(nproc)" >"$WORK/build.log" 2>&1 ||
 say "installing into $PREFIX"
 rm -rf "$PREFIX"
 cmake --install "$BUILD" >"$WORK/install.log" 2>&1 || fail "install (see $WORK/install.log)"
+# The drivers' libraries beside Qt's: a program's find_package(Qt6) looks
+# for SQLite3 and PostgreSQL again, in the prefix.
+if [ "$SQL" = 1 ]; then
+  cp -r "$DEPS/include/." "$PREFIX/include/"
+  cp "$DEPS/lib/libsqlite3.a" "$DEPS/lib/libpq.a" "$PREFIX/lib/"
+fi
 touch "$STAMP"
-check_prefix || fail "the installed prefix $PREFIX lacks a library or the windows platform plugin"
+check_prefix || fail "the installed prefix $PREFIX lacks a library or a plugin (windows, sqlite, psql)"
 # The build tree is not needed any more (several GB); the source stays for a rebuild.
 rm -rf "$BUILD"
 say "Qt for Windows ready"
