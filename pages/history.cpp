@@ -30,9 +30,10 @@ namespace {
 // program's settings.
 constexpr char kWhereKey[] = "history/where";
 
-QTableWidget* MakeTable(const char* name) {
+QTableWidget* MakeTable(const char* name, const QString& spoken) {
   auto* table = new QTableWidget;
   table->setObjectName(QLatin1String(name));
+  table->setAccessibleName(spoken);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->verticalHeader()->setVisible(false);
@@ -105,9 +106,10 @@ QWidget* TForm1::MakeHistoryPage() {
   page->addWidget(h.LabelHistoryHeader);
 
   h.PageControlHistory = Named(new QTabWidget, "PageControlHistory");
-  h.TableHistoryRuns = MakeTable("TableHistoryRuns");
-  h.TableHistoryFaults = MakeTable("TableHistoryFaults");
-  h.TableHistoryJournal = MakeTable("TableHistoryJournal");
+  h.PageControlHistory->setAccessibleName(QStringLiteral("История регистратора"));
+  h.TableHistoryRuns = MakeTable("TableHistoryRuns", QStringLiteral("Прогоны регистратора"));
+  h.TableHistoryFaults = MakeTable("TableHistoryFaults", QStringLiteral("Повторяющиеся сбои"));
+  h.TableHistoryJournal = MakeTable("TableHistoryJournal", QStringLiteral("Журнал обслуживания"));
   auto* plots = new QWidget;
   auto* plotRow = new QHBoxLayout(plots);
   h.PlotHistoryClock = Named(new HistoryPlot, "PlotHistoryClock");
