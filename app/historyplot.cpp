@@ -19,7 +19,10 @@ std::pair<double, double> Range(const PlotData& data) {
     hi = any ? std::max(hi, p.value + bar) : p.value + bar;
     any = true;
   }
-  if (data.columns) lo = std::min(lo, 0.0);
+  if (data.columns) {  // counts: from 0, at least to 1
+    lo = 0;
+    hi = std::max(hi, 1.0);
+  }
   if (hi - lo < 1e-9) {
     lo -= 1;
     hi += 1;
@@ -74,7 +77,9 @@ void PaintPlot(QPainter& painter, const QRectF& area, const PlotData& data) {
     }
     if (data.columns) {
       const double w = std::max(1.0, step * 0.6);
-      painter.fillRect(QRectF(x - w / 2, y(p.value), w, y(0) - y(p.value)), p.value > 0 ? QColor(0xC0, 0x30, 0x30) : ink);
+      // A run without errors is a low green mark, so that it is seen as a run.
+      if (p.value > 0) painter.fillRect(QRectF(x - w / 2, y(p.value), w, y(0) - y(p.value)), QColor(0xC0, 0x30, 0x30));
+      else painter.fillRect(QRectF(x - w / 2, y(0) - 3, w, 3), QColor(0x30, 0xA0, 0x30));
       continue;
     }
     const QPointF at(x, y(p.value));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/Mainform.h"
+#include "history/history.h"
 #include "app/Status.h"
 #include "app/Unit5.h"
 #include "app/program.h"
@@ -83,6 +84,15 @@ bool TestRunAndTrace(const QDir& out, const FakeServices& services, bool* ok) {
   trace->BytesClick();
   settle();
   *ok = save(*trace, out, QStringLiteral("trace-window.png")) && *ok;
+
+  // The history page with the run just kept, its plots in front.
+  Form1->ui.PageControl1->setCurrentWidget(Form1->TabSheet(13));
+  Form1->tab13.PageControlHistory->setCurrentIndex(0);
+  settle();
+  *ok = save(*Form1, out, QStringLiteral("main-TabSheet13-history.png")) && *ok;
+  Form1->tab13.PageControlHistory->setCurrentIndex(3);
+  settle();
+  *ok = save(*Form1, out, QStringLiteral("main-TabSheet13-plots.png")) && *ok;
   return true;
 }
 
@@ -143,10 +153,18 @@ int main(int argc, char** argv) {
   };
   services.installSelf();
 
+  // A history of its own, so that the history page shows the run made here.
+  history::Location where;
+  where.localPath = runtime.filePath(QStringLiteral("history.sqlite"));
+  history::Store store(where);
+  store.Open();
+  history::Store::SetShared(&store);
+
   bool ok = true;
   if (!MainWindow(out, services, &ok) || !TestRunAndTrace(out, services, &ok)) return 1;
   Dialogs(out, services, sim, &ok);
   DestroyWindows();
+  history::Store::SetShared(nullptr);
   sim.stop();
   return ok ? 0 : 1;
 }
