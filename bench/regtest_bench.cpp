@@ -42,6 +42,7 @@
 #include "app/program.h"
 #include "app/uifakes.h"
 #include "driver/testing.h"
+#include "history/history.h"
 #include "common/utf8.h"
 #include "regtest/scenario.h"
 #include "regtest/testing.h"
@@ -59,6 +60,10 @@ constexpr int kTimerWaitMs = 60 * 1000;  // the timer check's wait, once a pass
 constexpr int kStationTimerMs = 1;       // that wait in the run without a screen, which sleeps it
 constexpr size_t kAnswerFrame = 17;      // answer frame bytes around the data text
 constexpr size_t kMaxAnswerText = 212;   // what the answer's LEN can announce
+
+// Where the runs are kept: an SQLite file of the bench's own (the window's
+// shared store and the station's --history), never the user's.
+QString gHistoryFile;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -180,8 +185,9 @@ class Bench {
 
   // The run without a screen of one pass with both phases on COM1, pause 0,
   // its log lines (on stdout) dropped; as run().
-  double runStation(int baud) {
+  double runStation(int baud, bool keep) {
     station::RunOptions o;
+    o.history = keep ? gHistoryFile : QStringLiteral("none");
     o.runTest = true;
     o.port = QStringLiteral("COM1");
     o.baud = baud;
@@ -218,7 +224,8 @@ class Bench {
 
 // Through the page (connected first, the run from Старт) or without a
 // screen (the run from the port's opening).
-enum class Through { Page, Station };
+enum class Through { Page, Station, StationWithoutHistory };
+
 
 bool OnePass(FakeServices& ui, Through through, int baud, int speedIndex, int workMs) {
   sim::Options options;
@@ -237,7 +244,7 @@ bool OnePass(FakeServices& ui, Through through, int baud, int speedIndex, int wo
     std::lock_guard<std::mutex> l(log.mu);
     logBefore = log.lines.size();
   }
-  const double ms = page ? bench.run() : bench.runStation(baud);
+  const double ms = page ? bench.run() : bench.runStation(baud, through == Through::Station);
   if (ms < 0) return false;
 
   const std::vector<sim::JournalEntry> frames = bench.simulator->journal();
@@ -318,7 +325,7 @@ bool OnePass(FakeServices& ui, Through through, int baud, int speedIndex, int wo
 
   const double registerLimitMs = limitMs - workTotalMs + inSim;
   printf("%-8s %-7d %9zu %8zu %7zu %10.1f %10.1f %7.3f %9.3f %8.1f %9.1f %9.1f %8.2f %8.1f\n",
-         page ? "page" : "station", baud, exchanges, answerBytes, hostBytes, ms, limitMs, ms / limitMs,
+         page ? "page" : through == Through::Station ? "station" : "st-none", baud, exchanges, answerBytes, hostBytes, ms, limitMs, ms / limitMs,
          ms / registerLimitMs, workTotalMs, inSim, hostGap, worstGap, hostLineMs);
   const auto command = [&](size_t k) {
     char name[16] = "(none)";
@@ -480,7 +487,8 @@ int main(int argc, char** argv) {
   printf("Register test: one run of one pass with both phases (the run's start included: 2 diagnostics,\n"
          "8 header lines), pause 0, simulator work %d ms a command, report time 0: through the page\n"
          "(Старт on the connected window) and without a screen (station: km4410r --run-test in this\n"
-         "process, from the port's opening: one diagnostic more; its timer wait %d ms, in its limit).\n"
+         "process, from the port's opening: one diagnostic more; its timer wait %d ms, in its limit),\n"
+         "each run kept in an SQLite history of the bench's own; st-none: the station keeping nothing.\n"
          "limit = every answer frame at the line speed (10 bits a byte) + the work per command. The\n"
          "simulator paces only its own answers; the host's frames cross the pty unpaced and are not in\n"
          "the limit (host line ms: what they would add on a real line).\n"
@@ -493,7 +501,16 @@ int main(int argc, char** argv) {
   printf("%-8s %-7s %9s %8s %7s %10s %10s %7s %9s %8s %9s %9s %8s %8s\n", "run", "baud", "exchanges", "ans B",
          "host B", "run ms", "limit ms", "ratio", "reg ratio", "work ms", "sim ms", "host gaps", "max gap",
          "host line");
-  for (const Through through : {Through::Page, Through::Station})
+  gHistoryFile = runtime.filePath(QStringLiteral("history.sqlite"));
+  history::Location where;
+  where.localPath = gHistoryFile;
+  history::Store store(where);
+  if (!store.Open()) {
+    fprintf(stderr, "km_regtest_bench: %s\n", qPrintable(store.problem()));
+    return 1;
+  }
+  history::Store::SetShared(&store);
+  for (const Through through : {Through::Page, Through::Station, Through::StationWithoutHistory})
     if (!OnePass(ui, through, 19200, 1, workMs) || !OnePass(ui, through, 115200, 3, workMs)) return 1;
 
   printf("\nRegister test: %d passes without fiscal receipts and Z reports, pause 0, unpaced simulator\n"
