@@ -46,3 +46,34 @@ void SetExchangeObserver(ExchangeObserver observer, void* context);
 // The observer set now (null: none) and its context, so that a second user
 // of the trace can pass every exchange on to the first and put it back.
 ExchangeObserver GetExchangeObserver(void** context);
+
+// One place on the observer chain, for a user that passes every exchange on
+// to the observer set before it: Attach puts `observer` in front, Forward
+// passes an exchange on to the one before, Detach puts that one back.
+class ExchangeHook {
+ public:
+  ExchangeHook() = default;
+  ExchangeHook(const ExchangeHook&) = delete;
+  ExchangeHook& operator=(const ExchangeHook&) = delete;
+  ~ExchangeHook() { Detach(); }
+
+  void Attach(ExchangeObserver observer, void* context) {
+    if (attached_) return;
+    previous_ = GetExchangeObserver(&previousContext_);
+    SetExchangeObserver(observer, context);
+    attached_ = true;
+  }
+  void Detach() {
+    if (!attached_) return;
+    SetExchangeObserver(previous_, previousContext_);
+    attached_ = false;
+  }
+  void Forward(const ExchangeTrace& trace) const {
+    if (previous_) previous_(trace, previousContext_);
+  }
+
+ private:
+  ExchangeObserver previous_ = nullptr;
+  void* previousContext_ = nullptr;
+  bool attached_ = false;
+};

@@ -192,9 +192,7 @@ class RunWriter {
   Store* store_;
   QString runId_;
   qint64 startMs_ = 0;
-  bool attached_ = false;
-  ExchangeObserver previous_ = nullptr;
-  void* previousContext_ = nullptr;
+  ExchangeHook hook_;  // from Attach to Detach
   Identity identity_;
   bool identityRead_ = false;
   bool taxRead_ = false;
@@ -254,9 +252,7 @@ class ServiceJournal {
   Store* store_;
   StationInfo station_;
   QString serial_;
-  bool attached_ = false;
-  ExchangeObserver previous_ = nullptr;
-  void* previousContext_ = nullptr;
+  ExchangeHook hook_;  // from Attach to Detach
 };
 
 }  // namespace history

@@ -92,18 +92,9 @@ ServiceJournal::ServiceJournal(Store* store, const StationInfo& station)
 
 ServiceJournal::~ServiceJournal() { Detach(); }
 
-void ServiceJournal::Attach() {
-  if (attached_) return;
-  previous_ = GetExchangeObserver(&previousContext_);
-  SetExchangeObserver(&ServiceJournal::OnExchange, this);
-  attached_ = true;
-}
+void ServiceJournal::Attach() { hook_.Attach(&ServiceJournal::OnExchange, this); }
 
-void ServiceJournal::Detach() {
-  if (!attached_) return;
-  SetExchangeObserver(previous_, previousContext_);
-  attached_ = false;
-}
+void ServiceJournal::Detach() { hook_.Detach(); }
 
 void ServiceJournal::SetRegister(const Identity& identity) {
   serial_ = identity.serial;
@@ -113,7 +104,7 @@ void ServiceJournal::SetRegister(const Identity& identity) {
 void ServiceJournal::OnExchange(const ExchangeTrace& t, void* context) {
   ServiceJournal* j = static_cast<ServiceJournal*>(context);
   j->Exchange(t);
-  if (j->previous_) j->previous_(t, j->previousContext_);
+  j->hook_.Forward(t);
 }
 
 void ServiceJournal::Exchange(const ExchangeTrace& t) {

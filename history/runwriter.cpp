@@ -42,23 +42,14 @@ void RunWriter::Start(const StationInfo& station, int passesAsked, RunKind kind)
            QVariant(), QVariant(), QVariant(), QVariant()});
 }
 
-void RunWriter::Attach() {
-  if (attached_) return;
-  previous_ = GetExchangeObserver(&previousContext_);
-  SetExchangeObserver(&RunWriter::OnExchange, this);
-  attached_ = true;
-}
+void RunWriter::Attach() { hook_.Attach(&RunWriter::OnExchange, this); }
 
-void RunWriter::Detach() {
-  if (!attached_) return;
-  SetExchangeObserver(previous_, previousContext_);
-  attached_ = false;
-}
+void RunWriter::Detach() { hook_.Detach(); }
 
 void RunWriter::OnExchange(const ExchangeTrace& t, void* context) {
   RunWriter* w = static_cast<RunWriter*>(context);
   w->Exchange(t);
-  if (w->previous_) w->previous_(t, w->previousContext_);
+  w->hook_.Forward(t);
 }
 
 void RunWriter::Exchange(const ExchangeTrace& t) {

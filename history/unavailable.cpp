@@ -69,22 +69,13 @@ void RunWriter::Start(const StationInfo&, int, RunKind) {
   startMs_ = QDateTime::currentMSecsSinceEpoch();
 }
 
-void RunWriter::Attach() {
-  if (attached_) return;
-  previous_ = GetExchangeObserver(&previousContext_);
-  SetExchangeObserver(&RunWriter::OnExchange, this);
-  attached_ = true;
-}
+void RunWriter::Attach() { hook_.Attach(&RunWriter::OnExchange, this); }
 
-void RunWriter::Detach() {
-  if (!attached_) return;
-  SetExchangeObserver(previous_, previousContext_);
-  attached_ = false;
-}
+void RunWriter::Detach() { hook_.Detach(); }
 
 void RunWriter::OnExchange(const ExchangeTrace& t, void* context) {
   RunWriter* w = static_cast<RunWriter*>(context);
-  if (w->previous_) w->previous_(t, w->previousContext_);
+  w->hook_.Forward(t);
 }
 
 void RunWriter::Exchange(const ExchangeTrace&) {}
@@ -98,18 +89,9 @@ void RunWriter::Finish(const char*, int, int) { ended_ = true; }
 ServiceJournal::ServiceJournal(Store*, const StationInfo& station) : store_(nullptr), station_(station) {}
 ServiceJournal::~ServiceJournal() { Detach(); }
 
-void ServiceJournal::Attach() {
-  if (attached_) return;
-  previous_ = GetExchangeObserver(&previousContext_);
-  SetExchangeObserver(&ServiceJournal::OnExchange, this);
-  attached_ = true;
-}
+void ServiceJournal::Attach() { hook_.Attach(&ServiceJournal::OnExchange, this); }
 
-void ServiceJournal::Detach() {
-  if (!attached_) return;
-  SetExchangeObserver(previous_, previousContext_);
-  attached_ = false;
-}
+void ServiceJournal::Detach() { hook_.Detach(); }
 
 void ServiceJournal::SetRegister(const Identity& identity) { serial_ = identity.serial; }
 bool ServiceJournal::Changes(int, const QString&) { return false; }
@@ -117,7 +99,7 @@ QString ServiceJournal::Redacted(int, const QString& sentData) { return sentData
 
 void ServiceJournal::OnExchange(const ExchangeTrace& t, void* context) {
   ServiceJournal* j = static_cast<ServiceJournal*>(context);
-  if (j->previous_) j->previous_(t, j->previousContext_);
+  j->hook_.Forward(t);
 }
 
 void ServiceJournal::Exchange(const ExchangeTrace&) {}

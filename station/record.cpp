@@ -40,23 +40,14 @@ QString Hex(uint32_t v, int digits) {
 
 // ---- collecting ---------------------------------------------------------------------
 
-void Recorder::Attach() {
-  if (attached_) return;
-  previous_ = GetExchangeObserver(&previousContext_);
-  SetExchangeObserver(&Recorder::OnExchange, this);
-  attached_ = true;
-}
+void Recorder::Attach() { hook_.Attach(&Recorder::OnExchange, this); }
 
-void Recorder::Detach() {
-  if (!attached_) return;
-  SetExchangeObserver(previous_, previousContext_);
-  attached_ = false;
-}
+void Recorder::Detach() { hook_.Detach(); }
 
 void Recorder::OnExchange(const ExchangeTrace& t, void* context) {
   Recorder* r = static_cast<Recorder*>(context);
   r->Exchange(t);
-  if (r->previous_) r->previous_(t, r->previousContext_);
+  r->hook_.Forward(t);
 }
 
 Recorder::StepRecord* Recorder::OpenStep() {

@@ -82,9 +82,7 @@ class Recorder {
   static QJsonObject PassClock(const PassRecord& pass, history::RateSum* sum);
 
   const RunOptions& o_;
-  bool attached_ = false;
-  ExchangeObserver previous_ = nullptr;
-  void* previousContext_ = nullptr;
+  ExchangeHook hook_;  // from Attach to Detach
   QJsonObject identity_;
   bool identityDiagnostic_ = false;
   bool identityTax_ = false;
