@@ -152,9 +152,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(tab8.ComboBox9, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox9Change);
   tab12.StringGrid2->setSelectCellHandler(
       [this](int col, int row, bool& canSelect) { StringGrid2SelectCell(col, row, canSelect); });
-
-  previousObserver_ = GetExchangeObserver(&previousObserverContext_);
-  SetExchangeObserver(&TForm1::ObserveExchange, this);
+  WatchExchanges();
 }
 
 void TForm1::ConnectClicks(std::initializer_list<std::pair<QAbstractButton*, void (TForm1::*)()>> table) {

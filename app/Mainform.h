@@ -280,6 +280,7 @@ class TForm1 : public QWidget, public ui::Activatable {
   // The window's one place on the driver's exchange observer chain, from its
   // making to its end: the exchanges go to the running test's history or to
   // the service journal, then on to the observer set before.
+  void WatchExchanges();  // from the constructor
   static void ObserveExchange(const ExchangeTrace& trace, void* context);
   ExchangeObserver previousObserver_ = nullptr;
   void* previousObserverContext_ = nullptr;
