@@ -268,9 +268,8 @@ void TForm1::ShowHistoryQueue() {
   }
   const history::Store::Waiting waiting = store->Queue();
   QString text = QStringLiteral("Ждут отправки на %1: прогонов %2, записей журнала %3")
-                     .arg(store->location().remoteUrl)
-                     .arg(waiting.runs)
-                     .arg(waiting.events);
+                     .arg(store->location().remoteUrl, QString::number(waiting.runs),
+                          QString::number(waiting.events));
   if (!waiting.lastFailure.isEmpty()) text += QStringLiteral(" (%1)").arg(waiting.lastFailure);
   label->setText(text);
 }

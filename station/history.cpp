@@ -75,18 +75,15 @@ int Show(history::Reader& reader, const QString& serial, bool json) {
     fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
     return kExitPassed;
   }
+  // One arg() for all: a "%5" in a register's text stays as it is.
   Say(stdout, QStringLiteral("register %1, fiscal number %2, tax number %3, firmware %4; %5 visit(s) at %6")
-                  .arg(h.serial, h.fiscalNumber, h.taxNumber, h.firmware)
-                  .arg(h.visits)
-                  .arg(h.stations.join(QStringLiteral(", "))));
+                  .arg(h.serial, h.fiscalNumber, h.taxNumber, h.firmware, QString::number(h.visits),
+                       h.stations.join(QStringLiteral(", "))));
   for (const history::RunRow& r : runs)
     Say(stdout, QStringLiteral("%1  %2  %3  %4%5  %6/%7  errors %8  %9  clock %10")
                     .arg(HistoryTime(r.startMs, r.utcOffsetMin), r.station, r.port, r.firmware,
-                         r.firmwareChanged ? QStringLiteral(" (new)") : QString())
-                    .arg(r.passesDone)
-                    .arg(r.passesAsked)
-                    .arg(r.errors)
-                    .arg(r.verdict, Clock(r)));
+                         r.firmwareChanged ? QStringLiteral(" (new)") : QString(), QString::number(r.passesDone),
+                         QString::number(r.passesAsked), QString::number(r.errors), r.verdict, Clock(r)));
   return kExitPassed;
 }
 

@@ -59,7 +59,7 @@ std::unique_ptr<sim::Simulator> Register(int com, const std::string& serial) {
 
 TEST(HistoryStation, EightRegistersAtOnceInOneFile) {
   // The serial numbers as the registers send them (CP1251), one hostile.
-  const std::string hostile = "O'B\"; DROP TABLE runs;--\xFF";
+  const std::string hostile = "O'B\"; DROP TABLE runs;--%2\xFF";
   std::vector<std::unique_ptr<sim::Simulator>> registers;
   QStringList ports;
   for (int com = 1; com <= 8; ++com) {
@@ -117,6 +117,22 @@ TEST(HistoryStation, EightRegistersAtOnceInOneFile) {
   ASSERT_EQ(runs.size(), 3);
   EXPECT_EQ(runs[0].toObject().value(QStringLiteral("id")).toString(), r.value(QStringLiteral("run_id")).toString());
   EXPECT_EQ(runs[0].toObject().value(QStringLiteral("kind")).toString(), QStringLiteral("run-test"));
+
+  // The same as lines of text, the serial as it stands; and its report.
+  Result text = Program({QStringLiteral("--history-show"), serial, QStringLiteral("--history"), file}, dir.path());
+  ASSERT_EQ(text.status, 0) << text.err.toStdString();
+  const QStringList lines = text.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4);
+  EXPECT_TRUE(lines[0].startsWith(QStringLiteral("register ") + serial + QStringLiteral(", fiscal number ")))
+      << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].contains(QStringLiteral("  COM8  "))) << lines[1].toStdString();
+  const QString report = dir.filePath(QStringLiteral("report.html"));
+  Result made = Program({QStringLiteral("--history-report"), serial, report, QStringLiteral("--history"), file},
+                        dir.path());
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  QFile html(report);
+  ASSERT_TRUE(html.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(QString::fromUtf8(html.readAll()).contains(serial.toHtmlEscaped()));
 }
 
 int main(int argc, char** argv) {
