@@ -102,6 +102,9 @@ QWidget* TForm1::MakeHistoryPage() {
 
   h.LabelHistoryHeader = Named(new QLabel, "LabelHistoryHeader");
   h.LabelHistoryHeader->setWordWrap(true);
+  // The register's texts as they stand, never read as markup.
+  for (QLabel* label : {h.LabelHistoryWhere, h.LabelHistoryQueue, h.LabelHistoryHeader})
+    label->setTextFormat(Qt::PlainText);
   h.LabelHistoryHeader->setTextInteractionFlags(Qt::TextSelectableByMouse);
   page->addWidget(h.LabelHistoryHeader);
 

@@ -55,8 +55,8 @@ struct HistorySession {
 }  // namespace
 
 void TestHistory::runsAndServiceVisitsAreKeptAndShown() {
-  // Quotes and an SQL statement in the serial: kept and shown as they are.
-  const std::string serial = "VT'0\"1; DROP TABLE runs;--";
+  // Quotes, an SQL statement, markup and a placeholder in the serial: kept and shown as they are.
+  const std::string serial = "VT'0\"1; DROP TABLE runs;--<b>%2";
   HistorySession h(serial);
   const QString expected = QString::fromUtf8(serial.c_str());
   QVERIFY(h.s.connect());
@@ -81,6 +81,7 @@ void TestHistory::runsAndServiceVisitsAreKeptAndShown() {
   QCOMPARE(h.page().ComboBoxHistory->currentText(), expected);
   QVERIFY2(h.page().LabelHistoryHeader->text().contains(QStringLiteral("Заводской номер: ") + expected),
            qPrintable(h.page().LabelHistoryHeader->text()));
+  QCOMPARE(h.page().LabelHistoryHeader->textFormat(), Qt::PlainText);
   QCOMPARE(h.page().TableHistoryRuns->rowCount(), 1);
   QCOMPARE(h.page().TableHistoryJournal->rowCount(), static_cast<int>(journal.size()));
   QVERIFY(h.page().PlotHistoryErrors->accessibleDescription().contains(QStringLiteral("прогонов 1")));
