@@ -208,7 +208,7 @@ if [ "${KM_WINE_APP:-1}" != 0 ]; then
   APP_EXE="$APP_BUILD/app/km4410r.exe"
   SHOT_EXE="$APP_BUILD/tools/km4410r-windowshot.exe"
   # Nothing beside them but what every Windows 10 has (the API sets included).
-  only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|gdi32.dll|shell32.dll|ole32.dll|oleaut32.dll|comdlg32.dll|imm32.dll|winmm.dll|ws2_32.dll|uxtheme.dll|dwmapi.dll|version.dll|netapi32.dll|userenv.dll|shlwapi.dll|uuid.dll|mpr.dll|setupapi.dll|wtsapi32.dll|opengl32.dll|d3d9.dll|authz.dll|comctl32.dll|dxgi.dll|d3d11.dll|shcore.dll|api-ms-win-core-*.dll' \
+  only_system_dlls 'kernel32.dll|msvcrt.dll|advapi32.dll|user32.dll|gdi32.dll|shell32.dll|ole32.dll|oleaut32.dll|comdlg32.dll|imm32.dll|winmm.dll|ws2_32.dll|uxtheme.dll|dwmapi.dll|version.dll|netapi32.dll|userenv.dll|shlwapi.dll|uuid.dll|mpr.dll|setupapi.dll|secur32.dll|wtsapi32.dll|opengl32.dll|d3d9.dll|authz.dll|comctl32.dll|dxgi.dll|d3d11.dll|shcore.dll|api-ms-win-core-*.dll' \
     "$APP_EXE" "$SHOT_EXE"
 
   step "the log's safe save in its Windows form"
