@@ -260,13 +260,26 @@ if [ "${KM_WINE_APP:-1}" != 0 ]; then
   set -e
   stop_sim
   [ "$rc" -eq 0 ] || fail "km4410r.exe --run-test: status $rc: $(cat "$WORK/win-err.txt")"
-  # The same run of the Linux program.
+  if [ "${KM_QT_WIN_SQL:-0}" = 1 ]; then
+    # A Qt for Windows with Qt SQL: the run is in the history at %LOCALAPPDATA%\KM4410R,
+    # and the program reads it back.
+    km_install_packages sqlite3
+    HIST="$(find "$WINEPREFIX/drive_c/users" -path '*/KM4410R/history.sqlite' | head -n 1)"
+    [ -n "$HIST" ] || fail "km4410r.exe --run-test kept no history under %LOCALAPPDATA%\\KM4410R"
+    SERIAL="$(sqlite3 "$HIST" "select serial from runs where kind = 'run-test' and verdict = 'passed'")"
+    [ -n "$SERIAL" ] || fail "the history of km4410r.exe has no passed run: $(sqlite3 "$HIST" 'select * from runs')"
+    wine 60 "$DEST/bin/km4410r.exe" --history-show "$SERIAL" >"$WORK/win-show.txt" 2>&1 ||
+      fail "km4410r.exe --history-show: $(cat "$WORK/win-show.txt")"
+    grep -q "register $SERIAL" "$WORK/win-show.txt" || fail "km4410r.exe --history-show: $(cat "$WORK/win-show.txt")"
+    step "the run kept in $(basename "$HIST") and shown again by km4410r.exe --history-show"
+  fi
+  # The same run of the Linux program (its run kept in no history of the user's).
   PORT_LINUX="$WORK/com-linux"
   "$SIM" --link "$PORT_LINUX" --work-ms 1 >"$WORK/sim-linux.log" 2>&1 &
   LSIM=$!
   for _ in $(seq 100); do [ -e "$PORT_LINUX" ] && break; sleep 0.05; done
   set +e
-  timeout 300 "$BUILD/app/km4410r" --run-test --port "$PORT_LINUX" --passes 1 --fiscal --pause-ms 0 \
+  KM4410R_HISTORY=none timeout 300 "$BUILD/app/km4410r" --run-test --port "$PORT_LINUX" --passes 1 --fiscal --pause-ms 0 \
     --log "$WORK/linux.log" >/dev/null 2>"$WORK/linux-err.txt"; rc=$?
   set -e
   kill "$LSIM"; wait "$LSIM" 2>/dev/null || true
