@@ -10,8 +10,8 @@
 # without OpenSSL). They are built once into the work folder
 # (scripts/qt-windows-sql.sh) and copied into the prefix, where a program's
 # find_package(Qt6) finds them. Without it the tool's Windows build keeps no
-# history; the SQL build is not yet the default because its whole run under
-# Wine has still to be checked.
+# history; the SQL build is not yet the default (a cached Qt without it
+# stays in use until it is).
 # A later run finds the finished prefix, checks it and returns in seconds.
 # The first build takes about 40 minutes of both cores of a 2-core machine.
 # Prints the prefix as its last line.
