@@ -17,8 +17,3 @@ int ItemIndex(const QComboBox* box) {
 QString BadPassesText() {
   return QStringLiteral("Некорректное количество проходов теста \n   исправьте!!!");
 }
-
-QString AnswerField(const RetData& answer, int i) {
-  if (i < 0 || i >= answer.FieldCount || i >= kMaxFields) return QString();
-  return fromCp1251(answer.Fields[i]);
-}

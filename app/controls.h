@@ -12,9 +12,7 @@ int ItemIndex(const QComboBox* box);
 // The loop tests' message for a number of passes (or a pause) they cannot take.
 QString BadPassesText();
 
-// Field i of an answer as text; an empty text for a field the answer did not
-// carry.
-QString AnswerField(const RetData& answer, int i);
 
 // StrToInt and NotAnInteger, which the pages use with these.
+#include "base/cp1251text.h"
 #include "base/numbers.h"

@@ -16,3 +16,8 @@ QString fromCp1251(const char* text) {
   const std::string utf8 = km_text::Cp1251ToUtf8(text);
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
+
+QString AnswerField(const RetData& answer, int i) {
+  if (i < 0 || i >= answer.FieldCount || i >= kMaxFields) return QString();
+  return fromCp1251(answer.Fields[i]);
+}

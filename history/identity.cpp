@@ -8,14 +8,6 @@
 
 namespace history {
 
-namespace {
-
-QString Text(const RetData& a, int i) {
-  return i < a.FieldCount && a.Fields[i] ? fromCp1251(a.Fields[i]) : QString();
-}
-
-}  // namespace
-
 const char* StepKindName(regtest::StepKind kind) {
   using regtest::StepKind;
   switch (kind) {
@@ -78,10 +70,10 @@ StationInfo ThisStation(const QString& toolVersion, const QString& port, int spe
 bool ReadDiagnosticIdentity(const RetData& a, Identity* identity) {
   if (FirstError(a.ErrorFlags) != nullptr) return false;
   Identity id;
-  id.firmware = Text(a, 0);
-  id.firmwareDate = Text(a, 1);
-  id.serial = Text(a, 6);
-  id.fiscalNumber = Text(a, 7);
+  id.firmware = AnswerField(a, 0);
+  id.firmwareDate = AnswerField(a, 1);
+  id.serial = AnswerField(a, 6);
+  id.fiscalNumber = AnswerField(a, 7);
   if (id.serial.isEmpty()) return false;
   *identity = id;
   return true;

@@ -19,9 +19,6 @@ qint64 SteadyMs() {
 
 qint64 NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
-QString Text(const RetData& a, int i) {
-  return i < a.FieldCount && a.Fields[i] ? fromCp1251(a.Fields[i]) : QString();
-}
 
 }  // namespace
 
@@ -77,7 +74,7 @@ void RunWriter::Exchange(const ExchangeTrace& t) {
   }
   if (t.command == kCmdGetTaxNumber && !taxRead_) {
     taxRead_ = true;
-    identity_.taxNumber = Text(*a, 0);
+    identity_.taxNumber = AnswerField(*a, 0);
     if (store_ && identityRead_) store_->impl()->SeeRegister({identity_.serial, {}, identity_.taxNumber, {}, {}}, NowMs());
   }
   if (t.command == kCmdGetDateTime && stepOpen_ && stepKind_ == regtest::StepKind::Timer)

@@ -94,9 +94,7 @@ void Recorder::Exchange(const ExchangeTrace& t) {
   if (!t.answer) return;
   const RetData& a = *t.answer;
   const bool ok = FirstError(a.ErrorFlags) == nullptr;
-  const auto field = [&a](int i) {
-    return i < a.FieldCount && a.Fields[i] ? fromCp1251(a.Fields[i]) : QString();
-  };
+  const auto field = [&a](int i) { return AnswerField(a, i); };
   // The identity comes from the answers the connection and the test ask
   // for anyway: the first diagnostic answer and the tax number step.
   if (t.command == kCmdDiagnosticInfo && ok && !identityDiagnostic_) {
