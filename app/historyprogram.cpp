@@ -52,18 +52,11 @@ int HistoryReportCommand(int argc, char** argv) {
     return 1;
   }
   // The shared server when there is one, else this PC's file.
-  std::unique_ptr<history::Store> store;
-  std::unique_ptr<history::Reader> reader;
-  if (!location.remoteUrl.isEmpty()) reader = std::make_unique<history::Reader>(location.remoteUrl);
-  if (!reader || !reader->ok()) {
-    if (reader) std::fprintf(stderr, "km4410r: %s; this PC's history is used\n", reader->error().toUtf8().constData());
-    store = std::make_unique<history::Store>(location);
-    if (!store->Open()) {
-      std::fprintf(stderr, "km4410r: %s\n", store->problem().toUtf8().constData());
-      return 1;
-    }
-    reader = std::make_unique<history::Reader>(*store);
-  }
+  history::Store store(location);
+  store.Open();  // a file that cannot be read says so through the reader
+  QString fallback;
+  const std::unique_ptr<history::Reader> reader = history::OpenReader(store, &fallback);
+  if (!fallback.isEmpty()) std::fprintf(stderr, "km4410r: %s; this PC's history is used\n", fallback.toUtf8().constData());
   const HistoryView view = LoadHistoryView(*reader, serial);
   QString error = view.error;
   if (error.isEmpty() && !view.found) error = QStringLiteral("register %1 is not in the history").arg(serial);

@@ -90,6 +90,16 @@ Reader::Reader(const QString& serverUrl) : d_(std::make_unique<ReaderImpl>()) {
 
 Reader::~Reader() = default;
 
+std::unique_ptr<Reader> OpenReader(Store& store, QString* fallback) {
+  fallback->clear();
+  if (!store.location().remoteUrl.isEmpty()) {
+    auto server = std::make_unique<Reader>(store.location().remoteUrl);
+    if (server->ok()) return server;
+    *fallback = server->error();
+  }
+  return std::make_unique<Reader>(store);
+}
+
 bool Reader::ok() const { return d_->db != nullptr && d_->error.isEmpty(); }
 QString Reader::error() const { return d_->error; }
 

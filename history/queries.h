@@ -90,4 +90,9 @@ class Reader {
   std::unique_ptr<ReaderImpl> d_;
 };
 
+// The shared server's history when the store names one and it answers, else
+// the store's own file; `fallback` then says why the server was not read
+// (empty when it was, or when there is none).
+std::unique_ptr<Reader> OpenReader(Store& store, QString* fallback);
+
 }  // namespace history

@@ -107,6 +107,11 @@ void ServiceJournal::Exchange(const ExchangeTrace&) {}
 Reader::Reader(Store&) : d_(std::make_unique<ReaderImpl>()) {}
 Reader::Reader(const QString&) : d_(std::make_unique<ReaderImpl>()) {}
 Reader::~Reader() = default;
+
+std::unique_ptr<Reader> OpenReader(Store& store, QString* fallback) {
+  fallback->clear();
+  return std::make_unique<Reader>(store);
+}
 bool Reader::ok() const { return false; }
 QString Reader::error() const { return Unavailable(); }
 QList<RegisterSeen> Reader::Registers(int) { return {}; }

@@ -135,13 +135,10 @@ int HistoryCommand(const RunOptions& o) {
     return r.ok ? kExitPassed : kExitFailed;
   }
   // The shared server shows every station's runs; the local file when it is away.
-  if (!store->location().remoteUrl.isEmpty()) {
-    history::Reader server(store->location().remoteUrl);
-    if (server.ok()) return Show(server, o.historyShow, o.json);
-    Say(stderr, server.error() + QStringLiteral("; the runs of this PC follow"));
-  }
-  history::Reader local(*store);
-  return Show(local, o.historyShow, o.json);
+  QString fallback;
+  const std::unique_ptr<history::Reader> reader = history::OpenReader(*store, &fallback);
+  if (!fallback.isEmpty()) Say(stderr, fallback + QStringLiteral("; the runs of this PC follow"));
+  return Show(*reader, o.historyShow, o.json);
 }
 
 }  // namespace station
