@@ -22,6 +22,15 @@ MessagePoster gPoster = nullptr;
 PortError gLastError = PortError::kNone;
 char gLastDevice[256] = "";
 
+// The link of the open port: its drops and returns since it was opened.
+LinkStatus gLinkStatus;
+// What the exchange under way did with the link, for its trace.
+struct LinkChange {
+  bool returned = false;
+  bool dropped = false;
+  PortError error = PortError::kNone;
+};
+
 // The exchange trace: what one exchange received, kept only while an
 // observer is set.
 ExchangeObserver gObserver = nullptr;
@@ -257,6 +266,7 @@ void SetSilenceWaitForTests(int emptyReads) {
 void ResetDriverForTests() {
   if (gLink.handle >= 0) port::Close(gLink.handle);
   gLink = LinkState{};
+  gLinkStatus = LinkStatus{};
   gPoster = nullptr;
   gObserver = nullptr;
   gObserverContext = nullptr;
@@ -299,6 +309,8 @@ int OpenDevice(const char* path, int baud) {
   }
   int handle = port::Open(path, baud, &gLastError);
   if (handle < 0) return -1;
+  gLinkStatus = LinkStatus{};
+  gLinkStatus.up = true;
   // The receive code stays in memory while the port is open, so that no
   // page fault holds up a byte (where the system offers that).
   port::LockInMemory(reinterpret_cast<const void*>(&ReceiveByte), 8192);
@@ -343,7 +355,14 @@ int ClosePort() {
   if (gLink.handle >= 0) port::Purge(gLink.handle);
   bool ok = port::Close(gLink.handle);
   gLink.handle = -1;
+  gLinkStatus.up = false;
   return ok ? 1 : 0;
+}
+
+LinkStatus GetLinkStatus() {
+  LinkStatus s = gLinkStatus;
+  s.up = gLink.handle >= 0 && !port::IsLost(gLink.handle);
+  return s;
 }
 
 PortError GetLastPortError() { return gLastError; }
@@ -387,7 +406,7 @@ int64_t WallClockMs() {
 }
 
 void ReportExchange(int64_t sentAtMs, uint8_t seq, bool written, const uint8_t* frame,
-                    int length) {
+                    int length, const LinkChange& link) {
   ExchangeTrace t{};
   t.sentAtMs = sentAtMs;
   t.durationMs = static_cast<int>(NowMs() - gTrace.startMs);
@@ -406,6 +425,9 @@ void ReportExchange(int64_t sentAtMs, uint8_t seq, bool written, const uint8_t* 
               : (flags & kFlagChecksum) ? kTraceChecksum
                                         : kTraceAnswer;
   t.answer = &DriverRetData();
+  t.linkReturned = link.returned;
+  t.linkDropped = link.dropped;
+  t.linkError = link.error;
   gObserver(t, gObserverContext);
 }
 
@@ -417,10 +439,11 @@ namespace {
 
 // Receives until the answer to this request is complete, or until the first
 // empty read after any other completion, or 5 s of silence. An answer that
-// keeps coming past the exchange limit ends as no answer.
-void ReceiveAnswer(uint8_t seq, uint8_t cmd, bool stalled) {
+// keeps coming past the exchange limit ends as no answer; with `nothing`
+// (the line stalled, the link down) nothing is waited for.
+void ReceiveAnswer(uint8_t seq, uint8_t cmd, bool nothing) {
   const int64_t start = NowMs();
-  gLink.emptyReads = stalled ? gMaxEmptyReads : 0;
+  gLink.emptyReads = nothing ? gMaxEmptyReads : 0;
   while (gLink.emptyReads < gMaxEmptyReads) {
     while (ReceiveByte() == 1) {
       if (AnswerToThisRequest(seq, cmd)) return;
@@ -432,6 +455,33 @@ void ReceiveAnswer(uint8_t seq, uint8_t cmd, bool stalled) {
     if (gLink.ready) return;
     gLink.emptyReads++;
   }
+}
+
+// Opens a lost port again before an exchange.
+LinkChange ReviveLink() {
+  LinkChange change;
+  if (!port::IsLost(gLink.handle)) return change;
+  change.error = port::Reopen(gLink.handle);
+  if (change.error == PortError::kNone) {
+    change.returned = true;
+    gLinkStatus.returns++;
+  } else {
+    gLastError = change.error;
+    gLinkStatus.error = change.error;
+  }
+  return change;
+}
+
+// After an exchange: whether it found the link gone (a link that was
+// already down before it does not go again).
+LinkChange NoteDrop(LinkChange change) {
+  const bool downBefore = !change.returned && change.error != PortError::kNone;
+  if (downBefore || !port::IsLost(gLink.handle)) return change;
+  change.dropped = true;
+  change.error = gLastError;
+  gLinkStatus.drops++;
+  gLinkStatus.error = gLastError;
+  return change;
 }
 
 }  // namespace
@@ -479,18 +529,23 @@ int SendCommand(WindowHandle window, ResultHandler handler, int param, int comma
   // exchange like a silent register once the deadline of the drain or of the
   // write has passed. A device that went away fails the write and then
   // every read at once, and that too ends as no answer.
-  PortError failure = PortError::kNone;
-  bool sent = port::Drain(gLink.handle, &failure);
-  port::Purge(gLink.handle);
+  // A link found gone by an earlier exchange is opened again first; while it
+  // cannot be, nothing goes out and every read fails at once.
+  const LinkChange link = ReviveLink();
+  const bool linkUp = link.error == PortError::kNone;
+  PortError failure = link.error;
+  bool sent = linkUp && port::Drain(gLink.handle, &failure);
+  if (linkUp) port::Purge(gLink.handle);
   if (sent) sent = port::Write(gLink.handle, frame, length, &failure);
   const bool stalled = !sent && failure == PortError::kLineStalled;
   if (!sent) gLastError = failure;
 
-  ReceiveAnswer(seq, cmd, stalled);
+  ReceiveAnswer(seq, cmd, stalled || !linkUp);
   FinishAnswer();
+  const LinkChange change = NoteDrop(link);
   gLink.ready = 1;
   gTracing = false;
-  if (observer && gObserver) ReportExchange(sentAtMs, seq, sent, frame, length);
+  if (observer && gObserver) ReportExchange(sentAtMs, seq, sent, frame, length, change);
 
   if (gLink.handler && reinterpret_cast<uintptr_t>(gLink.handler) > 0xFFFF) {
     gLink.handler(rd);

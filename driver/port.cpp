@@ -2,6 +2,8 @@
 // the read-ahead and the deadlines.
 #include "driver/port.h"
 
+#include <string.h>
+
 #include "driver/netport.h"
 #include "driver/testing.h"
 
@@ -24,6 +26,22 @@ Port* Lookup(int handle) {
   return &gPorts[handle];
 }
 
+// An open port whose link is up.
+Port* LookupLive(int handle) {
+  Port* p = Lookup(handle);
+  return p && !p->lost ? p : nullptr;
+}
+
+// A read or a write failed: unless the line only stalled, the link is gone,
+// and the device is closed now rather than used again.
+void Judge(Port& p, PortError error) {
+  if (error == PortError::kNone || error == PortError::kLineStalled) return;
+  p.backend->close(p);
+  p.lost = true;
+  p.lostError = error;
+  p.aheadPos = p.aheadLength = 0;
+}
+
 }  // namespace
 
 int Open(const char* device, int baud, PortError* error) {
@@ -37,11 +55,17 @@ int Open(const char* device, int baud, PortError* error) {
     *error = PortError::kTooManyPorts;
     return -1;
   }
+  const size_t length = strlen(device);
+  if (length >= sizeof Port::device) {
+    *error = PortError::kNoDevice;
+    return -1;
+  }
   const int64_t deadline = MonotonicMs() + gOpenDeadlineMs;
   Port& p = gPorts[slot];
   p = Port{};
   p.slot = slot;
   p.baud = baud;
+  memcpy(p.device, device, length + 1);
   const Backend* backend = net::HasNetworkScheme(device) ? &kNetworkBackend : &kSerialBackend;
   *error = backend->open(p, device, deadline);
   if (*error != PortError::kNone) {
@@ -55,20 +79,34 @@ int Open(const char* device, int baud, PortError* error) {
 bool Close(int handle) {
   Port* p = Lookup(handle);
   if (!p) return false;
-  const bool closed = p->backend->close(*p);
+  const bool closed = p->lost || p->backend->close(*p);
   *p = Port{};
   return closed;
 }
 
-void Purge(int handle) {
+bool IsLost(int handle) {
+  const Port* p = Lookup(handle);
+  return p && p->lost;
+}
+
+PortError Reopen(int handle) {
   Port* p = Lookup(handle);
+  if (!p) return PortError::kDeviceGone;
+  if (!p->lost) return PortError::kNone;
+  const PortError error = p->backend->open(*p, p->device, MonotonicMs() + gOpenDeadlineMs);
+  if (error == PortError::kNone) p->lost = false;
+  return error;
+}
+
+void Purge(int handle) {
+  Port* p = LookupLive(handle);
   if (!p) return;
   p->aheadPos = p->aheadLength = 0;
   p->backend->purge(*p);
 }
 
 bool Drain(int handle, PortError* error) {
-  Port* p = Lookup(handle);
+  Port* p = LookupLive(handle);
   if (!p) return true;
   // Watched rather than waited for: a system's own drain would wait for ever
   // on a stopped line.
@@ -91,8 +129,13 @@ bool Write(int handle, const uint8_t* data, int length, PortError* error) {
     *error = PortError::kDeviceGone;
     return false;
   }
+  if (p->lost) {
+    *error = p->lostError;
+    return false;
+  }
   if (length <= 0) return true;
   *error = p->backend->write(*p, data, length, MonotonicMs() + LineDeadlineMs(length, p->baud));
+  Judge(*p, *error);
   return *error == PortError::kNone;
 }
 
@@ -102,8 +145,13 @@ int ReadByte(int handle, uint8_t* byte, PortError* error) {
     *error = PortError::kDeviceGone;
     return -1;
   }
+  if (p->lost) {
+    *error = p->lostError;
+    return -1;
+  }
   if (p->aheadPos == p->aheadLength) {
     const int n = p->backend->read(*p, p->ahead, static_cast<int>(sizeof p->ahead), kReadWaitMs, error);
+    if (n < 0) Judge(*p, *error);
     if (n <= 0) return n;
     p->aheadPos = 0;
     p->aheadLength = n;

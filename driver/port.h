@@ -48,6 +48,19 @@ bool Write(int handle, const uint8_t* data, int length, PortError* error);
 // the wait; -1: the port failed (*error set), e.g. the device went away.
 int ReadByte(int handle, uint8_t* byte, PortError* error);
 
+// A link that comes back. A read or a write that fails for any reason but a
+// stalled line means the link is gone (a closed or reset connection, a
+// serial device that went away): the layer closes the device at once and
+// keeps the slot, its name and its speed. Until Reopen succeeds, a write or
+// a read fails at once with what the failing call said, and a purge or a
+// drain does nothing.
+bool IsLost(int handle);
+// Opens a lost port's device again by the name and speed it was opened with
+// (the lock taken again; for RFC 2217 the speed and 8N1 set again), within
+// the open deadline. kNone once it is open again (or was never lost), else
+// why it could not be opened (the port stays lost).
+PortError Reopen(int handle);
+
 // ---- the platform ---------------------------------------------------------
 // A monotonic clock in milliseconds, for the deadlines.
 int64_t MonotonicMs();
@@ -87,6 +100,13 @@ struct Port {
   const Backend* backend = nullptr;  // null: a free slot
   int slot = 0;
   int baud = 0;
+  // The link is gone: the device is closed until Reopen (see IsLost), and
+  // what the failing read or write said.
+  bool lost = false;
+  PortError lostError = PortError::kNone;
+  // The name the device was opened by, for Reopen (a longer name is not
+  // opened at all).
+  char device[1024] = {};
   // Bytes taken from the device and not yet handed out.
   uint8_t ahead[1024];
   int aheadPos = 0;

@@ -211,6 +211,23 @@ bool ResolveComPort(int port, char* out, unsigned size);
 // The folder check of the last COM lookup (kFolderUsable when none failed).
 int GetLastPortFolderCheck();
 
+// ---- A link that comes back ---------------------------------------------
+
+// An exchange that finds the link gone (the connection closed or reset, the
+// serial device gone: unplugged, or its other end closed) fails as it would
+// anyway, and the port's device is closed then. The next exchange first opens
+// the same port again, by the same name and at the same speed, within the
+// open deadline; if that fails, it fails at once too and leaves the next try
+// to the exchange after it. An exchange is never repeated: the register may
+// have carried out the one in flight. ClosePort ends the port for good.
+struct LinkStatus {
+  bool up = false;  // a port is open and its link is not known to be gone
+  int drops = 0;    // times the link went since the port was opened
+  int returns = 0;  // times it was opened again
+  PortError error = PortError::kNone;  // why it went last, or why opening it again failed last
+};
+LinkStatus GetLinkStatus();
+
 // ---- Command functions -------------------------------------------------
 // Each takes the window handle, result handler and param of SendCommand first.
 

@@ -98,14 +98,14 @@ PortError WriteSerial(Port& p, const uint8_t* data, int length, int64_t deadline
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return SystemPortError(errno);
+    if (n < 0 && errno != EAGAIN) return ExchangePortError(errno);
     // The line takes no more for now (output stopped, buffer full): wait for
     // room, but not beyond the deadline.
     const int64_t left = deadline - MonotonicMs();
     if (left <= 0) return PortError::kLineStalled;
     struct pollfd out = {Fd(p), POLLOUT, 0};
     const int r = ::poll(&out, 1, static_cast<int>(left < 50 ? left : 50));
-    if (r < 0 && errno != EINTR) return SystemPortError(errno);
+    if (r < 0 && errno != EINTR) return ExchangePortError(errno);
     if (r > 0) Pause(1);  // room announced but the write may still find none: no busy loop
   }
   return PortError::kNone;
@@ -125,12 +125,12 @@ int ReadSerial(Port& p, uint8_t* buffer, int size, int waitMs, PortError* error)
     } while (n < 0 && errno == EINTR);
     if (n > 0) return static_cast<int>(n);
     // Readable yet nothing to read: the other side is gone.
-    *error = n == 0 ? PortError::kDeviceGone : SystemPortError(errno);
+    *error = n == 0 ? PortError::kDeviceGone : ExchangePortError(errno);
     return -1;
   }
   // A failed poll, or POLLHUP / POLLERR / POLLNVAL without data: the device
   // went away.
-  *error = r < 0 ? SystemPortError(errno) : PortError::kDeviceGone;
+  *error = r < 0 ? ExchangePortError(errno) : PortError::kDeviceGone;
   return -1;
 }
 
@@ -152,6 +152,12 @@ void Pause(int ms) {
 void LockInMemory(const void*, unsigned) {
   // The receive code is not locked here: a page fault costs far less than
   // the 100 ms a read may wait.
+}
+
+// EIO, ENXIO and ENODEV are what a pulled USB adapter or a closed pty
+// gives; on a port already open every error but a timeout means the same.
+PortError ExchangePortError(int64_t code) {
+  return code == ETIMEDOUT ? PortError::kLineStalled : PortError::kDeviceGone;
 }
 
 PortError SystemPortError(int64_t code) {

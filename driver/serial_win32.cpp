@@ -29,12 +29,12 @@ SerialState& State(Port& p) { return p.BackendState<SerialState>(); }
 // Queue sizes asked of the port driver.
 constexpr DWORD kQueueBytes = 1024;
 
-// Takes the error of a failed call and clears the port's error state so that
-// the next call can succeed.
+// Takes the error of a failed read or write and clears the port's error
+// state so that the next call can succeed.
 PortError Failed(HANDLE h, DWORD error) {
   DWORD lineErrors = 0;
   ClearCommError(h, &lineErrors, nullptr);
-  return SystemPortError(error);
+  return ExchangePortError(error);
 }
 
 // Windows itself refuses a second open of a COM port, but not every system
@@ -176,6 +176,14 @@ int64_t MonotonicMs() {
   QueryPerformanceCounter(&now);
   return static_cast<int64_t>(now.QuadPart / frequency.QuadPart * 1000 +
                               now.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
+}
+
+// A USB adapter pulled out fails the calls on its open handle with
+// ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_DEVICE_NOT_CONNECTED,
+// ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED or ERROR_INVALID_HANDLE, by
+// driver: on a port already open none of them means anything but that.
+PortError ExchangePortError(int64_t code) {
+  return code == ERROR_SEM_TIMEOUT || code == WAIT_TIMEOUT ? PortError::kLineStalled : PortError::kDeviceGone;
 }
 
 PortError SystemPortError(int64_t code) {

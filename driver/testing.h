@@ -65,6 +65,9 @@ bool Close(int handle);
 // A system error (errno on POSIX, GetLastError or a Winsock code on Windows)
 // as a port error; the one place each platform words its errors.
 PortError SystemPortError(int64_t code);
+// A system error of a read or a write on an open serial port: the device
+// went away (kDeviceGone), whatever the code, unless the line only stalled.
+PortError ExchangePortError(int64_t code);
 }  // namespace port
 
 }  // namespace km_driver

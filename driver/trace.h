@@ -37,6 +37,13 @@ struct ExchangeTrace {
   int receivedTotal;         // bytes read in all
   TraceVerdict verdict;
   const RetData* answer;     // the decoded record, as the handler gets it
+  // The link (see GetLinkStatus): the port was opened again before this
+  // exchange, this exchange found the link gone, and the reason of either
+  // (or why opening it again failed, when neither happened and the link is
+  // down: then nothing went out).
+  bool linkReturned;
+  bool linkDropped;
+  PortError linkError;
 };
 
 using ExchangeObserver = void (*)(const ExchangeTrace& trace, void* context);

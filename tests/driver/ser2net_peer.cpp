@@ -45,8 +45,10 @@ int FreePort() {
 bool Ser2net::Installed() { return access(kSer2net, X_OK) == 0; }
 
 bool Ser2net::start(const std::string& device) {
-  rfc2217_ = FreePort();
-  raw_ = FreePort();
+  if (rfc2217_ == 0) {  // a start after a stop keeps the ports
+    rfc2217_ = FreePort();
+    raw_ = FreePort();
+  }
   const char* tmp = getenv("TMPDIR");
   config_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/km_ser2net_" + std::to_string(getpid()) + ".yaml";
   std::ofstream(config_) << "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217_

@@ -16,7 +16,8 @@ class Ser2net {
  public:
   static bool Installed();
   ~Ser2net();
-  // Starts it and waits (3 s at most) until both ports listen.
+  // Starts it and waits (3 s at most) until both ports listen; started again
+  // after stop(), on the same ports.
   bool start(const std::string& device);
   void stop();
   std::string rfc2217() const;  // rfc2217://127.0.0.1:PORT
