@@ -383,6 +383,10 @@ TEST(PortErrors, PosixErrorsAsPortErrors) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(km_driver::port::SystemPortError(c.code), c.error) << c.code << ": " << strerror(c.code);
+  // On a port already open: the device went away, unless the line stalled.
+  for (int code : {EIO, ENXIO, ENODEV, EBADF, EACCES})
+    EXPECT_EQ(km_driver::port::ExchangePortError(code), E::kDeviceGone) << strerror(code);
+  EXPECT_EQ(km_driver::port::ExchangePortError(ETIMEDOUT), E::kLineStalled);
 }
 
 // ---- the switch rule ----------------------------------------------------------

@@ -107,6 +107,16 @@ void SystemErrorsAsPortErrors() {
     const PortError error = km_driver::port::SystemPortError(c.code);
     CHECK(error == c.error, "code %ld is \"%s\"", c.code, PortErrorText(error, kPortTextEnglish));
   }
+  // On a port already open, what a pulled USB adapter gives: the device went
+  // away (access denied among them), unless the line stalled.
+  for (long code : {ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_DEVICE_NOT_CONNECTED, ERROR_GEN_FAILURE,
+                    ERROR_OPERATION_ABORTED, ERROR_INVALID_HANDLE}) {
+    const PortError error = km_driver::port::ExchangePortError(code);
+    CHECK(error == PortError::kDeviceGone, "code %ld on an open port is \"%s\"", code,
+          PortErrorText(error, kPortTextEnglish));
+  }
+  CHECK(km_driver::port::ExchangePortError(ERROR_SEM_TIMEOUT) == PortError::kLineStalled,
+        "a timeout on an open port is no stalled line");
 }
 
 int Hold(int com, int seconds) {
