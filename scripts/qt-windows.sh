@@ -4,14 +4,13 @@
 #   ${KM_QT_WIN_PREFIX:-~/.cache/km4410r/qt-6.4.2-mingw64}
 # Debian's Qt 6.4.2 gives the host tools (moc, uic, rcc: QT_HOST_PATH=/usr,
 # their CMake files in Debian's multiarch folder).
-# With KM_QT_WIN_SQL=1, Qt SQL comes too, with two drivers, both static
-# plugins: SQLite (Debian's sqlite3, built here: Debian's qtbase source has no
-# copy of it) and PostgreSQL (a static libpq from Debian's postgresql-15,
-# without OpenSSL). They are built once into the work folder
-# (scripts/qt-windows-sql.sh) and copied into the prefix, where a program's
-# find_package(Qt6) finds them. Without it the tool's Windows build keeps no
-# history; the SQL build is not yet the default (a cached Qt without it
-# stays in use until it is).
+# Qt SQL comes too, with two drivers, both static plugins: SQLite (Debian's
+# sqlite3, built here: Debian's qtbase source has no copy of it) and
+# PostgreSQL (a static libpq from Debian's postgresql-15, without OpenSSL).
+# They are built once into the work folder (scripts/qt-windows-sql.sh) and
+# copied into the prefix, where a program's find_package(Qt6) finds them. A
+# cached Qt without them is built afresh. KM_QT_WIN_SQL=0 leaves Qt SQL out
+# (a Windows build that keeps no history).
 # A later run finds the finished prefix, checks it and returns in seconds.
 # The first build takes about 40 minutes of both cores of a 2-core machine.
 # Prints the prefix as its last line.
@@ -24,7 +23,7 @@ START=$(date +%s)
 say() { echo "--- qt-windows: $* ($(($(date +%s) - START)) s)"; }
 fail() { echo "qt-windows: FAIL: $*" >&2; exit 1; }
 
-SQL="${KM_QT_WIN_SQL:-0}"
+SQL="${KM_QT_WIN_SQL:-1}"
 check_sql() {
   [ "$SQL" != 1 ] || {
     [ -f "$PREFIX/lib/libQt6Sql.a" ] &&

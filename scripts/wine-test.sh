@@ -68,7 +68,9 @@ PORT_LINK="$WORK/com1"   # what COM1 stands for; each simulator links its pty he
 SIM_PID=""
 XVFB_PID=""
 SER2NET_PID=""
+PG_DIR=""
 cleanup() {
+  [ -n "$PG_DIR" ] && bash "$ROOT/tests/history/pg_throwaway.sh" kill "$PG_DIR" >/dev/null 2>&1 && rm -rf "$PG_DIR"
   [ -n "$SER2NET_PID" ] && kill "$SER2NET_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
@@ -260,10 +262,10 @@ if [ "${KM_WINE_APP:-1}" != 0 ]; then
   set -e
   stop_sim
   [ "$rc" -eq 0 ] || fail "km4410r.exe --run-test: status $rc: $(cat "$WORK/win-err.txt")"
-  if [ "${KM_QT_WIN_SQL:-0}" = 1 ]; then
+  if [ "${KM_QT_WIN_SQL:-1}" = 1 ]; then
     # A Qt for Windows with Qt SQL: the run is in the history at %LOCALAPPDATA%\KM4410R,
     # and the program reads it back.
-    km_install_packages sqlite3
+    km_install_packages sqlite3 postgresql-15 postgresql-client-15 poppler-utils
     HIST="$(find "$WINEPREFIX/drive_c/users" -path '*/KM4410R/history.sqlite' | head -n 1)"
     [ -n "$HIST" ] || fail "km4410r.exe --run-test kept no history under %LOCALAPPDATA%\\KM4410R"
     SERIAL="$(sqlite3 "$HIST" "select serial from runs where kind = 'run-test' and verdict = 'passed'")"
@@ -272,6 +274,41 @@ if [ "${KM_WINE_APP:-1}" != 0 ]; then
       fail "km4410r.exe --history-show: $(cat "$WORK/win-show.txt")"
     grep -q "register $SERIAL" "$WORK/win-show.txt" || fail "km4410r.exe --history-show: $(cat "$WORK/win-show.txt")"
     step "the run kept in $(basename "$HIST") and shown again by km4410r.exe --history-show"
+
+    # A line's shared server: a throwaway PostgreSQL 15 on loopback. The program
+    # creates its schema, keeps a run there (through this PC's file first), reads
+    # it back from the server and makes the register's report as a PDF.
+    PG_DIR="$(mktemp -d /tmp/km-wine-pg.XXXXXX)"
+    PG_PORT="$(bash "$ROOT/tests/history/pg_throwaway.sh" start "$PG_DIR")" ||
+      fail "no throwaway PostgreSQL 15 cluster started"
+    PG_URL="postgresql://postgres@127.0.0.1:$PG_PORT/postgres"
+    wine 60 "$DEST/bin/km4410r.exe" --history-init "$PG_URL" >"$WORK/win-init.txt" 2>&1 ||
+      fail "km4410r.exe --history-init $PG_URL: $(cat "$WORK/win-init.txt")"
+    start_sim "$SIM" --link "$PORT_LINK" --work-ms 1
+    set +e
+    wine 300 "$DEST/bin/km4410r.exe" --run-test --port COM1 --passes 1 --pause-ms 0 --history "$PG_URL" \
+      --log "Z:${WORK//\//\\}\\win-pg.log" >"$WORK/win-pg-out.txt" 2>"$WORK/win-pg-err.txt"; rc=$?
+    set -e
+    stop_sim
+    [ "$rc" -eq 0 ] || fail "km4410r.exe --run-test --history $PG_URL: status $rc: $(cat "$WORK/win-pg-err.txt")"
+    runs="$(psql -h 127.0.0.1 -p "$PG_PORT" -U postgres -At -c \
+      "select count(*) from runs where serial = '$SERIAL' and verdict = 'passed'" postgres)"
+    [ "$runs" = 1 ] || fail "the shared server holds $runs passed runs of $SERIAL, not 1: $(cat "$WORK/win-pg-err.txt")"
+    wine 60 "$DEST/bin/km4410r.exe" --history-show "$SERIAL" --history "$PG_URL" >"$WORK/win-pg-show.txt" 2>&1 ||
+      fail "km4410r.exe --history-show --history $PG_URL: $(cat "$WORK/win-pg-show.txt")"
+    grep -q "register $SERIAL" "$WORK/win-pg-show.txt" ||
+      fail "km4410r.exe --history-show --history $PG_URL: $(cat "$WORK/win-pg-show.txt")"
+    wine 120 "$DEST/bin/km4410r.exe" --history-report "$SERIAL" "Z:${WORK//\//\\}\\report.pdf" \
+      --history "$PG_URL" >"$WORK/win-report.txt" 2>&1 ||
+      fail "km4410r.exe --history-report: $(cat "$WORK/win-report.txt")"
+    bash "$ROOT/tests/history/pg_throwaway.sh" stop "$PG_DIR" && rm -rf "$PG_DIR" && PG_DIR=""
+    pdffonts "$WORK/report.pdf" >"$WORK/report-fonts.txt" 2>&1 || fail "the report is no PDF: $(cat "$WORK/report-fonts.txt")"
+    pdftotext -enc UTF-8 "$WORK/report.pdf" "$WORK/report.txt" || fail "pdftotext of the report"
+    grep -q "История регистратора $SERIAL" "$WORK/report.txt" && grep -q "Ход часов" "$WORK/report.txt" ||
+      fail "the report's text is not there: $(head -c 400 "$WORK/report.txt")"
+    awk 'NR > 2 && $(NF - 4) != "yes" { bad = 1 } END { exit bad }' "$WORK/report-fonts.txt" ||
+      fail "the report's fonts are not all embedded: $(cat "$WORK/report-fonts.txt")"
+    step "the run on the shared server $PG_URL, shown by km4410r.exe and reported as a PDF"
   fi
   # The same run of the Linux program (its run kept in no history of the user's).
   PORT_LINUX="$WORK/com-linux"
