@@ -190,6 +190,14 @@ void TForm1::ObserveExchange(const ExchangeTrace& trace, void* context) {
   if (form->runWriter_) form->runWriter_->Observe(trace);
   else if (form->journal_) form->journal_->Observe(trace);
   if (form->previousObserver_) form->previousObserver_(trace, form->previousObserverContext_);
+  if (trace.linkDropped || trace.linkReturned || trace.linkError != PortError::kNone) form->ShowLink();
+}
+
+void TForm1::ShowLink() {
+  if (!isConnected()) return;
+  const bool up = GetLinkStatus().up;
+  ui.Shape1->setBrushColor(QColor::fromRgb(up ? kGreen : kAmber));
+  ui.Shape1->setAccessibleDescription(up ? QStringLiteral("подключено") : QStringLiteral("связь потеряна"));
 }
 
 void TForm1::showEvent(QShowEvent* event) {

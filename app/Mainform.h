@@ -101,7 +101,8 @@ class TForm1 : public QWidget, public ui::Activatable {
 
   static constexpr QRgb kRed = 0xFF0000;    // disconnected
   static constexpr QRgb kGreen = 0x00FF00;  // connected
-  // The indicator is green: the port is open.
+  static constexpr QRgb kAmber = 0xFFC000;  // connected, the link gone (until an exchange opens it again)
+  // The indicator is not red: the port is open (its link may be gone).
   bool isConnected() const;
 
   // What the pages and the other windows share, each kept where it belongs:
@@ -282,6 +283,9 @@ class TForm1 : public QWidget, public ui::Activatable {
   // the service journal, then on to the observer set before.
   void WatchExchanges();  // from the constructor
   static void ObserveExchange(const ExchangeTrace& trace, void* context);
+  // The indicator after an exchange: green while the link is up, amber while
+  // it is gone.
+  void ShowLink();
   ExchangeObserver previousObserver_ = nullptr;
   void* previousObserverContext_ = nullptr;
   history::RunWriter* runWriter_ = nullptr;     // the register test's, while it runs

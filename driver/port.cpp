@@ -39,6 +39,7 @@ void Judge(Port& p, PortError error) {
   p.backend->close(p);
   p.lost = true;
   p.lostError = error;
+  p.lostAtMs = MonotonicMs();
   p.aheadPos = p.aheadLength = 0;
 }
 
@@ -93,9 +94,18 @@ PortError Reopen(int handle) {
   Port* p = Lookup(handle);
   if (!p) return PortError::kDeviceGone;
   if (!p->lost) return PortError::kNone;
-  const PortError error = p->backend->open(*p, p->device, MonotonicMs() + gOpenDeadlineMs);
-  if (error == PortError::kNone) p->lost = false;
-  return error;
+  const int64_t start = MonotonicMs();
+  const int64_t deadline = start + gOpenDeadlineMs;
+  const bool patient = start - p->lostAtMs < static_cast<int64_t>(kReopenPatience) * gOpenDeadlineMs;
+  for (;;) {
+    const PortError error = p->backend->open(*p, p->device, deadline);
+    if (error == PortError::kNone) {
+      p->lost = false;
+      return error;
+    }
+    if (!patient || MonotonicMs() + kReopenPauseMs >= deadline) return error;
+    Pause(kReopenPauseMs);
+  }
 }
 
 void Purge(int handle) {

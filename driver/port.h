@@ -56,10 +56,14 @@ int ReadByte(int handle, uint8_t* byte, PortError* error);
 // drain does nothing.
 bool IsLost(int handle);
 // Opens a lost port's device again by the name and speed it was opened with
-// (the lock taken again; for RFC 2217 the speed and 8N1 set again), within
-// the open deadline. kNone once it is open again (or was never lost), else
-// why it could not be opened (the port stays lost).
+// (the lock taken again; for RFC 2217 the speed and 8N1 set again). While the
+// link has been gone for less than kReopenPatience open deadlines, it tries
+// again every kReopenPauseMs until the open deadline (a USB adapter coming
+// back, a server restarting); after that, once. kNone once it is open again
+// (or was never lost), else why it could not be opened (the port stays lost).
 PortError Reopen(int handle);
+constexpr int kReopenPauseMs = 100;
+constexpr int kReopenPatience = 6;
 
 // ---- the platform ---------------------------------------------------------
 // A monotonic clock in milliseconds, for the deadlines.
@@ -104,6 +108,7 @@ struct Port {
   // what the failing read or write said.
   bool lost = false;
   PortError lostError = PortError::kNone;
+  int64_t lostAtMs = 0;  // MonotonicMs when it went
   // The name the device was opened by, for Reopen (a longer name is not
   // opened at all).
   char device[1024] = {};

@@ -216,9 +216,11 @@ int GetLastPortFolderCheck();
 // An exchange that finds the link gone (the connection closed or reset, the
 // serial device gone: unplugged, or its other end closed) fails as it would
 // anyway, and the port's device is closed then. The next exchange first opens
-// the same port again, by the same name and at the same speed, within the
-// open deadline; if that fails, it fails at once too and leaves the next try
-// to the exchange after it. An exchange is never repeated: the register may
+// the same port again, by the same name and at the same speed: for the first
+// 30 s after the drop it keeps trying for up to 5 s (the open deadline), so
+// that a link back within that time costs little; later it tries once. If
+// that fails, the exchange fails without sending and leaves the next try to
+// the exchange after it. An exchange is never repeated: the register may
 // have carried out the one in flight. ClosePort ends the port for good.
 struct LinkStatus {
   bool up = false;  // a port is open and its link is not known to be gone

@@ -172,6 +172,11 @@ class RunWriter {
   void Detach();
   void StepBegun(const regtest::StepInfo& step);
   void StepEnded(const regtest::StepInfo& step, int errorsAfter);
+  // A link that stayed away to the end of a pass makes the verdict "link
+  // lost" (unless the run was stopped).
+  void Link(const regtest::LinkEvent& event) {
+    if (event.kind == regtest::LinkEvent::Lost) linkLost_ = true;
+  }
   void Ended(regtest::RunEnd end, int errors);
   // The end of a run that never reached the scenario (the port not opened,
   // no answer): one of the verdicts above.
@@ -213,6 +218,7 @@ class RunWriter {
   int failedSeq_ = 0;
   ClockPasses clock_;
   bool ended_ = false;
+  bool linkLost_ = false;
 };
 
 // ---- a service visit -----------------------------------------------------------------------

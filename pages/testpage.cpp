@@ -67,6 +67,7 @@ class TForm1::TestPageAdapter final : public regtest::Source, public regtest::Ou
                                        .arg(s.title)
                                        .arg(s.errorsBefore));
   }
+  void Link(const regtest::LinkEvent& e) override { history_.Link(e); }
   void Ended(regtest::RunEnd end, int errors, int passes) override {
     using regtest::RunEnd;
     history_.Ended(end, errors);

@@ -128,6 +128,7 @@ void Scenario::EndStep() {
 }
 
 RunEnd Scenario::Ended(RunEnd end) {
+  CheckLinkKept();
   EndStep();
   end_ = end;
   out_.Ended(end, errors_, passes_);
@@ -135,7 +136,58 @@ RunEnd Scenario::Ended(RunEnd end) {
 }
 
 bool Scenario::Command(const std::function<int(ResultHandler)>& send, bool silent) {
-  return out_.Command(send, silent);
+  const bool ok = out_.Command(send, silent);
+  WatchLink();
+  return ok;
+}
+
+// A line in the log and an event for each change the last command saw: the
+// port opened again (before the command), the link found gone (by it).
+void Scenario::WatchLink() {
+  const LinkStatus now = GetLinkStatus();
+  const LinkStatus before = link_;
+  link_ = now;
+  const auto event = [&](LinkEvent::Kind kind) {
+    LinkEvent e;
+    e.kind = kind;
+    e.at = out_.Now();
+    e.pass = pass_;
+    e.step = step_.kind;
+    e.stepTitle = step_.title;
+    return e;
+  };
+  const QString clock = out_.Now().time().toString(QStringLiteral("hh:mm:ss"));
+  if (now.returns > before.returns) {
+    LinkEvent e = event(LinkEvent::Returned);
+    e.failedCommands = drop_.failedCommands;
+    out_.Log(QStringLiteral("Связь с регистратором восстановлена в %1 (команд без связи: %2)")
+                 .arg(clock)
+                 .arg(e.failedCommands));
+    out_.Link(e);
+    drop_ = LinkEvent{};
+  }
+  if (now.drops > before.drops) {
+    drop_ = event(LinkEvent::Dropped);
+    drop_.reason = QString::fromUtf8(PortErrorText(now.error, kPortTextRussian));
+    drop_.failedCommands = 1;
+    out_.Log(QStringLiteral("Связь с регистратором потеряна в %1: %2").arg(clock, drop_.reason));
+    out_.Link(drop_);
+  } else if (!now.up && drop_.failedCommands > 0) {
+    drop_.failedCommands++;
+  }
+}
+
+// At the end of a pass and of the run: a link still gone makes the run's
+// verdict "link lost" (told once, with where it went).
+void Scenario::CheckLinkKept() {
+  if (lostTold_ || pass_ < 1 || drop_.failedCommands == 0 || GetLinkStatus().up) return;
+  lostTold_ = true;
+  LinkEvent e = drop_;
+  e.kind = LinkEvent::Lost;
+  e.at = out_.Now();
+  e.reason = QString::fromUtf8(PortErrorText(GetLinkStatus().error, kPortTextRussian));
+  out_.Log(QStringLiteral("Связь с регистратором не восстановлена до конца прохода %1").arg(pass_));
+  out_.Link(e);
 }
 
 void Scenario::Pause() { out_.Sleep(pause_); }
@@ -179,6 +231,7 @@ bool Scenario::Step(StepKind kind, const QString& title, const std::function<int
 
 RunEnd Scenario::Run() {
   const auto diagnostic = [](ResultHandler h) { return GetDiagnosticInfo(nullptr, h, 0, 1); };
+  link_ = GetLinkStatus();
   out_.Busy(true);
   if (!Command(diagnostic)) {
     out_.Message(InfoErrorText());
@@ -243,7 +296,9 @@ bool Scenario::Pass() {
   if (!PhaseOne() || !StopCheck()) return false;
   // Read in every pass: ticking the box during a run takes effect from here.
   if (in_.Read().secondPhase && !PhaseTwo()) return false;
-  return TimerCheck();
+  if (!TimerCheck()) return false;
+  CheckLinkKept();
+  return true;
 }
 
 bool Scenario::PhaseOne() {

@@ -79,6 +79,23 @@ struct StepInfo {
   int errorsBefore = 0;  // the run's error total when the step began
 };
 
+// The link to the register as a run saw it change (the driver's
+// GetLinkStatus after each command).
+struct LinkEvent {
+  enum Kind {
+    Dropped,   // a command found the link gone
+    Returned,  // a command opened the port again
+    Lost,      // a pass (or the run) ended with the link still gone: once a run
+  };
+  Kind kind = Dropped;
+  QDateTime at;              // when the run saw it
+  int pass = 0;              // the pass and step of the command (for Lost: where the link went)
+  StepKind step = StepKind::Status;
+  QString stepTitle;
+  QString reason;            // Dropped, Lost: why, in Russian
+  int failedCommands = 0;    // Returned: the commands that failed while it was gone
+};
+
 // How a run ended.
 enum class RunEnd {
   Completed,      // the summary was written
@@ -120,6 +137,9 @@ class Output {
   virtual void Running() {}   // the inputs were accepted: Start off, Stop on
   virtual void StepBegun(const StepInfo&) {}
   virtual void StepEnded(const StepInfo&, int errorsAfter) { (void)errorsAfter; }
+  // The link went, came back, or stayed away to the end of a pass; the log
+  // has its line already.
+  virtual void Link(const LinkEvent&) {}
   // The end: `errors` is the run's total, `passes` the number asked for.
   virtual void Ended(RunEnd end, int errors, int passes) = 0;
 };
@@ -150,6 +170,8 @@ class Scenario {
   void Summary();
 
   bool Command(const std::function<int(ResultHandler)>& send, bool silent = false);
+  void WatchLink();
+  void CheckLinkKept();
   void Pause();
   void Fail();
   bool StopCheck();
@@ -167,6 +189,9 @@ class Scenario {
   bool stepOpen_ = false;
   RunEnd end_ = RunEnd::Completed;
   StepInfo step_;
+  LinkStatus link_;       // the link as the last command left it
+  LinkEvent drop_;        // the last drop, while the link is gone
+  bool lostTold_ = false; // a Lost event was given
   QByteArray date_;  // "dd-mm-yy" of the pass
   QByteArray time_;  // "hh:mm" of the pass
 };

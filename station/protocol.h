@@ -61,6 +61,15 @@ inline constexpr char kPassesMeasured[] = "passes_measured";
 inline constexpr char kVerdict[] = "verdict";
 inline constexpr char kExitStatus[] = "exit_status";
 inline constexpr char kMessages[] = "messages";
+// The link's drops: when it went and came back, the pass and step, why.
+inline constexpr char kLinkDrops[] = "link_drops";
+inline constexpr char kLost[] = "lost";
+inline constexpr char kBack[] = "back";
+inline constexpr char kStepKind[] = "step_kind";
+inline constexpr char kReason[] = "reason";
+inline constexpr char kFailedCommands[] = "failed_commands";
+// A run whose link stayed away to the end of a pass: where it went.
+inline constexpr char kLinkLost[] = "link_lost";
 }  // namespace key
 
 // A key or a verdict as a QString (QJsonObject's operator[] takes one).
@@ -73,6 +82,7 @@ inline constexpr char kFailed[] = "failed";
 inline constexpr char kStopped[] = "stopped";
 inline constexpr char kAborted[] = "aborted";
 inline constexpr char kNotReady[] = "not ready";
+inline constexpr char kLinkLost[] = "link lost";
 inline constexpr char kBadUsage[] = "bad usage";
 inline constexpr char kPortNotOpened[] = "port not opened";
 inline constexpr char kCrashed[] = "crashed";

@@ -84,6 +84,21 @@ void Recorder::RunEnded(regtest::RunEnd end, int errors) {
   errors_ = errors;
 }
 
+void Recorder::Link(const regtest::LinkEvent& e) {
+  switch (e.kind) {
+    case regtest::LinkEvent::Dropped: drops_.push_back({e, QDateTime(), 0}); break;
+    case regtest::LinkEvent::Returned:
+      if (!drops_.empty()) {
+        drops_.back().back = e.at;
+        drops_.back().failedCommands = e.failedCommands;
+      }
+      break;
+    case regtest::LinkEvent::Lost:
+      if (!linkLost_) linkLost_ = e;
+      break;
+  }
+}
+
 void Recorder::Exchange(const ExchangeTrace& t) {
   CommandRecord c;
   c.code = t.command;
@@ -212,6 +227,29 @@ QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
     clock[K(key::kResolution)] = mean.resolution;
   }
   r[K(key::kClock)] = clock;
+  QJsonArray drops;
+  for (const Drop& d : drops_) {
+    QJsonObject o;
+    o[K(key::kLost)] = d.went.at.toString(Qt::ISODateWithMs);
+    o[K(key::kPass)] = d.went.pass;
+    o[K(key::kStep)] = d.went.stepTitle;
+    o[K(key::kStepKind)] = QString::fromLatin1(StepKindName(d.went.step));
+    o[K(key::kReason)] = d.went.reason;
+    if (d.back.isValid()) {
+      o[K(key::kBack)] = d.back.toString(Qt::ISODateWithMs);
+      o[K(key::kFailedCommands)] = d.failedCommands;
+    }
+    drops.append(o);
+  }
+  r[K(key::kLinkDrops)] = drops;
+  if (linkLost_) {
+    QJsonObject o;
+    o[K(key::kPass)] = linkLost_->pass;
+    o[K(key::kStep)] = linkLost_->stepTitle;
+    o[K(key::kStepKind)] = QString::fromLatin1(StepKindName(linkLost_->step));
+    o[K(key::kReason)] = linkLost_->reason;
+    r[K(key::kLinkLost)] = o;
+  }
   r[K(key::kVerdict)] = verdict;
   r[K(key::kErrors)] = errors_;
   r[K(key::kExitStatus)] = exitStatus;
@@ -288,6 +326,19 @@ QList<Case> CasesOf(const QJsonObject& r) {
     }
   }
   const QString verdict = r.value(K(key::kVerdict)).toString();
+  const QJsonObject lost = r.value(K(key::kLinkLost)).toObject();
+  if (verdict == QLatin1String(kLinkLost) && !lost.isEmpty()) {
+    // The step where the link went fails for that reason.
+    const QString name = QStringLiteral("pass %1: %2")
+                             .arg(lost.value(K(key::kPass)).toInt())
+                             .arg(lost.value(K(key::kStep)).toString());
+    for (Case& c : cases) {
+      if (c.name != name) continue;
+      c.failed = true;
+      c.message = QStringLiteral("link lost: %1").arg(lost.value(K(key::kReason)).toString());
+      break;
+    }
+  }
   if (cases.isEmpty()) {
     // Nothing of the scenario ran: the connection or the start failed.
     Case c;

@@ -34,6 +34,9 @@ class Recorder {
   void StepBegun(const regtest::StepInfo& step);
   void StepEnded(const regtest::StepInfo& step, int errorsAfter);
   void RunEnded(regtest::RunEnd end, int errors);
+  void Link(const regtest::LinkEvent& event);
+  // The drop the link did not come back from within its pass, if any.
+  const std::optional<regtest::LinkEvent>& linkLost() const { return linkLost_; }
   void Message(const QString& text) { messages_ << text; }
 
   std::optional<regtest::RunEnd> end() const { return end_; }
@@ -88,6 +91,13 @@ class Recorder {
   bool identityTax_ = false;
   std::vector<CommandRecord> startCommands_;
   std::vector<PassRecord> passes_;
+  struct Drop {
+    regtest::LinkEvent went;
+    QDateTime back;  // null: it did not come back
+    int failedCommands = 0;
+  };
+  std::vector<Drop> drops_;
+  std::optional<regtest::LinkEvent> linkLost_;
   std::optional<regtest::RunEnd> end_;
   int errors_ = 0;
   QStringList messages_;

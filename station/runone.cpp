@@ -120,6 +120,10 @@ class Console final : public regtest::Source, public regtest::Output {
     recorder_.StepEnded(s, errorsAfter);
     writer_.StepEnded(s, errorsAfter);
   }
+  void Link(const regtest::LinkEvent& e) override {
+    recorder_.Link(e);
+    writer_.Link(e);
+  }
   void Ended(regtest::RunEnd end, int errors, int) override {
     recorder_.RunEnded(end, errors);
     writer_.Ended(end, errors);
@@ -160,10 +164,12 @@ struct Outcome {
 };
 constexpr Outcome kRunFailed = {kFailed, kExitFailed};
 
-// The outcome of a run that reached the register test.
-Outcome Judge(const std::optional<regtest::RunEnd>& end, int errors) {
+// The outcome of a run that reached the register test. A link that stayed
+// away to the end of a pass makes it "link lost", unless it was stopped.
+Outcome Judge(const std::optional<regtest::RunEnd>& end, int errors, bool linkLost) {
   using regtest::RunEnd;
   if (!end) return kRunFailed;
+  if (linkLost && *end != RunEnd::Stopped) return {kLinkLost, kExitFailed};
   switch (*end) {
     case RunEnd::Completed: return errors == 0 ? Outcome{kPassed, kExitPassed} : kRunFailed;
     case RunEnd::Stopped: return {kStopped, kExitFailed};
@@ -212,7 +218,7 @@ bool ConnectAndRun(const RunOptions& o, Console& console, Recorder& recorder, Ou
   else if (!answered)
     *out = {kNotReady, kExitNotReady};
   else if (Guarded(console, [&] { regtest::Scenario(console, console).Run(); }))
-    *out = Judge(recorder.end(), recorder.errors());
+    *out = Judge(recorder.end(), recorder.errors(), recorder.linkLost().has_value());
   else
     *out = kRunFailed;
   return opened;

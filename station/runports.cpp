@@ -243,6 +243,9 @@ QStringList SummaryRow(const Child& c, const QJsonObject& r, bool hasRecord, int
   QString verdict = r.value(K(key::kVerdict)).toString();
   *passed = !c.crashed && c.exitCode == kExitPassed && verdict == QLatin1String(kPassed);
   if (*passed != (verdict == QLatin1String(kPassed))) verdict += QStringLiteral(" (exit %1)").arg(c.exitCode);
+  const QJsonObject lost = r.value(K(key::kLinkLost)).toObject();
+  if (!lost.isEmpty() && verdict.startsWith(QLatin1String(kLinkLost)))
+    verdict += QStringLiteral(" (pass %1, %2)").arg(lost.value(K(key::kPass)).toInt()).arg(lost.value(K(key::kStep)).toString());
   QString clock = QStringLiteral("-");
   const QJsonObject cl = r.value(K(key::kClock)).toObject();
   if (cl.contains(K(key::kRate)))

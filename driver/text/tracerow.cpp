@@ -142,6 +142,14 @@ TraceRow MakeTraceRow(const ExchangeTrace& t) {
   // silence only what came of a frame is shown.
   if (t.verdict == kTraceAnswer || t.verdict == kTraceChecksum || (answer && *answer))
     row.answer += " " + TraceVisibleText(answer);
+  // The link: opened again before this exchange, found gone by it, or still
+  // gone (opening it again failed, nothing went out).
+  const std::string why = PortErrorText(t.linkError, kPortTextRussian);
+  if (t.linkDropped)
+    row.answer += "; связь потеряна: " + why;
+  else if (!t.linkReturned && t.linkError != PortError::kNone)
+    row.answer += "; связи нет: " + why;
+  if (t.linkReturned) row.answer = "связь восстановлена; " + row.answer;
   row.flags = TraceFlagNames(rd ? rd->ErrorFlags : 0);
   row.durationMs = t.durationMs;
   row.hex = HexLines(t);

@@ -10,7 +10,9 @@
 // command code in hex and its name; the data sent and the answer text in quotes, decoded from CP1251
 // with control bytes and invisible characters written \xNN (and \" \\), so
 // a row is always one line; the answer field starts with the verdict
-// ("ответ", "ошибка КС", "NAK", "тишина"); the flags set: errors by their
+// ("ответ", "ошибка КС", "NAK", "тишина"), then the link's change, if any
+// ("связь восстановлена; " before it, "; связь потеряна: REASON" or
+// "; связи нет: REASON" after it); the flags set: errors by their
 // message (capitalised), the register's state in lower case, "—" for none;
 // the duration.
 //
