@@ -4,6 +4,7 @@
 
 #include "driver/text/portrows.h"
 #include "regtest/scenario.h"
+#include "driver/testing.h"
 #include "regtest/testing.h"
 #include "station/platform.h"
 #include "station/protocol.h"
@@ -36,6 +37,9 @@ int Main(int argc, char** argv) {
   bool ok = false;
   const int timerMs = qEnvironmentVariableIntValue("KM4410R_TEST_TIMER_MS", &ok);
   if (ok && timerMs > 0) regtest::SetTimerWaitForTests(timerMs);
+  // ... and the open deadline (5 s), which also bounds the wait for a link to come back.
+  const int openMs = qEnvironmentVariableIntValue("KM4410R_TEST_OPEN_MS", &ok);
+  if (ok && openMs > 0) km_driver::SetOpenDeadlineForTests(openMs);
   return RunOne(o);
 }
 

@@ -9,8 +9,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QXmlStreamReader>
+#include <chrono>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "regtest/logfile.h"
 #include "sim/register_model.h"
@@ -29,11 +33,12 @@ struct Result {
 
 // The program with a short timer check (the minute is not what is tested),
 // in `folder` (the current one by default).
-Result Run(const QStringList& args, const QString& folder = QString()) {
+Result Run(const QStringList& args, const QString& folder = QString(), int openDeadlineMs = 0) {
   QProcess p;
   if (!folder.isEmpty()) p.setWorkingDirectory(folder);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("KM4410R_TEST_TIMER_MS"), QStringLiteral("300"));
+  if (openDeadlineMs > 0) env.insert(QStringLiteral("KM4410R_TEST_OPEN_MS"), QString::number(openDeadlineMs));
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(KM_APP_PATH), args);
   Result r;
@@ -92,6 +97,7 @@ class TestHeadless : public QObject {
   void cleanRunWritesTheLogAsSaveDoes();
   void faultyRunIsRecordedStepByStep();
   void portsSumUpEveryRegister();
+  void linksThatGoAreToldAndOneThatStaysAwayIsLost();
 };
 
 void TestHeadless::refusedBeforeAnythingIsSent() {
@@ -282,6 +288,76 @@ void TestHeadless::portsSumUpEveryRegister() {
   QCOMPARE(cases, 33);
   QCOMPARE(failures, QStringList{"km4410r.COM2 pass 1: Печать диагностической информации | "
                                  "0x47 Печать диагностической информации: Команда не разрешена"});
+}
+
+void TestHeadless::linksThatGoAreToldAndOneThatStaysAwayIsLost() {
+  // Two registers on the network; each relay stops in the first pass, once
+  // the register has answered 60 commands: the first comes back 0.6 s later
+  // on the same port, the second never does.
+  const struct {
+    bool comesBack;
+  } routes[] = {{true}, {false}};
+  std::vector<std::unique_ptr<sim::Simulator>> regs;
+  std::vector<std::unique_ptr<sim::TcpRelay>> relays;
+  QStringList ports;
+  for (int i = 0; i < 2; ++i) {
+    regs.push_back(Register(5 + i));
+    relays.push_back(std::make_unique<sim::TcpRelay>());
+    QVERIFY(relays[i]->start(regs[i]->slavePath(), "127.0.0.1", 0, nullptr));
+    ports << QString::fromStdString(relays[i]->address());
+  }
+  std::vector<std::thread> cutters;
+  for (int i = 0; i < 2; ++i)
+    cutters.emplace_back([&, i] {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (regs[i]->journalCount() < 60 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const int port = relays[i]->port();
+      relays[i]->stop();
+      if (!routes[i].comesBack) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(600));
+      for (int tries = 0; tries < 40 && !relays[i]->start(regs[i]->slavePath(), "127.0.0.1", port, nullptr); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    });
+  QTemporaryDir dir;
+  const QString junit = dir.filePath(QStringLiteral("results.xml"));
+  const Result r = Run(QStringList{"--ports", ports.join(','), "--passes", "2", "--junit", junit} + kQuick,
+                       dir.path(), 300);
+  for (std::thread& t : cutters) t.join();
+  QCOMPARE(r.status, 1);
+  QCOMPARE(r.out.size(), 3);
+  const QString run = dir.filePath(QDir(dir.path()).entryList({"km4410r-run-*"}, QDir::Dirs).value(0));
+  for (int i = 0; i < 2; ++i) {
+    const QString base = run + QLatin1Char('/') + QStringLiteral("tcp-127.0.0.1-") +
+                         QString::number(QUrl(ports[i]).port());
+    const QJsonObject rec = Json(base + QStringLiteral(".json"));
+    const QJsonArray drops = rec.value("link_drops").toArray();
+    QVERIFY2(!drops.isEmpty(), qPrintable(r.out.join('\n')));
+    const QJsonObject drop = drops.at(0).toObject();
+    QCOMPARE(drop.value("pass").toInt(), 1);
+    QCOMPARE(drop.value("reason").toString(), QStringLiteral("сервер закрыл соединение"));
+    const QByteArray log = Read(base + QStringLiteral(".log"));
+    QVERIFY(log.contains(regtest::LogFileBytes({QStringLiteral("Связь с регистратором потеряна в ")}).chopped(2)));
+    if (routes[i].comesBack) {
+      // Only the exchanges while it was away failed; both passes ran.
+      QCOMPARE(drops.size(), 1);
+      QVERIFY(drop.contains("back"));
+      QVERIFY2(rec.value("errors").toInt() <= 5, qPrintable(QString::number(rec.value("errors").toInt())));
+      QCOMPARE(rec.value("verdict").toString(), QStringLiteral("failed"));
+      QCOMPARE(rec.value("passes_done").toInt(), 2);
+      QVERIFY(log.contains(regtest::LogFileBytes({QStringLiteral("Связь с регистратором восстановлена в ")}).chopped(2)));
+    } else {
+      QVERIFY(!drop.contains("back"));
+      QCOMPARE(rec.value("verdict").toString(), QStringLiteral("link lost"));
+      const QJsonObject lost = rec.value("link_lost").toObject();
+      QCOMPARE(lost.value("pass").toInt(), 1);
+      QCOMPARE(lost.value("step").toString(), drop.value("step").toString());
+      QVERIFY2(r.out[i + 1].contains(QStringLiteral("link lost (pass 1, ") + drop.value("step").toString() + ")"),
+               qPrintable(r.out[i + 1]));
+      const QByteArray xml = Read(junit);
+      QVERIFY(xml.contains("message=\"link lost: "));
+    }
+  }
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

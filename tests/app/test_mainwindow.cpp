@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "driver/testing.h"
 #include "sim/tcprelay.h"
 #include "tests/app/harness.h"
 
@@ -21,7 +22,7 @@ using namespace km::test;
 
 namespace {
 
-constexpr unsigned kRed = 0xFF0000, kGreen = 0x00FF00;
+constexpr unsigned kRed = 0xFF0000, kGreen = 0x00FF00, kAmber = 0xFFC000;
 
 // The speed the driver gave the port open on `device`, or -1.
 int openedSpeed(const QString& device) {
@@ -60,6 +61,7 @@ class TestMainWindow : public QObject {
  private Q_SLOTS:
   void startsDisconnectedWithDefaults();
   void connectsAndDisconnects();
+  void indicatorShowsTheLinkAsItIs();
   void connectsAtTheChosenSpeed_data();
   void connectsAtTheChosenSpeed();
   void switchesDecideTranslation_data();
@@ -147,6 +149,35 @@ void TestMainWindow::connectsAndDisconnects() {
   // And connecting again works on the same port.
   QVERIFY(s.connect(3, 1));
   QCOMPARE(s.frames().size(), size_t(2));
+}
+
+void TestMainWindow::indicatorShowsTheLinkAsItIs() {
+  km_driver::SetOpenDeadlineForTests(300);
+  Session s({.com = 4});
+  QVERIFY(s.connect(4, 1));
+  const auto exchange = [] { GetStatus(nullptr, [](RetData&) {}, 0, 0); };
+  const auto described = [&] { return s.form().Shape1->accessibleDescription(); };
+  // The register goes away: amber from the exchange that finds it gone.
+  s.simulator.reset();
+  exchange();
+  QCOMPARE(indicatorColour(), kAmber);
+  QCOMPARE(described(), QString("связь потеряна"));
+  QCOMPARE(shown(s.form().Button2), QString("Отключить"));
+  // Back under the same COM link: green from the exchange that opens it again.
+  s.simulator = std::make_unique<sim::Simulator>(SessionOptions::fastSimulator());
+  QVERIFY(s.simulator->start() && s.simulator->registerCom(4));
+  exchange();
+  QCOMPARE(indicatorColour(), kGreen);
+  QCOMPARE(described(), QString("подключено"));
+  // Gone again, then "Отключить": closed for good, red, nothing opened again.
+  s.simulator.reset();
+  exchange();
+  QCOMPARE(indicatorColour(), kAmber);
+  s.disconnect();
+  QCOMPARE(indicatorColour(), kRed);
+  QVERIFY(!GetLinkStatus().up);
+  QCOMPARE(GetStatus(nullptr, [](RetData&) {}, 0, 0), -1);
+  km_driver::SetOpenDeadlineForTests(0);
 }
 
 void TestMainWindow::connectsAtTheChosenSpeed_data() {

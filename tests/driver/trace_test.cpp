@@ -183,6 +183,24 @@ TEST_F(TraceTest, ChecksumErrorNakSilenceAndNotSent) {
   EXPECT_EQ(seen[3].hex.front(), "    × 01 25 24 4A 57 05 30 30 3E 3F 03  (не отправлен)");
 }
 
+TEST_F(TraceTest, TheRowSaysWhenTheLinkWentAndThatItIsStillGone) {
+  km_driver::SetOpenDeadlineForTests(200);
+  {
+    PtyPeer peer([](const HostFrame&) { return Steps({Step{{}, 0, true}}); });
+    Open(peer);
+    ASSERT_EQ(Send(0x4A, "W"), 0);  // the register's end closes: the device is gone
+  }
+  ASSERT_EQ(Send(0x4A, "W"), 0);  // opening it again fails: nothing goes out
+  km_driver::SetOpenDeadlineForTests(0);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(Masked(seen[0].row),
+            "T | → | 21 | 4A Получить состояние регистратора | \"W\" | тишина; связь потеряна: устройство "
+            "перестало отвечать (отключено?) | Таймаут | D мс");
+  EXPECT_EQ(Masked(seen[1].row),
+            "T | × | 22 | 4A Получить состояние регистратора | \"W\" | тишина; связи нет: устройство не найдено | "
+            "Таймаут | D мс");
+}
+
 TEST_F(TraceTest, EndlessNoiseKeepsTheFirstBytesAndCountsTheRest) {
   std::vector<uint8_t> noise(5000, 0x16);
   PtyPeer peer([&](const HostFrame& f) { return Steps({Step{noise}, Step{AnswerTo(f, "")}}); });
