@@ -55,6 +55,14 @@ extern const uint8_t kDisplayTable[128];
 // The port error of a failed folder check (kFolder...).
 PortError FolderPortError(int check);
 
+namespace net {
+// The RFC 2217 receive side without a server: `size` bytes as a server sent
+// them, taken `piece` bytes a read, by a connection that has agreed to COM
+// port control (its answers go nowhere). The data bytes go to `out` (room
+// for `size`); their count, or -1 when the connection ended.
+int TelnetReceiveForTests(const uint8_t* data, int size, int piece, uint8_t* out);
+}  // namespace net
+
 namespace port {
 // Opens the device (a network port for "tcp://" and "rfc2217://", else a
 // serial device) at the given speed, 8N1, raw, software flow control off, for

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     else AddPath(argv[i]);
   }
   if (gInputs.empty()) {
-    fprintf(stderr, "usage: km_receive_fuzz [--mutate SECONDS] FILE|FOLDER...\n");
+    fprintf(stderr, "usage: %s [--mutate SECONDS] FILE|FOLDER...\n", argv[0]);
     return 2;
   }
   for (const auto& input : gInputs) LLVMFuzzerTestOneInput(input.data(), input.size());
@@ -93,6 +93,6 @@ int main(int argc, char** argv) {
       LLVMFuzzerTestOneInput(v.data(), v.size());
     }
   }
-  printf("km_receive_fuzz: %zu corpus inputs, %ld mutations, no failure\n", gInputs.size(), runs);
+  printf("%s: %zu corpus inputs, %ld mutations, no failure\n", argv[0], gInputs.size(), runs);
   return 0;
 }

@@ -28,24 +28,33 @@ km_build build-asan -DKM_BUILD_APP=OFF -DKM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$ROOT/build-asan" --output-on-failure -j2
 
-# The receive machine's fuzz target, for about a minute on the committed corpus:
+# The fuzz targets, each for about a minute on its committed corpus: the
+# receive machine's and the network port's Telnet/RFC 2217 receive side's.
 # libFuzzer with clang where it is installed, else the standalone driver over
 # the corpus and its mutations (g++ with the sanitizers).
 FUZZ_SECONDS="${KM_FUZZ_SECONDS:-60}"
+FUZZ_TARGETS=(receive telnet)
 if command -v clang++ >/dev/null 2>&1 &&
    echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
      clang++ -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null; then
-  km_build_target build-fuzz km_receive_fuzz -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_C_COMPILER=clang -DKM_FUZZ=ON -DKM_BUILD_APP=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  NEW_INPUTS="$(mktemp -d)"
-  "$ROOT/build-fuzz/fuzz/km_receive_fuzz" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-    "$NEW_INPUTS" "$ROOT/fuzz/corpus/receive" 2>&1 | tail -n 12
-  rm -rf "$NEW_INPUTS"
+  FUZZ_OPTIONS=(-DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang)
+  LIBFUZZER=1
 else
-  km_build_target build-fuzz km_receive_fuzz -DKM_FUZZ=ON -DKM_BUILD_APP=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  "$ROOT/build-fuzz/fuzz/km_receive_fuzz" --mutate "$FUZZ_SECONDS" "$ROOT/fuzz/corpus/receive"
+  FUZZ_OPTIONS=()
+  LIBFUZZER=0
 fi
+for target in "${FUZZ_TARGETS[@]}"; do
+  km_build_target build-fuzz "km_${target}_fuzz" "${FUZZ_OPTIONS[@]}" -DKM_FUZZ=ON -DKM_BUILD_APP=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  if [ "$LIBFUZZER" = 1 ]; then
+    NEW_INPUTS="$(mktemp -d)"
+    "$ROOT/build-fuzz/fuzz/km_${target}_fuzz" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+      "$NEW_INPUTS" "$ROOT/fuzz/corpus/$target" 2>&1 | tail -n 12
+    rm -rf "$NEW_INPUTS"
+  else
+    "$ROOT/build-fuzz/fuzz/km_${target}_fuzz" --mutate "$FUZZ_SECONDS" "$ROOT/fuzz/corpus/$target"
+  fi
+done
 
 # ---- Windows build and Linux package ---------------------------------------------------
 # The driver and km4410r-cmd.exe cross-built with mingw-w64 and run under Wine
