@@ -33,8 +33,11 @@ int HistoryReportCommand(int argc, char** argv) {
     std::fprintf(stderr, "usage: km4410r --history-report SERIAL FILE.pdf|FILE.html [--history WHERE]\n");
     return 2;
   }
-  // The report needs fonts, not a screen.
+  // The report needs fonts, not a screen. Windows' own platform needs none
+  // (and is the one the Windows build carries).
+#ifndef Q_OS_WIN
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
   QGuiApplication app(argc, argv);
   app.setOrganizationName(QStringLiteral("KM4410R"));
   app.setApplicationName(QStringLiteral("km4410r"));
