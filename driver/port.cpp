@@ -97,8 +97,12 @@ PortError Reopen(int handle) {
   const int64_t start = MonotonicMs();
   const int64_t deadline = start + gOpenDeadlineMs;
   const bool patient = start - p->lostAtMs < static_cast<int64_t>(kReopenPatience) * gOpenDeadlineMs;
+  if (!patient && p->triedError != PortError::kNone && start - p->triedAtMs < gOpenDeadlineMs)
+    return p->triedError;
   for (;;) {
     const PortError error = p->backend->open(*p, p->device, deadline);
+    p->triedAtMs = MonotonicMs();
+    p->triedError = error;
     if (error == PortError::kNone) {
       p->lost = false;
       return error;

@@ -59,8 +59,10 @@ bool IsLost(int handle);
 // (the lock taken again; for RFC 2217 the speed and 8N1 set again). While the
 // link has been gone for less than kReopenPatience open deadlines, it tries
 // again every kReopenPauseMs until the open deadline (a USB adapter coming
-// back, a server restarting); after that, once. kNone once it is open again
-// (or was never lost), else why it could not be opened (the port stays lost).
+// back, a server restarting); after that, once, and at most once an open
+// deadline (a host that never answers costs one wait, not one a call).
+// kNone once it is open again (or was never lost), else why it could not be
+// opened (the port stays lost).
 PortError Reopen(int handle);
 constexpr int kReopenPauseMs = 100;
 constexpr int kReopenPatience = 6;
@@ -108,7 +110,9 @@ struct Port {
   // what the failing read or write said.
   bool lost = false;
   PortError lostError = PortError::kNone;
-  int64_t lostAtMs = 0;  // MonotonicMs when it went
+  int64_t lostAtMs = 0;   // MonotonicMs when it went
+  int64_t triedAtMs = 0;  // when Reopen last tried, and what it met
+  PortError triedError = PortError::kNone;
   // The name the device was opened by, for Reopen (a longer name is not
   // opened at all).
   char device[1024] = {};

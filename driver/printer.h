@@ -218,7 +218,8 @@ int GetLastPortFolderCheck();
 // anyway, and the port's device is closed then. The next exchange first opens
 // the same port again, by the same name and at the same speed: for the first
 // 30 s after the drop it keeps trying for up to 5 s (the open deadline), so
-// that a link back within that time costs little; later it tries once. If
+// that a link back within that time costs little; later it tries once, and
+// at most once every 5 s (the exchanges in between fail at once). If
 // that fails, the exchange fails without sending and leaves the next try to
 // the exchange after it. An exchange is never repeated: the register may
 // have carried out the one in flight. ClosePort ends the port for good.

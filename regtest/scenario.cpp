@@ -156,12 +156,12 @@ void Scenario::WatchLink() {
     e.stepTitle = step_.title;
     return e;
   };
-  const QString clock = out_.Now().time().toString(QStringLiteral("hh:mm:ss"));
+  const auto clock = [this] { return out_.Now().time().toString(QStringLiteral("hh:mm:ss")); };
   if (now.returns > before.returns) {
     LinkEvent e = event(LinkEvent::Returned);
     e.failedCommands = drop_.failedCommands;
     out_.Log(QStringLiteral("Связь с регистратором восстановлена в %1 (команд без связи: %2)")
-                 .arg(clock)
+                 .arg(clock())
                  .arg(e.failedCommands));
     out_.Link(e);
     drop_ = LinkEvent{};
@@ -170,7 +170,7 @@ void Scenario::WatchLink() {
     drop_ = event(LinkEvent::Dropped);
     drop_.reason = QString::fromUtf8(PortErrorText(now.error, kPortTextRussian));
     drop_.failedCommands = 1;
-    out_.Log(QStringLiteral("Связь с регистратором потеряна в %1: %2").arg(clock, drop_.reason));
+    out_.Log(QStringLiteral("Связь с регистратором потеряна в %1: %2").arg(clock(), drop_.reason));
     out_.Link(drop_);
   } else if (!now.up && drop_.failedCommands > 0) {
     drop_.failedCommands++;
