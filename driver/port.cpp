@@ -94,6 +94,7 @@ PortError Reopen(int handle) {
   Port* p = Lookup(handle);
   if (!p) return PortError::kDeviceGone;
   if (!p->lost) return PortError::kNone;
+  if (!MayComeBack(p->device)) return p->lostError;
   const int64_t start = MonotonicMs();
   const int64_t deadline = start + gOpenDeadlineMs;
   const bool patient = start - p->lostAtMs < static_cast<int64_t>(kReopenPatience) * gOpenDeadlineMs;

@@ -64,6 +64,10 @@ bool IsLost(int handle);
 // kNone once it is open again (or was never lost), else why it could not be
 // opened (the port stays lost).
 PortError Reopen(int handle);
+// Whether a device of this name can come back once gone. Not a pty named by
+// its own path (/dev/pts/N): one that closed never returns, and the next pty
+// to take its number is another program's. A link to a pty (a COM link) can.
+bool MayComeBack(const char* device);
 constexpr int kReopenPauseMs = 100;
 constexpr int kReopenPatience = 6;
 

@@ -178,6 +178,8 @@ int64_t MonotonicMs() {
                               now.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
 }
 
+bool MayComeBack(const char*) { return true; }
+
 // A USB adapter pulled out fails the calls on its open handle with
 // ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_DEVICE_NOT_CONNECTED,
 // ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED or ERROR_INVALID_HANDLE, by
