@@ -98,9 +98,12 @@ PortError SendAll(Connection& c, const uint8_t* data, int length) {
   return SendAll(c, data, length, MonotonicMs() + kReplyWaitMs);
 }
 
+// An answer to the server's negotiation is sent only when the socket takes it
+// at once: a server that floods requests and never reads must not hold a read
+// (a well-behaved one never fills the socket's buffer).
 void SendOption(Connection& c, uint8_t verb, uint8_t option) {
   const uint8_t command[3] = {kIac, verb, option};
-  SendAll(c, command, 3);
+  SendAll(c, command, 3, MonotonicMs());
 }
 
 // A request to turn an option on: agreed to once (a repeat changes nothing

@@ -8,11 +8,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -195,6 +197,48 @@ TEST_F(NetworkPortTest, FailuresNameTheHostAndNeverHang) {
   ASSERT_TRUE(relay.start(sim_.slavePath(), "127.0.0.1", 0, nullptr));
   ASSERT_GE(OpenPortByName(relay.address().c_str(), 19200), 0) << GetLastPortErrorText();
   EXPECT_EQ(Diagnose().ErrorFlags & kLinkFlags, 0u);
+}
+
+// A hostile RFC 2217 server: it agrees to COM port control, then floods
+// requests and never reads again. An exchange ends as silence, as with a
+// register that does not answer, however full the socket gets.
+TEST(HostileServer, FloodingRequestsWithoutReadingHoldsNoExchange) {
+  km_driver::ResetDriverForTests();
+  km_driver::SetSilenceWaitForTests(30);
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  const int small = 4096;  // the server's receive buffer: our answers soon fill it
+  setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::atomic<bool> stop{false};
+  std::thread server([&] {
+    const int c = accept(listener, nullptr, nullptr);
+    const uint8_t consent[] = {255, 253, 44, 255, 250, 44, 101, 0, 0, 0x4B, 0, 255, 240};
+    send(c, consent, sizeof consent, MSG_NOSIGNAL);
+    std::vector<uint8_t> flood;
+    for (int i = 0; i < 4000; ++i) flood.insert(flood.end(), {255, 251, static_cast<uint8_t>(5 + i % 2)});
+    fcntl(c, F_SETFL, O_NONBLOCK);
+    while (!stop) {
+      if (send(c, flood.data(), flood.size(), MSG_NOSIGNAL) < 0) usleep(1000);
+    }
+    close(c);
+  });
+  const std::string port = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  ASSERT_GE(OpenPortByName(port.c_str(), 19200), 0) << GetLastPortErrorText();
+  const auto start = Clock::now();
+  SendCommand(nullptr, Ignore, 0, 0x5A, "1");
+  EXPECT_NE(DriverRetData().ErrorFlags & kFlagTimeout, 0u);
+  EXPECT_LT(MsSince(start), 6000);
+  ClosePort();
+  stop = true;
+  server.join();
+  close(listener);
+  km_driver::ResetDriverForTests();
 }
 
 TEST(NetworkPortName, SchemesHostsAndPorts) {
