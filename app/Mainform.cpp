@@ -152,7 +152,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(tab8.ComboBox9, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox9Change);
   tab12.StringGrid2->setSelectCellHandler(
       [this](int col, int row, bool& canSelect) { StringGrid2SelectCell(col, row, canSelect); });
-  WatchExchanges();
+  exchangeHook_.Attach(&TForm1::ObserveExchange, this);
 }
 
 void TForm1::ConnectClicks(std::initializer_list<std::pair<QAbstractButton*, void (TForm1::*)()>> table) {
@@ -180,16 +180,14 @@ TForm1::~TForm1() {
   // that the chain is taken back in the order it was made.
   delete traceWindow_;
   traceWindow_ = nullptr;
-  void* context = nullptr;
-  if (GetExchangeObserver(&context) == &TForm1::ObserveExchange && context == this)
-    SetExchangeObserver(previousObserver_, previousObserverContext_);
+  exchangeHook_.Detach();
 }
 
 void TForm1::ObserveExchange(const ExchangeTrace& trace, void* context) {
   auto* form = static_cast<TForm1*>(context);
   if (form->runWriter_) form->runWriter_->Observe(trace);
   else if (form->journal_) form->journal_->Observe(trace);
-  if (form->previousObserver_) form->previousObserver_(trace, form->previousObserverContext_);
+  form->exchangeHook_.Forward(trace);
   if (trace.linkDropped || trace.linkReturned || trace.linkError != PortError::kNone) form->ShowLink();
 }
 

@@ -281,13 +281,11 @@ class TForm1 : public QWidget, public ui::Activatable {
   // The window's one place on the driver's exchange observer chain, from its
   // making to its end: the exchanges go to the running test's history or to
   // the service journal, then on to the observer set before.
-  void WatchExchanges();  // from the constructor
   static void ObserveExchange(const ExchangeTrace& trace, void* context);
+  ExchangeHook exchangeHook_;
   // The indicator after an exchange: green while the link is up, amber while
   // it is gone.
   void ShowLink();
-  ExchangeObserver previousObserver_ = nullptr;
-  void* previousObserverContext_ = nullptr;
   history::RunWriter* runWriter_ = nullptr;     // the register test's, while it runs
   std::unique_ptr<history::Store> ownedStore_;  // a history chosen on the page
   std::unique_ptr<history::ServiceJournal> journal_;

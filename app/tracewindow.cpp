@@ -143,8 +143,7 @@ TraceWindow::TraceWindow(QWidget* parent, int capacity)
   connect(&flushTimer_, &QTimer::timeout, this, &TraceWindow::flush);
   UpdateCount();
 
-  previous_ = GetExchangeObserver(&previousContext_);
-  SetExchangeObserver(&TraceWindow::Observe, this);
+  hook_.Attach(&TraceWindow::Observe, this);
 }
 
 void TraceWindow::MakeTable() {
@@ -220,19 +219,14 @@ QHBoxLayout* TraceWindow::MakeButtons() {
   return buttons;
 }
 
-TraceWindow::~TraceWindow() {
-  // Only our own hook is taken back: one set after us stays.
-  void* context = nullptr;
-  if (GetExchangeObserver(&context) == &TraceWindow::Observe && context == this)
-    SetExchangeObserver(previous_, previousContext_);
-}
+TraceWindow::~TraceWindow() = default;  // the hook takes back only its own place
 
 void TraceWindow::Observe(const ExchangeTrace& trace, void* context) {
   // Inside the exchange: copy the trace and return. No events, no boxes.
   auto* w = static_cast<TraceWindow*>(context);
   if (!w->pause_->isChecked() && w->model_->append(km_text::MakeTraceRow(trace)))
     w->flushTimer_.start();
-  if (w->previous_) w->previous_(trace, w->previousContext_);
+  w->hook_.Forward(trace);
 }
 
 void TraceWindow::flush() {

@@ -93,6 +93,5 @@ class TraceWindow : public QWidget {
   QPushButton* showBytes_;
   QLabel* count_;
   QTimer flushTimer_;
-  ExchangeObserver previous_ = nullptr;
-  void* previousContext_ = nullptr;
+  ExchangeHook hook_;  // for the window's life
 };

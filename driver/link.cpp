@@ -22,7 +22,8 @@ MessagePoster gPoster = nullptr;
 PortError gLastError = PortError::kNone;
 char gLastDevice[256] = "";
 
-// The link of the open port: its drops and returns since it was opened.
+// The link of the open port: its drops and returns since it was opened
+// (whether it is up is the port's own state: GetLinkStatus).
 LinkStatus gLinkStatus;
 // What the exchange under way did with the link, for its trace.
 struct LinkChange {
@@ -310,7 +311,6 @@ int OpenDevice(const char* path, int baud) {
   int handle = port::Open(path, baud, &gLastError);
   if (handle < 0) return -1;
   gLinkStatus = LinkStatus{};
-  gLinkStatus.up = true;
   // The receive code stays in memory while the port is open, so that no
   // page fault holds up a byte (where the system offers that).
   port::LockInMemory(reinterpret_cast<const void*>(&ReceiveByte), 8192);
@@ -355,7 +355,6 @@ int ClosePort() {
   if (gLink.handle >= 0) port::Purge(gLink.handle);
   bool ok = port::Close(gLink.handle);
   gLink.handle = -1;
-  gLinkStatus.up = false;
   return ok ? 1 : 0;
 }
 
@@ -473,10 +472,10 @@ LinkChange ReviveLink() {
 }
 
 // After an exchange: whether it found the link gone (a link that was
-// already down before it does not go again).
+// already down before it, one that could not be opened again, does not go
+// again).
 LinkChange NoteDrop(LinkChange change) {
-  const bool downBefore = !change.returned && change.error != PortError::kNone;
-  if (downBefore || !port::IsLost(gLink.handle)) return change;
+  if (change.error != PortError::kNone || !port::IsLost(gLink.handle)) return change;
   change.dropped = true;
   change.error = gLastError;
   gLinkStatus.drops++;

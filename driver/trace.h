@@ -56,7 +56,8 @@ ExchangeObserver GetExchangeObserver(void** context);
 
 // One place on the observer chain, for a user that passes every exchange on
 // to the observer set before it: Attach puts `observer` in front, Forward
-// passes an exchange on to the one before, Detach puts that one back.
+// passes an exchange on to the one before, Detach puts that one back, but
+// only while this place is still in front (one set after it stays).
 class ExchangeHook {
  public:
   ExchangeHook() = default;
@@ -65,22 +66,26 @@ class ExchangeHook {
   ~ExchangeHook() { Detach(); }
 
   void Attach(ExchangeObserver observer, void* context) {
-    if (attached_) return;
+    if (observer_) return;
     previous_ = GetExchangeObserver(&previousContext_);
+    observer_ = observer;
+    context_ = context;
     SetExchangeObserver(observer, context);
-    attached_ = true;
   }
   void Detach() {
-    if (!attached_) return;
-    SetExchangeObserver(previous_, previousContext_);
-    attached_ = false;
+    if (!observer_) return;
+    void* context = nullptr;
+    if (GetExchangeObserver(&context) == observer_ && context == context_)
+      SetExchangeObserver(previous_, previousContext_);
+    observer_ = nullptr;
   }
   void Forward(const ExchangeTrace& trace) const {
     if (previous_) previous_(trace, previousContext_);
   }
 
  private:
+  ExchangeObserver observer_ = nullptr;  // null: not attached
+  void* context_ = nullptr;
   ExchangeObserver previous_ = nullptr;
   void* previousContext_ = nullptr;
-  bool attached_ = false;
 };

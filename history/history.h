@@ -173,7 +173,7 @@ class RunWriter {
   void StepBegun(const regtest::StepInfo& step);
   void StepEnded(const regtest::StepInfo& step, int errorsAfter);
   // A link that stayed away to the end of a pass makes the verdict "link
-  // lost" (unless the run was stopped).
+  // lost" (regtest::LinkLostDecides).
   void Link(const regtest::LinkEvent& event) {
     if (event.kind == regtest::LinkEvent::Lost) linkLost_ = true;
   }

@@ -121,7 +121,7 @@ void RunWriter::Ended(regtest::RunEnd end, int errors) {
   // A step still open ended with the run.
   if (stepOpen_) WriteStep(std::max(0, errors - stepErrorsBefore_));
   const int done = end == regtest::RunEnd::Completed ? pass_ : std::max(0, pass_ - 1);
-  Finish(linkLost_ && end != regtest::RunEnd::Stopped ? kVerdictLinkLost : VerdictOf(end, errors), errors, done);
+  Finish(linkLost_ && regtest::LinkLostDecides(end) ? kVerdictLinkLost : VerdictOf(end, errors), errors, done);
 }
 
 void RunWriter::EndedWith(const char* verdict, int errors) {

@@ -279,11 +279,6 @@ void TForm1::ShowHistoryQueue() {
 
 // ---- the service journal ---------------------------------------------------------------------
 
-void TForm1::WatchExchanges() {
-  previousObserver_ = GetExchangeObserver(&previousObserverContext_);
-  SetExchangeObserver(&TForm1::ObserveExchange, this);
-}
-
 void TForm1::JournalConnected(const QString& port, int baud) {
   connectedPort_ = port;
   connectedBaud_ = baud;

@@ -107,6 +107,11 @@ enum class RunEnd {
   HeaderRefused,  // a receipt header line was refused; no pass ran
 };
 
+// Whether a run that ended so, its link gone to the end of a pass (a Lost
+// event), takes the verdict "link lost": every end but a stop, which stays
+// the user's.
+inline bool LinkLostDecides(RunEnd end) { return end != RunEnd::Stopped; }
+
 // Everything a run tells and needs from its surroundings.
 class Output {
  public:

@@ -227,14 +227,19 @@ QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
     clock[K(key::kResolution)] = mean.resolution;
   }
   r[K(key::kClock)] = clock;
+  // Where the link went and why.
+  const auto place = [](const regtest::LinkEvent& e) {
+    QJsonObject o;
+    o[K(key::kPass)] = e.pass;
+    o[K(key::kStep)] = e.stepTitle;
+    o[K(key::kStepKind)] = QString::fromLatin1(StepKindName(e.step));
+    o[K(key::kReason)] = e.reason;
+    return o;
+  };
   QJsonArray drops;
   for (const Drop& d : drops_) {
-    QJsonObject o;
+    QJsonObject o = place(d.went);
     o[K(key::kLost)] = d.went.at.toString(Qt::ISODateWithMs);
-    o[K(key::kPass)] = d.went.pass;
-    o[K(key::kStep)] = d.went.stepTitle;
-    o[K(key::kStepKind)] = QString::fromLatin1(StepKindName(d.went.step));
-    o[K(key::kReason)] = d.went.reason;
     if (d.back.isValid()) {
       o[K(key::kBack)] = d.back.toString(Qt::ISODateWithMs);
       o[K(key::kFailedCommands)] = d.failedCommands;
@@ -242,14 +247,7 @@ QJsonObject Recorder::Json(const QString& verdict, int exitStatus) const {
     drops.append(o);
   }
   r[K(key::kLinkDrops)] = drops;
-  if (linkLost_) {
-    QJsonObject o;
-    o[K(key::kPass)] = linkLost_->pass;
-    o[K(key::kStep)] = linkLost_->stepTitle;
-    o[K(key::kStepKind)] = QString::fromLatin1(StepKindName(linkLost_->step));
-    o[K(key::kReason)] = linkLost_->reason;
-    r[K(key::kLinkLost)] = o;
-  }
+  if (linkLost_) r[K(key::kLinkLost)] = place(*linkLost_);
   r[K(key::kVerdict)] = verdict;
   r[K(key::kErrors)] = errors_;
   r[K(key::kExitStatus)] = exitStatus;

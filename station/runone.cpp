@@ -169,7 +169,7 @@ constexpr Outcome kRunFailed = {kFailed, kExitFailed};
 Outcome Judge(const std::optional<regtest::RunEnd>& end, int errors, bool linkLost) {
   using regtest::RunEnd;
   if (!end) return kRunFailed;
-  if (linkLost && *end != RunEnd::Stopped) return {kLinkLost, kExitFailed};
+  if (linkLost && regtest::LinkLostDecides(*end)) return {kLinkLost, kExitFailed};
   switch (*end) {
     case RunEnd::Completed: return errors == 0 ? Outcome{kPassed, kExitPassed} : kRunFailed;
     case RunEnd::Stopped: return {kStopped, kExitFailed};
